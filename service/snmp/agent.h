@@ -1,0 +1,55 @@
+// The SNMP agent: the sending side. The service fills its outgoing message and sends it as
+// one UDP/IPv4 datagram to each destination.
+#ifndef TERVANE_SERVICE_SNMP_AGENT_H_
+#define TERVANE_SERVICE_SNMP_AGENT_H_
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+#include "service/snmp/message.h"
+
+namespace tervane::snmp {
+
+class Agent {
+ public:
+  Agent();
+  ~Agent();
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+
+  // Opens the sending socket on an ephemeral port of every local address.
+  Status Start();
+  // Opens the sending socket on `port` (0: ephemeral) of `address`. Fails with 10048 or
+  // 10049 as Manager::Listen does. On failure no socket is open.
+  Status Start(uint16_t port, const std::string& address);
+  void Stop();
+  bool started() const { return fd_ >= 0; }
+
+  std::string LocalAddress() const;
+  uint16_t LocalPort() const;
+
+  void ClearDestinations() { destinations_.clear(); }
+  // Adds a destination given as "address:port" (dotted IPv4, decimal port 1 to 65535).
+  // `flags` is reserved and must be 0. Refuses any other text.
+  Status AddDestination(const std::string& address_and_port, int flags = 0);
+
+  Message& Outgoing() { return outgoing_; }
+
+  // Encodes the outgoing message and sends it to every destination. Fails without sending
+  // anything when the message cannot be encoded or when there is no destination.
+  Status Send();
+
+ private:
+  int fd_ = -1;
+  std::vector<sockaddr_in> destinations_;
+  Message outgoing_;
+  std::vector<uint8_t> buffer_;
+};
+
+}  // namespace tervane::snmp
+
+#endif  // TERVANE_SERVICE_SNMP_AGENT_H_

@@ -1,0 +1,44 @@
+// Encoding and decoding of whole SNMP messages: SNMPv1 (version 0) Trap-PDU and SNMPv2c
+// (version 1) SNMPv2-Trap-PDU, InformRequest-PDU and Response-PDU, to and from Message.
+//
+// Both directions are pure functions over bytes and values. Decoding is strict about
+// structure and bounded in everything it accepts (datagram size, nesting depth, binding
+// count, OID length, sub-identifier size); a datagram it refuses must be dropped, never
+// half-used. Encoding refuses a value text that its type does not accept.
+#ifndef TERVANE_SERVICE_SNMP_CODEC_H_
+#define TERVANE_SERVICE_SNMP_CODEC_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/status.h"
+#include "service/snmp/message.h"
+
+namespace tervane::snmp {
+
+// Largest datagram that is decoded at all; larger ones are refused.
+inline constexpr size_t kMaxDatagram = 65507;
+// Limits applied while decoding.
+inline constexpr size_t kMaxBindings = 1024;
+inline constexpr size_t kMaxOidSubIds = 128;
+inline constexpr int kMaxNesting = 8;
+
+// Decodes one datagram into *out. On failure *out is left in an unspecified but valid
+// state and the Status names what was wrong (code kErrorMalformed).
+Status Decode(std::span<const uint8_t> datagram, Message* out);
+
+// Encodes `message` (its kind selects the version and PDU) and appends nothing else:
+// *out is replaced by the datagram. On failure *out is cleared and the Status describes
+// which binding or field was refused (code kErrorInvalidArgument).
+Status Encode(const Message& message, std::vector<uint8_t>* out);
+
+// Checks that `text` is a valid value text for `type` without encoding a message; the
+// same rules Encode applies to each variable.
+Status ValidateValue(int32_t type, const std::string& text);
+
+}  // namespace tervane::snmp
+
+#endif  // TERVANE_SERVICE_SNMP_CODEC_H_
