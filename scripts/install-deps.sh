@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, running and testing Tervane need.
+# Skips apt entirely when every package is already there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format
+  libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  snmp snmptrapd libsnmp-dev smitools
+  qt6-base-dev xvfb xauth
+)
+if [ "${1:-}" = "--runtime" ]; then
+  packages=(build-essential cmake g++ libsqlite3-dev libgtest-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null

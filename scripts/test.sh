@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds Tervane and runs every test: the normal build, the same tests under the address and
+# undefined-behaviour sanitizers, a bounded fuzzing run of the decoder, and the format check.
+# Set TERVANE_FUZZ_SECONDS to change the fuzzing time (default 120).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+echo "== format check"
+files=$(git ls-files '*.cc' '*.h' 2>/dev/null || find . -name '*.cc' -o -name '*.h' | grep -v '^./build')
+clang-format --dry-run --Werror $files
+
+echo "== build and test"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+
+echo "== sanitizer build and test"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTERVANE_SANITIZE=ON -DTERVANE_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
+
+echo "== fuzzing the decoder"
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTERVANE_FUZZ=ON -DTERVANE_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs" --target decode_fuzz
+fuzz/run_fuzz.sh build-fuzz "${TERVANE_FUZZ_SECONDS:-120}"
+
+echo "== all tests passed"
