@@ -1,5 +1,8 @@
 // The SNMP agent: the sending side. The service fills its outgoing message and sends it as
 // one UDP/IPv4 datagram to each destination.
+//
+// Sending never drops a trap for a full socket buffer: the socket has a large send buffer,
+// and a send that meets a full one waits briefly for room (see SendDatagram).
 #ifndef TERVANE_SERVICE_SNMP_AGENT_H_
 #define TERVANE_SERVICE_SNMP_AGENT_H_
 
@@ -21,26 +24,34 @@ class Agent {
   Agent(const Agent&) = delete;
   Agent& operator=(const Agent&) = delete;
 
-  // Opens the sending socket on an ephemeral port of every local address.
+  // Opens the sending socket on an ephemeral port of every local address. A socket
+  // already open is closed first. On failure no socket is open.
   Status Start();
-  // Opens the sending socket on `port` (0: ephemeral) of `address`. Fails with 10048 or
-  // 10049 as Manager::Listen does. On failure no socket is open.
+  // Opens the sending socket on `port` (0: ephemeral) of `address` (empty: every local
+  // address). Fails with 10048 or 10049 as Manager::Listen does. On failure no socket is
+  // open.
   Status Start(uint16_t port, const std::string& address);
+  // Closes the socket; destinations and the outgoing message are kept.
   void Stop();
   bool started() const { return fd_ >= 0; }
 
+  // What the socket is bound to; "0.0.0.0" and 0 when not started.
   std::string LocalAddress() const;
   uint16_t LocalPort() const;
 
   void ClearDestinations() { destinations_.clear(); }
   // Adds a destination given as "address:port" (dotted IPv4, decimal port 1 to 65535).
-  // `flags` is reserved and must be 0. Refuses any other text.
+  // `flags` is reserved and must be 0. Refuses any other text with a description naming
+  // it (code kErrorInvalidArgument), leaving the destinations unchanged.
   Status AddDestination(const std::string& address_and_port, int flags = 0);
+  size_t destination_count() const { return destinations_.size(); }
 
   Message& Outgoing() { return outgoing_; }
 
   // Encodes the outgoing message and sends it to every destination. Fails without sending
-  // anything when the message cannot be encoded or when there is no destination.
+  // anything when the agent is not started, when the message cannot be encoded or when
+  // there is no destination. A destination that cannot be sent to does not keep the
+  // others from theirs; the first such failure is returned.
   Status Send();
 
  private:

@@ -1,1 +1,152 @@
-// placeholder, replaced by the real module
+#include "service/snmp/manager.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <span>
+#include <utility>
+
+#include "service/snmp/codec.h"
+#include "service/snmp/socket_util.h"
+
+namespace tervane::snmp {
+
+namespace {
+
+// Datagrams read per recvmmsg, and the room for each. 32 slots of 64 KiB keep the
+// listener's memory at 2 MiB, most of it never touched unless large datagrams arrive;
+// a slot holds the largest UDP/IPv4 payload, and anything cut short is flagged
+// MSG_TRUNC and dropped.
+constexpr size_t kBatchSlots = 32;
+constexpr size_t kSlotBytes = 65536;
+static_assert(kSlotBytes > kMaxDatagram);
+
+// Kernel receive buffer to ask for, so that a burst queues while a handler runs.
+constexpr int kReceiveBufferBytes = 4 << 20;
+
+}  // namespace
+
+struct Manager::Batch {
+  Batch() : data(std::make_unique_for_overwrite<uint8_t[]>(kBatchSlots * kSlotBytes)) {}
+
+  // Readies the headers for a fresh recvmmsg; the kernel overwrites lengths and flags.
+  void Prepare() {
+    for (size_t i = 0; i < kBatchSlots; ++i) {
+      iov[i].iov_base = data.get() + i * kSlotBytes;
+      iov[i].iov_len = kSlotBytes;
+      headers[i] = mmsghdr{};
+      headers[i].msg_hdr.msg_name = &from[i];
+      headers[i].msg_hdr.msg_namelen = sizeof from[i];
+      headers[i].msg_hdr.msg_iov = &iov[i];
+      headers[i].msg_hdr.msg_iovlen = 1;
+    }
+  }
+
+  std::unique_ptr<uint8_t[]> data;
+  std::array<iovec, kBatchSlots> iov{};
+  std::array<sockaddr_in, kBatchSlots> from{};
+  std::array<mmsghdr, kBatchSlots> headers{};
+  size_t count = 0;  // datagrams in the queue
+  size_t next = 0;   // the next one to deliver
+};
+
+Manager::Manager(EventLoop& loop) : loop_(loop) {}
+
+Manager::~Manager() { Stop(); }
+
+Status Manager::Listen(uint16_t port, const std::string& address) {
+  Stop();
+  Result<int> fd = OpenUdpSocket(address, port, SO_RCVBUF, kReceiveBufferBytes);
+  if (!fd.ok()) return fd.status();
+  if (!batch_) batch_ = std::make_unique<Batch>();
+  fd_ = *fd;
+  ++epoch_;
+  batch_->count = batch_->next = 0;
+  loop_.Watch(fd_, [this] { OnReadable(); });
+  return Status::Ok();
+}
+
+void Manager::Stop() {
+  if (fd_ < 0) return;
+  loop_.Unwatch(fd_);
+  close(fd_);
+  fd_ = -1;
+  ++epoch_;
+  batch_->count = batch_->next = 0;
+}
+
+std::string Manager::LocalAddress() const { return FormatIpv4(LocalName(fd_).sin_addr); }
+
+uint16_t Manager::LocalPort() const { return ntohs(LocalName(fd_).sin_port); }
+
+void Manager::OnReadable() {
+  const uint64_t epoch = epoch_;
+  bool refilled = false;
+  // The queue is emptied before returning (nested calls empty it too), because poll
+  // cannot report what has already been read; at most one fresh batch is read per call,
+  // so a flood cannot keep the loop from its other fds.
+  for (;;) {
+    if (batch_->next == batch_->count) {
+      if (refilled || !Refill()) return;
+      refilled = true;
+    }
+    Deliver(batch_->next++);
+    if (epoch != epoch_) return;  // the handler closed or replaced the socket
+  }
+}
+
+bool Manager::Refill() {
+  batch_->Prepare();
+  int n;
+  do {
+    n = recvmmsg(fd_, batch_->headers.data(), kBatchSlots, MSG_DONTWAIT, nullptr);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    // EAGAIN: a nested call took the datagrams. Anything else (a pending ICMP error,
+    // say) was consumed by this call; count it and let poll report the socket again.
+    if (errno != EAGAIN && errno != EWOULDBLOCK) ++socket_errors_;
+    return false;
+  }
+  batch_->count = static_cast<size_t>(n);
+  batch_->next = 0;
+  return n > 0;
+}
+
+void Manager::Deliver(size_t slot) {
+  ++received_;
+  const mmsghdr& header = batch_->headers[slot];
+  if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0 || header.msg_len > kMaxDatagram ||
+      header.msg_hdr.msg_namelen != sizeof(sockaddr_in)) {
+    ++dropped_;
+    return;
+  }
+  const std::span<const uint8_t> datagram(batch_->data.get() + slot * kSlotBytes, header.msg_len);
+  if (!Decode(datagram, &scratch_).ok()) {
+    ++dropped_;
+    return;
+  }
+  std::swap(current_, scratch_);
+  has_current_ = true;
+  source_ = batch_->from[slot];
+  source_address_ = FormatIpv4(source_.sin_addr);
+  source_port_ = ntohs(source_.sin_port);
+
+  // Held by value so that a handler which replaces itself finishes its run.
+  const std::shared_ptr<std::function<void()>> handler = on_trap_;
+  if (handler && *handler) (*handler)();
+}
+
+Status Manager::SendResponse() {
+  if (fd_ < 0) return SocketError(ENOTCONN, "send response: the listener is not started");
+  if (!has_current_) {
+    return Status::Error(kErrorInvalidArgument, "send response: no message has arrived");
+  }
+  Status encoded = Encode(current_, &response_);
+  if (!encoded.ok()) return encoded;
+  return SendDatagram(fd_, response_, source_);
+}
+
+}  // namespace tervane::snmp

@@ -3,12 +3,22 @@
 //
 // Datagrams that are not well-formed messages of a handled kind are dropped and counted;
 // the listener never stops because of its input, and re-arms after any socket error.
+//
+// Datagrams are read in batches and delivered one at a time from a queue. A trap handler
+// may process events itself (EventLoop::WaitWithEvents); the nested deliveries then go on
+// with the next queued datagram, so every datagram is delivered exactly once and in order,
+// and the current message is the one that the innermost running event delivered. Each
+// readable event reads at most one batch from the socket before the loop polls again.
 #ifndef TERVANE_SERVICE_SNMP_MANAGER_H_
 #define TERVANE_SERVICE_SNMP_MANAGER_H_
 
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 #include "service/snmp/event_loop.h"
@@ -24,20 +34,26 @@ class Manager {
   Manager& operator=(const Manager&) = delete;
 
   // Binds `port` on `address`, or on every local address when `address` is empty, and
-  // starts delivering trap events. Fails with code 10048 when the address and port are in
-  // use, 10049 when the address is not available on this machine, else with errno and its
-  // text. On failure nothing is bound.
+  // starts delivering trap events; a listener already open is closed first. Fails with
+  // code 10048 when the address and port are in use, 10049 when the address is not
+  // available on this machine or is not dotted IPv4, else with errno and its text. On
+  // failure nothing is bound.
   Status Listen(uint16_t port, const std::string& address = "");
-  // Releases the port. Does nothing when not listening.
+  // Releases the port and forgets the datagrams read but not yet delivered. Safe inside
+  // the trap handler. Does nothing when not listening.
   void Stop();
   bool listening() const { return fd_ >= 0; }
 
-  // The address and port actually bound, after a successful Listen.
+  // The address ("0.0.0.0" when bound to every address) and port actually bound, after a
+  // successful Listen; "0.0.0.0" and 0 when not listening.
   std::string LocalAddress() const;
   uint16_t LocalPort() const;
 
-  // Called once per received SNMPv1 trap, SNMPv2c trap, inform or response.
-  void SetTrapHandler(std::function<void()> handler) { on_trap_ = std::move(handler); }
+  // Called once per received SNMPv1 trap, SNMPv2c trap, inform or response. May be
+  // replaced at any time, also from inside the handler.
+  void SetTrapHandler(std::function<void()> handler) {
+    on_trap_ = std::make_shared<std::function<void()>>(std::move(handler));
+  }
 
   // The message that raised the current trap event, and the address it came from.
   Message& CurrentMessage() { return current_; }
@@ -46,25 +62,41 @@ class Manager {
 
   // Sends the current message, as it now stands, from the listening socket back to the
   // address and port it came from. Used to acknowledge an inform after its kind was set
-  // to kKindResponse.
+  // to kKindResponse. Fails, sending nothing, when not listening, when no message has
+  // arrived yet, or when the message cannot be encoded; a send failure is errno's.
   Status SendResponse();
 
-  // Datagrams received, and datagrams dropped as malformed or of an unhandled kind.
+  // Datagrams received; datagrams dropped as truncated, malformed or of an unhandled
+  // kind; and socket errors met while reading (each one is skipped, the loop goes on).
   uint64_t received() const { return received_; }
   uint64_t dropped() const { return dropped_; }
+  uint64_t socket_errors() const { return socket_errors_; }
 
  private:
+  struct Batch;  // the receive queue: buffers and headers for one recvmmsg
+
   void OnReadable();
+  // Reads the next batch from the socket into the empty queue; false when nothing came.
+  bool Refill();
+  void Deliver(size_t slot);
 
   EventLoop& loop_;
   int fd_ = -1;
-  std::function<void()> on_trap_;
+  // Changes whenever the socket is closed or replaced, so that a delivery loop notices
+  // a Stop or Listen made by the handler it called.
+  uint64_t epoch_ = 0;
+  std::unique_ptr<Batch> batch_;
+  std::shared_ptr<std::function<void()>> on_trap_;
   Message current_;
+  Message scratch_;  // decode target; a refused datagram never disturbs current_
+  bool has_current_ = false;
+  sockaddr_in source_{};
   std::string source_address_;
   uint16_t source_port_ = 0;
-  uint32_t source_ip_ = 0;  // network byte order
+  std::vector<uint8_t> response_;
   uint64_t received_ = 0;
   uint64_t dropped_ = 0;
+  uint64_t socket_errors_ = 0;
 };
 
 }  // namespace tervane::snmp

@@ -1,0 +1,126 @@
+#include "service/snmp/socket_util.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform/sys_error.h"
+
+namespace tervane::snmp {
+
+namespace {
+
+std::string Endpoint(const std::string& address, uint16_t port) {
+  return (address.empty() ? std::string("0.0.0.0") : address) + ":" + std::to_string(port);
+}
+
+std::string Endpoint(const sockaddr_in& sa) {
+  return Endpoint(FormatIpv4(sa.sin_addr), ntohs(sa.sin_port));
+}
+
+}  // namespace
+
+Status SocketError(int err, const std::string& what) {
+  Status sys = SysError(err, what);
+  switch (err) {
+    case EADDRINUSE:
+      return Status::Error(kErrorAddressInUse, sys.description());
+    case EADDRNOTAVAIL:
+      return Status::Error(kErrorAddressNotAvailable, sys.description());
+    default:
+      return sys;
+  }
+}
+
+bool ParseIpv4(const std::string& text, in_addr* out) {
+  // c_str() would silently cut the text at an embedded NUL.
+  if (text.find('\0') != std::string::npos) return false;
+  in_addr parsed{};
+  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
+  *out = parsed;
+  return true;
+}
+
+std::string FormatIpv4(in_addr address) {
+  char text[INET_ADDRSTRLEN] = {};
+  if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) return "0.0.0.0";
+  return text;
+}
+
+Result<int> OpenUdpSocket(const std::string& address, uint16_t port, int buffer_option,
+                          int buffer_bytes) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (!address.empty() && !ParseIpv4(address, &sa.sin_addr)) {
+    return Status::Error(kErrorAddressNotAvailable,
+                         "'" + address + "' is not a valid IPv4 address (expected a.b.c.d)");
+  }
+
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return SocketError(errno, "socket");
+
+  // Bursts of traps must queue in the kernel rather than be lost while a handler runs;
+  // the kernel caps the size at its own limit, which is good enough, so no failure here.
+  (void)setsockopt(fd, SOL_SOCKET, buffer_option, &buffer_bytes, sizeof buffer_bytes);
+
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    const int err = errno;
+    close(fd);
+    return SocketError(err, "bind " + Endpoint(address, port));
+  }
+  return fd;
+}
+
+sockaddr_in LocalName(int fd) {
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0 ||
+      sa.sin_family != AF_INET) {
+    sa = sockaddr_in{};
+    sa.sin_family = AF_INET;
+  }
+  return sa;
+}
+
+Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSendPatienceMs);
+  bool refusal_skipped = false;
+  // Each round either sends, fails, or waits for room; the deadline ends the waiting and
+  // the count guards against a socket that keeps reporting room it does not have.
+  for (int round = 0; round < 1000; ++round) {
+    const ssize_t sent = sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                                reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (sent >= 0) return Status::Ok();
+    const int err = errno;
+    if (err == EINTR) continue;
+    if (err == ECONNREFUSED && !refusal_skipped) {
+      // The refusal belongs to an earlier datagram (an ICMP port unreachable); reading it
+      // cleared it, so this datagram deserves its own try.
+      refusal_skipped = true;
+      continue;
+    }
+    if (err != EAGAIN && err != EWOULDBLOCK && err != ENOBUFS) {
+      return SocketError(err, "send to " + Endpoint(to));
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return SocketError(err, "send to " + Endpoint(to));
+    if (err == ENOBUFS) {
+      // Out of buffer memory in the stack, not in the socket: poll would report room at
+      // once, so give the stack a moment instead.
+      poll(nullptr, 0, 1);
+    } else {
+      pollfd room{fd, POLLOUT, 0};
+      poll(&room, 1, static_cast<int>(left));
+    }
+  }
+  return SocketError(EAGAIN, "send to " + Endpoint(to));
+}
+
+}  // namespace tervane::snmp

@@ -1,0 +1,53 @@
+// The UDP/IPv4 socket chores that the manager and the agent share: opening and binding a
+// non-blocking datagram socket, turning socket errors into the numbers the service reports
+// (10048 address in use, 10049 address not available, else errno with its text), parsing
+// and printing dotted IPv4 addresses, and sending one datagram without dropping it under
+// a short burst of back-pressure.
+#ifndef TERVANE_SERVICE_SNMP_SOCKET_UTIL_H_
+#define TERVANE_SERVICE_SNMP_SOCKET_UTIL_H_
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/status.h"
+
+namespace tervane::snmp {
+
+// The Windows socket numbers that the service's start reports and its callers test for.
+inline constexpr int kErrorAddressInUse = 10048;
+inline constexpr int kErrorAddressNotAvailable = 10049;
+
+// Status for the socket errno `err` raised while doing `what`: EADDRINUSE becomes 10048,
+// EADDRNOTAVAIL 10049, anything else keeps its errno. The description carries `what` and
+// the system's text.
+Status SocketError(int err, const std::string& what);
+
+// Parses strictly dotted-decimal IPv4 text ("a.b.c.d") into *out (network byte order).
+// Returns false, leaving *out unchanged, for anything else.
+bool ParseIpv4(const std::string& text, in_addr* out);
+// Dotted-decimal text of `address`.
+std::string FormatIpv4(in_addr address);
+
+// Opens a non-blocking, close-on-exec UDP/IPv4 socket bound to `address` (empty: every
+// local address) and `port` (0: an ephemeral port), without SO_REUSEADDR so that a port in
+// use fails. `buffer_option` (SO_RCVBUF or SO_SNDBUF) is raised towards `buffer_bytes` as
+// far as the kernel allows. An address that is not dotted IPv4 fails with 10049. On
+// failure no socket is left open.
+Result<int> OpenUdpSocket(const std::string& address, uint16_t port, int buffer_option,
+                          int buffer_bytes);
+
+// The address and port that `fd` is bound to; a zero address and port when it is unknown.
+sockaddr_in LocalName(int fd);
+
+// Sends `datagram` from the non-blocking `fd` to `to`. When the socket's buffer is full
+// (EAGAIN, ENOBUFS) it waits for room, for at most about kSendPatienceMs in all, and tries
+// again rather than dropping the datagram. On failure nothing was sent.
+inline constexpr int kSendPatienceMs = 100;
+Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to);
+
+}  // namespace tervane::snmp
+
+#endif  // TERVANE_SERVICE_SNMP_SOCKET_UTIL_H_
