@@ -1,0 +1,288 @@
+#include "store/store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <initializer_list>
+#include <span>
+
+#include "platform/program_folder.h"
+#include "platform/sys_error.h"
+#include "store/schema_sql.h"
+#include "store/statement.h"
+
+namespace tervane::store {
+namespace {
+
+// kErrorNotFound, described as "<file>: " followed by `parts`.
+Status NotFound(std::string_view file, std::initializer_list<std::string_view> parts) {
+  std::string description(file);
+  description += ": ";
+  for (std::string_view part : parts) description += part;
+  return Status::Error(kErrorNotFound, std::move(description));
+}
+
+// Column names come from our own fixed lists (checked before use), never from input, so
+// they can be spliced into statement text; values always go through parameters.
+std::string Quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+
+std::string SelectList(std::span<const std::string_view> columns) {
+  std::string list;
+  for (std::string_view column : columns) {
+    if (!list.empty()) list += ", ";
+    list += Quoted(column);
+  }
+  return list;
+}
+
+// "A" = ?1, "B" = ?2, ... for the given columns, after checking each is one of `known`. An
+// empty list assigns the first column to itself, so that the statement still tells, by its
+// change count, whether the row exists.
+Result<std::string> SetList(const std::string& file, std::string_view table,
+                            std::span<const std::string_view> known, const ColumnValues& columns) {
+  if (columns.empty()) return Quoted(known[0]) + " = " + Quoted(known[0]);
+  std::string list;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const std::string& name = columns[i].first;
+    bool is_known = false;
+    for (std::string_view column : known) is_known = is_known || column == name;
+    if (!is_known) return NotFound(file, {"table ", table, " has no column ", name});
+    if (!list.empty()) list += ", ";
+    list += Quoted(name);
+    list += " = ?";
+    list += std::to_string(i + 1);
+  }
+  return list;
+}
+
+Status BindValues(Statement& stmt, const ColumnValues& columns) {
+  for (size_t i = 0; i < columns.size(); ++i) {
+    Status bound = stmt.Bind(static_cast<int>(i + 1), columns[i].second);
+    if (!bound.ok()) return bound;
+  }
+  return Status::Ok();
+}
+
+bool EqualNames(std::string_view a, std::string_view b) {
+  // SQLite compares column names without regard to ASCII case, so we do too.
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+}  // namespace
+
+Result<Store> Store::Open(const std::string& folder) {
+  std::string path = JoinPath(folder, std::string(kDatabaseFileName));
+  // SQLite's own answer for a missing file is a bare "unable to open database file"; the
+  // administrator needs to know which file.
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return Status::Error(kErrorNotFound, "the settings database " + path + " does not exist");
+    }
+    return SysError(errno, path);
+  }
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  Store store(db, std::move(path));  // closes the connection on every early return
+  if (rc != SQLITE_OK) return SqliteError(db, rc, store.path_, "opening");
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  {
+    Result<Statement> wal = Statement::Prepare(db, store.path_, "PRAGMA journal_mode = WAL");
+    if (!wal.ok()) return wal.status();
+    Status run = wal->Run();
+    if (!run.ok()) return run;
+  }
+  Status checked = store.CheckTable(kSettingsTable, kSettingsColumns);
+  if (!checked.ok()) return checked;
+  checked = store.CheckTable(kTrapTable, kTrapColumns);
+  if (!checked.ok()) return checked;
+  return store;
+}
+
+Status Store::Create(const std::string& path) {
+  // O_EXCL makes "refuses an existing file" race-free; SQLite takes an empty file as an
+  // empty database.
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return SysError(errno, path);
+  close(fd);
+  Status made;
+  {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    Store store(db, path);
+    if (rc != SQLITE_OK) {
+      made = SqliteError(db, rc, store.path_, "opening");
+    } else {
+      std::string_view script = kSchemaSql;
+      while (made.ok() && !script.empty()) {
+        Result<Statement> stmt = Statement::Prepare(db, store.path_, script, &script);
+        made = stmt.ok() ? stmt->Run() : stmt.status();
+      }
+      if (made.ok()) {
+        Result<Statement> wal = Statement::Prepare(db, store.path_, "PRAGMA journal_mode = WAL");
+        made = wal.ok() ? wal->Run() : wal.status();
+      }
+    }
+  }  // closed here, before any clean-up below
+  if (!made.ok()) {
+    unlink(path.c_str());
+    unlink((path + "-wal").c_str());
+    unlink((path + "-shm").c_str());
+  }
+  return made;
+}
+
+Store::Store(Store&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)) {}
+
+Store& Store::operator=(Store&& other) noexcept {
+  if (this != &other) {
+    sqlite3_close_v2(db_);
+    db_ = std::exchange(other.db_, nullptr);
+    path_ = std::move(other.path_);
+  }
+  return *this;
+}
+
+Store::~Store() { sqlite3_close_v2(db_); }
+
+Status Store::CheckTable(std::string_view table, std::span<const std::string_view> columns) {
+  Result<Statement> stmt =
+      Statement::Prepare(db_, path_, "SELECT name FROM pragma_table_info(?1) ORDER BY cid");
+  if (!stmt.ok()) return stmt.status();
+  Status bound = stmt->Bind(1, table);
+  if (!bound.ok()) return bound;
+  std::vector<std::string> actual;
+  for (;;) {
+    Result<bool> row = stmt->Step();
+    if (!row.ok()) return row.status();
+    if (!*row) break;
+    actual.push_back(stmt->Column(0).AsText());
+  }
+  if (actual.empty()) return NotFound(path_, {"table ", table, " is missing"});
+  // Columns after the expected ones do no harm; a missing or moved one would make a read by
+  // position take the wrong column.
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i < actual.size() && EqualNames(actual[i], columns[i])) continue;
+    for (size_t j = 0; j < actual.size(); ++j) {
+      if (EqualNames(actual[j], columns[i])) {
+        return NotFound(path_, {"column ", columns[i], " of table ", table, " is at position ",
+                                std::to_string(j), " instead of ", std::to_string(i)});
+      }
+    }
+    return NotFound(path_, {"table ", table, " has no column ", columns[i]});
+  }
+  return Status::Ok();
+}
+
+Result<SettingsRow> Store::ReadSettings() const {
+  Result<Statement> stmt =
+      Statement::Prepare(db_, path_,
+                         "SELECT " + SelectList(kSettingsColumns) + " FROM " +
+                             std::string(kSettingsTable) + " ORDER BY rowid LIMIT 1");
+  if (!stmt.ok()) return stmt.status();
+  Result<bool> row = stmt->Step();
+  if (!row.ok()) return row.status();
+  if (!*row) {
+    return NotFound(path_, {"table ", kSettingsTable, " has no row"});
+  }
+  std::vector<Value> values;
+  for (size_t i = 0; i < kSettingsColumns.size(); ++i) {
+    values.push_back(stmt->Column(static_cast<int>(i)));
+  }
+  return SettingsRow(std::move(values));
+}
+
+Status Store::WriteSettings(const ColumnValues& columns) {
+  const std::string table(kSettingsTable);
+  Result<std::string> set = SetList(path_, table, kSettingsColumns, columns);
+  if (!set.ok()) return set.status();
+  Result<Statement> stmt = Statement::Prepare(
+      db_, path_,
+      "UPDATE " + table + " SET " + *set + " WHERE rowid = (SELECT min(rowid) FROM " + table + ")");
+  if (!stmt.ok()) return stmt.status();
+  Status done = BindValues(*stmt, columns);
+  if (done.ok()) done = stmt->Run();
+  if (done.ok() && sqlite3_changes64(db_) == 0) {
+    return NotFound(path_, {"table ", table, " has no row"});
+  }
+  return done;
+}
+
+Result<std::vector<TrapRow>> Store::ReadTraps() const {
+  Result<Statement> stmt =
+      Statement::Prepare(db_, path_,
+                         "SELECT rowid, " + SelectList(kTrapColumns) + " FROM " +
+                             std::string(kTrapTable) + " ORDER BY rowid");
+  if (!stmt.ok()) return stmt.status();
+  std::vector<TrapRow> rows;
+  for (;;) {
+    Result<bool> row = stmt->Step();
+    if (!row.ok()) return row.status();
+    if (!*row) return rows;
+    std::vector<Value> values;
+    values.reserve(kTrapColumns.size());
+    for (size_t i = 0; i < kTrapColumns.size(); ++i) {
+      values.push_back(stmt->Column(static_cast<int>(i + 1)));
+    }
+    rows.emplace_back(stmt->Column(0).integer(), std::move(values));
+  }
+}
+
+Result<int64_t> Store::AddTrap(const ColumnValues& columns) {
+  const std::string table(kTrapTable);
+  // Checks the names; the assignment list itself is not needed for an insert.
+  Result<std::string> set = SetList(path_, table, kTrapColumns, columns);
+  if (!set.ok()) return set.status();
+  std::string names;
+  std::string params;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    names += (i == 0 ? "" : ", ") + Quoted(columns[i].first);
+    params += (i == 0 ? "?" : ", ?") + std::to_string(i + 1);
+  }
+  Result<Statement> stmt = Statement::Prepare(
+      db_, path_,
+      columns.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
+                      : "INSERT INTO " + table + " (" + names + ") VALUES (" + params + ")");
+  if (!stmt.ok()) return stmt.status();
+  Status done = BindValues(*stmt, columns);
+  if (done.ok()) done = stmt->Run();
+  if (!done.ok()) return done;
+  return static_cast<int64_t>(sqlite3_last_insert_rowid(db_));
+}
+
+Status Store::UpdateTrap(int64_t rowid, const ColumnValues& columns) {
+  const std::string table(kTrapTable);
+  Result<std::string> set = SetList(path_, table, kTrapColumns, columns);
+  if (!set.ok()) return set.status();
+  Result<Statement> stmt = Statement::Prepare(
+      db_, path_,
+      "UPDATE " + table + " SET " + *set + " WHERE rowid = ?" + std::to_string(columns.size() + 1));
+  if (!stmt.ok()) return stmt.status();
+  Status done = BindValues(*stmt, columns);
+  if (done.ok()) done = stmt->Bind(static_cast<int>(columns.size() + 1), Value(rowid));
+  if (done.ok()) done = stmt->Run();
+  if (done.ok() && sqlite3_changes64(db_) == 0) {
+    return NotFound(path_, {"table ", table, " has no row with rowid ", std::to_string(rowid)});
+  }
+  return done;
+}
+
+Status Store::DeleteTrap(int64_t rowid) {
+  const std::string table(kTrapTable);
+  Result<Statement> stmt =
+      Statement::Prepare(db_, path_, "DELETE FROM " + table + " WHERE rowid = ?1");
+  if (!stmt.ok()) return stmt.status();
+  Status done = stmt->Bind(1, Value(rowid));
+  if (done.ok()) done = stmt->Run();
+  if (done.ok() && sqlite3_changes64(db_) == 0) {
+    return NotFound(path_, {"table ", table, " has no row with rowid ", std::to_string(rowid)});
+  }
+  return done;
+}
+
+}  // namespace tervane::store
