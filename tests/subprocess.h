@@ -59,9 +59,11 @@ class Subprocess {
     posix_spawn_file_actions_adddup2(&actions, out[1], 2);
 
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     std::vector<char*> envp;
+    envp.reserve(environment.size() + 1);
     for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
@@ -197,7 +199,9 @@ inline std::string FindProgram(const std::string& name) {
     const size_t end = std::min(dirs.find(':', start), dirs.size());
     const std::string dir = dirs.substr(start, end - start);
     if (!dir.empty()) {
-      const std::string path = dir + "/" + name;
+      std::string path = dir;
+      path += '/';
+      path += name;
       if (access(path.c_str(), X_OK) == 0) return path;
     }
     start = end + 1;

@@ -1,6 +1,8 @@
 #include "service/snmp/event_loop.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -84,6 +86,47 @@ TEST(EventLoop, WaitLastsItsStepsAndDeliversEventsArrivingMeanwhile) {
   EXPECT_GE(MsSince(start), 50);
   EXPECT_EQ(ticks, 1);
   EXPECT_EQ(seen, (std::vector<char>{'a', 'b'}));
+}
+
+// Interrupts the test's own waits with SIGALRM every millisecond while it lives.
+class SignalStorm {
+ public:
+  SignalStorm() {
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);  // no SA_RESTART: interrupted calls fail with EINTR
+    sigaction(SIGALRM, &quiet, &previous_);
+    itimerval every_ms{{0, 1000}, {0, 1000}};
+    setitimer(ITIMER_REAL, &every_ms, nullptr);
+  }
+  ~SignalStorm() {
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous_, nullptr);
+  }
+  SignalStorm(const SignalStorm&) = delete;
+  SignalStorm& operator=(const SignalStorm&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+TEST(EventLoop, InterruptedWaitsStillLastTheirStepsAndDeliver) {
+  EventLoop loop;
+  Pipe p;
+  int calls = 0;
+  loop.Watch(p.read_fd(), [&] {
+    ++calls;
+    p.Take();
+  });
+  p.Put();
+  const Clock::time_point start = Clock::now();
+  {
+    SignalStorm storm;
+    loop.WaitWithEvents(50);
+  }
+  EXPECT_GE(MsSince(start), 50);
+  EXPECT_EQ(calls, 1);
 }
 
 TEST(EventLoop, NestedWaitsDeliverFurtherEventsAndStopAtTheNestingLimit) {

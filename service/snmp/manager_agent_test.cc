@@ -207,17 +207,17 @@ TEST(ManagerAgentStart, FailuresCarryTheWindowsSocketNumbers) {
   const uint16_t busy = holder.port();
 
   struct Case {
-    uint16_t port;
     const char* address;
     int code;
+    uint16_t port;
   } const cases[] = {
-      {busy, "127.0.0.1", kErrorAddressInUse},
-      {busy, "", kErrorAddressInUse},               // every address includes the busy one
-      {0, "192.0.2.1", kErrorAddressNotAvailable},  // TEST-NET-1, on no machine
-      {0, "not-an-address", kErrorAddressNotAvailable},
-      {0, "127.0.0", kErrorAddressNotAvailable},
-      {0, "256.0.0.1", kErrorAddressNotAvailable},
-      {0, " 127.0.0.1", kErrorAddressNotAvailable},
+      {"127.0.0.1", kErrorAddressInUse, busy},
+      {"", kErrorAddressInUse, busy},               // every address includes the busy one
+      {"192.0.2.1", kErrorAddressNotAvailable, 0},  // TEST-NET-1, on no machine
+      {"not-an-address", kErrorAddressNotAvailable, 0},
+      {"127.0.0", kErrorAddressNotAvailable, 0},
+      {"256.0.0.1", kErrorAddressNotAvailable, 0},
+      {" 127.0.0.1", kErrorAddressNotAvailable, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("'") + c.address + "' port " + std::to_string(c.port));
