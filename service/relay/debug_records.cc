@@ -1,0 +1,136 @@
+#include "service/relay/debug_records.h"
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace tervane::relay {
+namespace {
+
+constexpr char kCrLf[] = "\r\n";
+
+void Line(std::string& out, std::string_view a, std::string_view b = {}) {
+  out.append(a);
+  out.append(b);
+  out.append(kCrLf);
+}
+
+}  // namespace
+
+std::string TimeStamp(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &local);
+  return buf;
+}
+
+std::string Now() { return TimeStamp(std::time(nullptr)); }
+
+std::string Printable(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n' || c == '\t' || c == '\0') c = ' ';
+  }
+  return out;
+}
+
+std::string StartedStatus(const std::string& stamp, const char* what, const std::string& ip,
+                          unsigned port) {
+  return stamp + kCrLf + what + kCrLf + "IP=" + ip + kCrLf + "Port=" + std::to_string(port);
+}
+
+std::string FailedStatus(const std::string& stamp, const std::string& cause) {
+  return stamp + kCrLf + "Failed to Start" + kCrLf + cause;
+}
+
+std::string StartStatusRecord(const std::string& status) { return status + kCrLf + kCrLf; }
+
+std::string TrapDump(const char* header, const std::string& stamp, const DumpHead& head,
+                     const std::vector<DumpVar>& vars) {
+  std::string out;
+  out.reserve(256 + vars.size() * 96);
+  Line(out, header, stamp);
+  Line(out, "TrapVersion=", head.version);
+  Line(out, "TrapOid=", head.oid);
+  Line(out, "TrapSourceAgent=", head.source_agent);
+  Line(out, "TrapSourceNetwork=", head.source_network);
+  Line(out, "TrapCommunity=", Printable(head.community));
+  Line(out, "TrapSysUpTime=", head.sys_up_time);
+  for (size_t i = 0; i < vars.size(); ++i) {
+    std::string n = std::to_string(i + 1);
+    Line(out, "TrapVarList.varOid(" + n + ")=", vars[i].oid);
+    Line(out, "TrapVarList.varValue(" + n + ")=", Printable(vars[i].value));
+    Line(out, "TrapVarList.varType(" + n + ")=", vars[i].type);
+  }
+  out.append(kCrLf);
+  return out;
+}
+
+std::vector<DumpVar> TrapVars(const CurrentTrap& trap) {
+  std::vector<DumpVar> vars;
+  for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
+    vars.push_back(
+        {trap.TrapVarList.varOid[i], trap.TrapVarList.varValue[i], trap.TrapVarList.varType[i]});
+  }
+  return vars;
+}
+
+std::vector<DumpVar> MessageVars(const snmp::Message& message) {
+  std::vector<DumpVar> vars;
+  size_t first = message.kind == snmp::kKindTrapV1 ? 0 : 2;
+  for (size_t i = first; i < message.variables.size(); ++i) {
+    const snmp::Variable& v = message.variables[i];
+    vars.push_back({v.oid, v.value, std::to_string(v.type)});
+  }
+  return vars;
+}
+
+std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap) {
+  // Lists every stored binding, which for a received trap are 1 to TrapVarCount.
+  std::vector<DumpVar> vars;
+  for (int i = 1; i <= kMaxVars; ++i) {
+    if (trap.TrapVarList.varOid[i].empty()) continue;
+    vars.push_back(
+        {trap.TrapVarList.varOid[i], trap.TrapVarList.varValue[i], trap.TrapVarList.varType[i]});
+  }
+  return TrapDump(kHeaderTrapIn, stamp,
+                  {trap.TrapVersion, trap.TrapOid, trap.TrapSourceAgent, trap.TrapSourceNetwork,
+                   trap.TrapCommunity, trap.TrapSysUpTime},
+                  vars);
+}
+
+std::string NullValuesRecord(const std::string& stamp, const std::string& null_list) {
+  std::string out;
+  Line(out, kHeaderNullValues, stamp);
+  Line(out, stamp, "\tsnmpManager_Trap");
+  out.append(null_list);
+  out.append(kCrLf);
+  out.append(kCrLf);
+  return out;
+}
+
+std::string DefinitionListRecord(const DefinitionTable& table) {
+  std::string out;
+  Line(out, kHeaderTrapDb);
+  for (int k = 1; k <= kMaxDefinitions; ++k) {
+    const TrapDefinition& d = table[k];
+    if (d.TrapOID.empty()) continue;
+    Line(out, "TrapOID=", d.TrapOID);
+    Line(out, "WrapSourceVariable=", std::to_string(d.TrapSourceVarNo));
+    Line(out, "NewVariables=", std::to_string(d.TrapNewVarNo));
+    Line(out, "NewTrapOID=", kWrappedTrapPrefix + d.TrapNewNumber);
+    for (int n = 1; n <= d.TrapNewVarNo && n <= kMaxNewVars; ++n) {
+      std::string k_text = std::to_string(n);
+      Line(out, "NewVarOid" + k_text + "=", d.NewVarOid[n]);
+      Line(out, "NewVarPos" + k_text + "=", std::to_string(d.NewVarPos[n]));
+      Line(out, "NewVarChar" + k_text + "=", std::to_string(d.NewVarChar[n]));
+      Line(out, "NewVarType" + k_text + "=", std::to_string(d.NewVarType[n]));
+    }
+    out.append(kCrLf);
+  }
+  out.append(kCrLf);
+  return out;
+}
+
+}  // namespace tervane::relay

@@ -1,0 +1,74 @@
+// The text of the debug records and status texts: pure formatting, byte for byte, with CR LF
+// line ends. Writing them to files is debug_log's job.
+//
+// Values are printed with CR, LF, TAB and NUL shown as blanks so that each stays on its
+// line; what is stored and sent keeps the received bytes.
+#ifndef TERVANE_SERVICE_RELAY_DEBUG_RECORDS_H_
+#define TERVANE_SERVICE_RELAY_DEBUG_RECORDS_H_
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/relay/trap_state.h"
+#include "service/snmp/message.h"
+
+namespace tervane::relay {
+
+inline constexpr char kHeaderTrapIn[] = "*** SNMP Trap In ***  ";
+inline constexpr char kHeaderWrapped[] = "*** SNMP Trap Out (Wrapped) ***  ";
+inline constexpr char kHeaderNotWrapped[] = "*** SNMP Trap Out (Not Wrapped) ***  ";
+inline constexpr char kHeaderNullValues[] = "*** SNMP Trap In With NullValues ***  ";
+inline constexpr char kHeaderTrapDb[] = "*** SNMP Trap DB *** ";
+
+// Local time as "YYYY-MM-DD HH:MM:SS".
+std::string TimeStamp(std::time_t when);
+std::string Now();
+
+// `value` with CR, LF, TAB and NUL replaced by blanks.
+std::string Printable(std::string_view value);
+
+// Status texts of the listener and the agent.
+std::string StartedStatus(const std::string& stamp, const char* what, const std::string& ip,
+                          unsigned port);
+// "Failed to Start" and, when not empty, the cause line.
+std::string FailedStatus(const std::string& stamp, const std::string& cause);
+
+// Start status record: the status text, a line end and an empty line.
+std::string StartStatusRecord(const std::string& status);
+
+// One binding as a record lists it.
+struct DumpVar {
+  std::string_view oid;
+  std::string_view value;
+  std::string type;  // the type code in decimal
+};
+
+// Head fields of a trap dump (lines 2 to 7).
+struct DumpHead {
+  std::string_view version;
+  std::string_view oid;
+  std::string_view source_agent;
+  std::string_view source_network;
+  std::string_view community;
+  std::string_view sys_up_time;
+};
+
+// header + stamp, the six head lines, three lines per binding numbered from 1, one empty
+// line.
+std::string TrapDump(const char* header, const std::string& stamp, const DumpHead& head,
+                     const std::vector<DumpVar>& vars);
+
+// The received bindings 1 to TrapVarCount, and the bindings of a built message (without the
+// sysUpTime.0 and snmpTrapOID.0 that head an SNMPv2 trap).
+std::vector<DumpVar> TrapVars(const CurrentTrap& trap);
+std::vector<DumpVar> MessageVars(const snmp::Message& message);
+
+std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap);
+std::string NullValuesRecord(const std::string& stamp, const std::string& null_list);
+std::string DefinitionListRecord(const DefinitionTable& table);
+
+}  // namespace tervane::relay
+
+#endif  // TERVANE_SERVICE_RELAY_DEBUG_RECORDS_H_

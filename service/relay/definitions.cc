@@ -1,0 +1,59 @@
+#include "service/relay/definitions.h"
+
+#include <string>
+
+#include "service/relay/number_text.h"
+#include "store/convert.h"
+
+namespace tervane::relay {
+
+int16_t TypeCode(const std::string& name) {
+  static const char* const kNames[] = {"Integer32", "DisplayString", "OBJECT IDENTIFIER",
+                                       "IpAddress", "Counter32",     "Gauge32",
+                                       "TimeTicks"};
+  for (int16_t code = 1; code <= 7; ++code) {
+    if (name == kNames[code - 1]) return code;
+  }
+  return 0;
+}
+
+Status LoadDefinitions(const std::vector<store::TrapRow>& rows, DefinitionTable& table) {
+  int k = 0;
+  for (const store::TrapRow& row : rows) {
+    if (++k > kMaxDefinitions) {
+      return Status::Error(kErrorOverflow, "SnmpTrap holds more than 30 trap definitions");
+    }
+    TrapDefinition& d = table[k];
+    d.TrapOID = row.ByName("TrapOID").AsText();
+    Result<int16_t> source = store::ToInt16(row.ByName("TrapSourceVarNo"), "TrapSourceVarNo");
+    if (!source.ok()) return source.status();
+    d.TrapSourceVarNo = *source;
+    Result<int16_t> count = store::ToInt16(row.ByName("TrapNewVarNo"), "TrapNewVarNo");
+    if (!count.ok()) return count.status();
+    d.TrapNewVarNo = *count;
+    d.TrapNewNumber = row.ByName("TrapNewNumber").AsText();
+    for (int n = 1; n <= d.TrapNewVarNo; ++n) {
+      if (n > kMaxNewVars) {
+        return Status::Error(kErrorOverflow, "trap definition " + d.TrapOID + " has " +
+                                                 std::to_string(d.TrapNewVarNo) +
+                                                 " new variables; at most 14 are possible");
+      }
+      Result<int64_t> number =
+          ParseNumberText(d.TrapNewNumber, INT32_MIN, INT32_MAX, "TrapNewNumber");
+      if (!number.ok()) return number.status();
+      d.NewVarOid[n] = kNewVarPrefix + std::to_string(*number + n);
+      Result<int16_t> pos =
+          store::ToInt16(row.Var(n, store::VarField::kPos), "VarPos" + std::to_string(n));
+      if (!pos.ok()) return pos.status();
+      d.NewVarPos[n] = *pos;
+      Result<int16_t> len =
+          store::ToInt16(row.Var(n, store::VarField::kChar), "VarChar" + std::to_string(n));
+      if (!len.ok()) return len.status();
+      d.NewVarChar[n] = *len;
+      d.NewVarType[n] = TypeCode(row.Var(n, store::VarField::kType).AsText());
+    }
+  }
+  return Status::Ok();
+}
+
+}  // namespace tervane::relay

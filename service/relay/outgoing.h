@@ -1,0 +1,44 @@
+// Builds the outgoing traps from the current trap: the wrapped trap of a matching
+// definition, and the trap forwarded unchanged, each in its SNMPv1 or SNMPv2 form.
+//
+// Pure: the result is a Message for the agent to send. Each builder fails without a usable
+// message when a value does not convert (a piece rule violated, a number that is no number).
+#ifndef TERVANE_SERVICE_RELAY_OUTGOING_H_
+#define TERVANE_SERVICE_RELAY_OUTGOING_H_
+
+#include <string>
+
+#include "platform/status.h"
+#include "service/relay/trap_state.h"
+#include "service/snmp/message.h"
+
+namespace tervane::relay {
+
+// The piece of `source` that starts at the 1-based byte `position` and is `length` bytes
+// long, cut short at the end of `source`; empty when it starts past the end or `length` is
+// 0. A position below 1 or a negative length fails.
+Result<std::string> CutPiece(const std::string& source, int position, int length);
+
+// True when the current trap carries a Counter64 binding: such a notification has no SNMPv1
+// form and is sent on as SNMPv2 instead of being lost.
+bool HasCounter64(const CurrentTrap& trap);
+
+// The wrapped trap for `definition`: SNMPv1 form when the received trap is SNMPv1 or
+// `to_v1` is set (agent address `TrapSourceNetwork` then), else the SNMPv2 form.
+Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
+                    snmp::Message* out);
+
+// The trap forwarded unchanged: its own version, or converted to SNMPv1 when `to_v1`.
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out);
+
+// Enterprise, generic-trap and specific-trap of the SNMPv1 form of an SNMPv2 trap OID.
+struct V1Identity {
+  std::string enterprise;
+  int32_t generic_trap = 0;
+  int32_t specific_trap = 0;
+};
+Result<V1Identity> ConvertTrapOid(const std::string& trap_oid);
+
+}  // namespace tervane::relay
+
+#endif  // TERVANE_SERVICE_RELAY_OUTGOING_H_

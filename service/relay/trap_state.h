@@ -1,0 +1,89 @@
+// The relay's state: the settings read once at start, the current trap that the trap
+// handler fills for every received message, and the table of 30 trap definitions.
+//
+// All of it lives for the whole process in one place (the service module); nothing is
+// allocated per trap beyond the strings themselves. Field names follow the names that the
+// debug records and the documentation use, so a record line and its field read alike.
+#ifndef TERVANE_SERVICE_RELAY_TRAP_STATE_H_
+#define TERVANE_SERVICE_RELAY_TRAP_STATE_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tervane::relay {
+
+inline constexpr int kMaxVars = 20;         // bindings kept per received trap
+inline constexpr int kMaxDefinitions = 30;  // trap definition slots
+inline constexpr int kMaxNewVars = 14;      // pieces per definition
+
+inline constexpr char kWrappedTrapPrefix[] = "1.3.6.1.4.1.32473.1.100.2.0.";
+inline constexpr char kWrappedEnterprise[] = "1.3.6.1.4.1.32473.1.100.2";
+inline constexpr char kNewVarPrefix[] = "1.3.6.1.4.1.32473.1.100.1.";
+inline constexpr char kSysUpTimeOid[] = "1.3.6.1.2.1.1.3.0";
+inline constexpr char kSnmpTrapOid[] = "1.3.6.1.6.3.1.1.4.1.0";
+inline constexpr char kSnmpTrapAddressOid[] = "1.3.6.1.6.3.18.1.3.0";
+inline constexpr char kSnmpTrapsOid[] = "1.3.6.1.6.3.1.1.5";
+inline constexpr char kSnmpV1GenericEnterprise[] = "1.3.6.1.2.1.11";
+
+inline constexpr char kVersionV1[] = "SNMPv1Trap";
+inline constexpr char kVersionV2[] = "SNMPv2Trap";
+inline constexpr char kVersionInform[] = "SNMPv2Inform";
+
+// General_Setting as the service uses it.
+struct Settings {
+  std::string ConnectString;  // database path; empty until the first start request
+  bool DebugMode = false;
+  std::string TrapRecvIpAddr;
+  int32_t TrapRecvPort = 0;
+  std::string TrapForwIpAddr;
+  int32_t TrapForwPort = 0;
+  bool ConvV2ToV1 = false;
+};
+
+// The received bindings, 1-based: index 0 is unused so that varOid[i] is binding i.
+struct VarList {
+  std::array<std::string, kMaxVars + 1> varOid;
+  std::array<std::string, kMaxVars + 1> varValue;
+  std::array<std::string, kMaxVars + 1> varType;  // the type code in decimal
+};
+
+struct CurrentTrap {
+  std::string TrapVersion;
+  std::string TrapOid;
+  std::string TrapEnterprise;
+  std::string TrapGeneric;
+  std::string TrapSpecific;
+  std::string TrapSourceAgent;
+  std::string TrapSourceNetwork;
+  std::string TrapCommunity;
+  std::string TrapSysUpTime;
+  VarList TrapVarList;
+  int TrapVarCount = 0;
+  int TrapIndex = 0;  // 1-based slot of the matching definition
+
+  bool IsV2() const { return TrapVersion == kVersionV2 || TrapVersion == kVersionInform; }
+};
+
+// One row of SnmpTrap, ready for wrapping. Arrays are 1-based like TrapVarList.
+struct TrapDefinition {
+  std::string TrapOID;
+  int16_t TrapSourceVarNo = 0;
+  int16_t TrapNewVarNo = 0;
+  std::string TrapNewNumber;
+  std::array<std::string, kMaxNewVars + 1> NewVarOid;
+  std::array<int16_t, kMaxNewVars + 1> NewVarPos{};
+  std::array<int16_t, kMaxNewVars + 1> NewVarChar{};
+  std::array<int16_t, kMaxNewVars + 1> NewVarType{};
+};
+
+// Slots 1 to 30; slot 0 is unused. An unfilled slot has an empty TrapOID.
+using DefinitionTable = std::array<TrapDefinition, kMaxDefinitions + 1>;
+
+// The first slot whose TrapOID equals `oid` exactly, or 0. Empty slots never match, so a
+// trap without an OID cannot pick up an unused slot.
+int FindDefinition(const DefinitionTable& table, const std::string& oid);
+
+}  // namespace tervane::relay
+
+#endif  // TERVANE_SERVICE_RELAY_TRAP_STATE_H_
