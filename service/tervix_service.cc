@@ -1,6 +1,7 @@
 #include "service/tervix_service.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/program_folder.h"
@@ -248,6 +249,12 @@ void TervixService::SendTrapNotWrappedAndConvToV1() {
   NotWrapped(true, "SendTrapNotWrappedAndConvToV1");
 }
 
+std::string_view TervixService::RecordVersion(bool to_v1) const {
+  // A view of a constant or of the current trap, never of a temporary string: the record's
+  // head keeps it after this call.
+  return to_v1 ? std::string_view(relay::kVersionV1) : std::string_view(trap_.TrapVersion);
+}
+
 void TervixService::Wrapped(bool to_v1, const char* module) {
   const relay::TrapDefinition& d = definitions_[trap_.TrapIndex];
   snmp::Message& out = snmpAgent_.Outgoing();
@@ -256,7 +263,7 @@ void TervixService::Wrapped(bool to_v1, const char* module) {
     if (Status s = relay::BuildWrapped(trap_, d, to_v1, &out); !s.ok()) return s;
     if (settings_.DebugMode) {
       const std::string oid = relay::kWrappedTrapPrefix + d.TrapNewNumber;
-      relay::DumpHead head{to_v1 ? relay::kVersionV1 : trap_.TrapVersion,
+      relay::DumpHead head{RecordVersion(to_v1),
                            oid,
                            to_v1 ? trap_.TrapSourceNetwork : trap_.TrapSourceAgent,
                            settings_.TrapRecvIpAddr,
@@ -273,7 +280,7 @@ void TervixService::Wrapped(bool to_v1, const char* module) {
 
 void TervixService::NotWrapped(bool to_v1, const char* module) {
   snmp::Message& out = snmpAgent_.Outgoing();
-  relay::DumpHead head{to_v1 ? relay::kVersionV1 : trap_.TrapVersion,
+  relay::DumpHead head{RecordVersion(to_v1),
                        trap_.TrapOid,
                        to_v1 ? trap_.TrapSourceNetwork : trap_.TrapSourceAgent,
                        settings_.TrapRecvIpAddr,

@@ -9,6 +9,7 @@
 #define TERVANE_SERVICE_TERVIX_SERVICE_H_
 
 #include <string>
+#include <string_view>
 
 #include "platform/status.h"
 #include "service/host/service_host.h"
@@ -49,6 +50,9 @@ class TervixService {
   void Wrapped(bool to_v1, const char* module);
   void NotWrapped(bool to_v1, const char* module);
   Status SetDestination();
+  // The version that a sent trap's record names: "SNMPv1Trap" after conversion, else the
+  // received trap's own.
+  std::string_view RecordVersion(bool to_v1) const;
   void LogFailure(const Status& status, const char* module);
   Status AppendDebug(const std::string& record);
   std::string FolderPath(const char* name) const;
