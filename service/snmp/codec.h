@@ -5,6 +5,12 @@
 // structure and bounded in everything it accepts (datagram size, nesting depth, binding
 // count, OID length, sub-identifier size); a datagram it refuses must be dropped, never
 // half-used. Encoding refuses a value text that its type does not accept.
+//
+// Both directions hold SNMPv1 to what SNMPv1 has: generic-trap 0 to 6, no Counter64 and no
+// exception values (an SNMPv1 message carrying them is malformed; encoding a Counter64
+// binding into kind 36 is refused, so a converting sender must drop such bindings first).
+// Every datagram Decode accepts encodes again, and decodes back to an equal Message.
+// value_text.h lists the value text of each type code.
 #ifndef TERVANE_SERVICE_SNMP_CODEC_H_
 #define TERVANE_SERVICE_SNMP_CODEC_H_
 
