@@ -1,0 +1,193 @@
+#include "bench/relay_process.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+#include "bench/trap_load.h"
+#include "store/store.h"
+
+namespace tervane::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+Status Failed(const std::string& what) { return Status::Error(kErrorNotFound, what); }
+
+// One piece of the wrapping definition: position, length and type of the new variable.
+struct Piece {
+  int pos;
+  int len;
+  const char* type;
+};
+
+// Cut from binding 2 of the generated trap, "PORT 042 DOWN site=HQ-Berlin ...": "PORT",
+// "042" and "site=HQ-Berlin".
+constexpr Piece kPieces[] = {{1, 4, "DisplayString"}, {6, 3, "Gauge32"}, {15, 14, "DisplayString"}};
+
+// A program folder with a copy of TervixSrv (it finds Tervix.mdb beside its executable, so
+// a symlink would not do) and a database that receives on `port` and forwards to the sink.
+Status PrepareTervix(const fs::path& folder, bool wrapping, uint16_t port, uint16_t sink_port) {
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  fs::create_directories(folder, ec);
+  if (ec) return Failed("cannot create " + folder.string() + ": " + ec.message());
+  fs::copy_file(TERVIX_SRV_PATH, folder / "TervixSrv", ec);
+  if (ec) return Failed(std::string("cannot copy ") + TERVIX_SRV_PATH + ": " + ec.message());
+  fs::permissions(folder / "TervixSrv", fs::perms::owner_all, fs::perm_options::add, ec);
+
+  if (Status s = store::Store::Create((folder / "Tervix.mdb").string()); !s.ok()) return s;
+  Result<store::Store> db = store::Store::Open(folder.string());
+  if (!db.ok()) return db.status();
+  Status written = db->WriteSettings({
+      {"DebugMode", store::Value(0)},
+      {"TrapRecvIpAddr", store::Value("127.0.0.1")},
+      {"TrapRecvPort", store::Value(static_cast<int>(port))},
+      {"TrapForwIpAddr", store::Value("127.0.0.1")},
+      {"TrapForwPort", store::Value(static_cast<int>(sink_port))},
+      {"ConvV2ToV1", store::Value(0)},
+  });
+  if (!written.ok() || !wrapping) return written;
+  store::ColumnValues columns = {
+      {"TrapName", store::Value("benchPortDown")},
+      {"TrapOID", store::Value(kSourceTrapOid)},
+      {"TrapSourceVarNo", store::Value(kSourceVarNo)},
+      {"TrapNewVarNo", store::Value(static_cast<int>(std::size(kPieces)))},
+      {"TrapNewNumber", store::Value(1000)},
+  };
+  int n = 0;
+  for (const Piece& piece : kPieces) {
+    const std::string i = std::to_string(++n);
+    columns.push_back({"VarName" + i, store::Value("benchPiece" + i)});
+    columns.push_back({"VarPos" + i, store::Value(piece.pos)});
+    columns.push_back({"VarChar" + i, store::Value(piece.len)});
+    columns.push_back({"VarType" + i, store::Value(piece.type)});
+  }
+  Result<int64_t> added = db->AddTrap(columns);
+  return added.ok() ? Status::Ok() : added.status();
+}
+
+}  // namespace
+
+Result<ProcStats> ReadProcStats(pid_t pid) {
+  const std::string base = "/proc/" + std::to_string(pid);
+  std::ifstream stat_file(base + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(stat_file)), std::istreambuf_iterator<char>());
+  // The command name may hold blanks and parentheses; the fields start after the last ')'.
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return Failed("cannot read " + base + "/stat");
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  double ticks = 0;
+  // Field 3 (state) comes first; utime and stime are fields 14 and 15.
+  for (int number = 3; number <= 15 && fields >> field; ++number) {
+    if (number >= 14) ticks += std::stod(field);
+  }
+  ProcStats stats;
+  stats.cpu_seconds = ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+
+  std::ifstream status_file(base + "/status");
+  std::string line;
+  bool found = false;
+  while (std::getline(status_file, line)) {
+    if (line.rfind("VmHWM:", 0) != 0) continue;
+    stats.peak_mb = std::stod(line.substr(6)) / 1024.0;  // the kernel reports kB
+    found = true;
+  }
+  if (!found) return Failed("no VmHWM in " + base + "/status");
+  return stats;
+}
+
+uint16_t FreeLoopbackPort() {
+  Result<int> fd = OpenLoopbackSocket(0, 0);
+  if (!fd.ok()) return 0;
+  const uint16_t port = BoundPort(*fd);
+  close(*fd);
+  return port;
+}
+
+Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(RelayKind kind, const fs::path& work,
+                                                          uint16_t port, uint16_t sink_port,
+                                                          bool trapd_logs) {
+  std::vector<std::string> argv;
+  std::vector<std::string> env;
+  switch (kind) {
+    case RelayKind::kTervixPassThrough:
+    case RelayKind::kTervixWrapping: {
+      const bool wrapping = kind == RelayKind::kTervixWrapping;
+      const fs::path folder = work / (wrapping ? "tervix-wrapping" : "tervix-pass-through");
+      if (Status s = PrepareTervix(folder, wrapping, port, sink_port); !s.ok()) return s;
+      argv = {(folder / "TervixSrv").string()};
+      break;
+    }
+    case RelayKind::kSnmptrapd: {
+      const std::string trapd = testing::FindProgram("snmptrapd");
+      if (trapd.empty()) return Failed("snmptrapd is not installed");
+      // A private, empty configuration and persistence directory, so that snmptrapd reads
+      // and writes nothing of the machine's.
+      const fs::path dir = work / "snmptrapd";
+      std::error_code ec;
+      fs::create_directories(dir / "conf", ec);
+      fs::create_directories(dir / "persist", ec);
+      const std::string config = (dir / "snmptrapd.conf").string();
+      std::ofstream(config) << "disableAuthorization yes\n"
+                            << (trapd_logs ? "" : "doNotLogTraps yes\n")
+                            << "forward default udp:127.0.0.1:" << sink_port << "\n";
+      argv = {trapd,       "-f",   "-C",
+              "-c",        config, "-Lf",
+              "/dev/null", "-n",   "udp:127.0.0.1:" + std::to_string(port)};
+      env = {"SNMPCONFPATH=" + (dir / "conf").string(),
+             "SNMP_PERSISTENT_DIR=" + (dir / "persist").string(), "HOME=" + dir.string(),
+             "MIBS=", "MIBDIRS=" + (dir / "conf").string()};
+      break;
+    }
+    case RelayKind::kTrivial:
+      argv = {TRIVIAL_FORWARDER_PATH, std::to_string(port), std::to_string(sink_port)};
+      break;
+  }
+
+  std::string error;
+  std::unique_ptr<testing::Subprocess> child = testing::Subprocess::Spawn(argv, env, &error);
+  if (!child) return Failed(error);
+  std::unique_ptr<RelayProcess> relay(new RelayProcess(std::move(child), port));
+  if (kind == RelayKind::kTervixPassThrough || kind == RelayKind::kTervixWrapping) {
+    const bool started = relay->child_->ReadUntil(
+        [](const std::string& out) {
+          return out.find("Tervane: information 101") != std::string::npos ||
+                 out.find("Tervane: error") != std::string::npos;
+        },
+        10000);
+    const std::string out = relay->Output();
+    if (!started || out.find("Tervane: information 101") == std::string::npos) {
+      relay->Stop();
+      return Failed("TervixSrv did not start:\n" + relay->Output());
+    }
+  }
+  return relay;
+}
+
+RelayProcess::~RelayProcess() { Stop(); }
+
+bool RelayProcess::Running() {
+  child_->Drain();
+  return !child_->TryExit().has_value();
+}
+
+std::string RelayProcess::Output() {
+  child_->Drain();
+  return child_->output();
+}
+
+void RelayProcess::Stop() {
+  if (child_->TryExit()) return;
+  kill(child_->pid(), SIGTERM);
+  // TervixSrv takes a little over a second to close its sockets (its stop waits twice
+  // 500 ms while processing events).
+  if (!child_->WaitExit(5000)) child_->Kill();
+}
+
+}  // namespace tervane::bench

@@ -1,0 +1,76 @@
+// The relays that the benchmark measures, each run as a child process in a folder of its
+// own under the benchmark's temporary directory: TervixSrv passing traps through or
+// wrapping them, net-snmp's snmptrapd forwarding them, and the trivial forwarder that
+// copies datagrams without reading them (the physical limit of the machine).
+//
+// Each relay receives on a free port of 127.0.0.1 and forwards to the sink's port. The
+// child is stopped with SIGTERM, and SIGKILL when that is not enough within a few
+// seconds, when the object goes, whatever happened before.
+#ifndef TERVANE_BENCH_RELAY_PROCESS_H_
+#define TERVANE_BENCH_RELAY_PROCESS_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/status.h"
+#include "tests/subprocess.h"
+
+namespace tervane::bench {
+
+enum class RelayKind { kTervixPassThrough, kTervixWrapping, kSnmptrapd, kTrivial };
+
+struct RelaySpec {
+  RelayKind kind;
+  std::string name;      // for the table
+  std::string trap_oid;  // the trap OID that the sink must see
+};
+
+// CPU time and peak resident memory of a process, from /proc.
+struct ProcStats {
+  double cpu_seconds = 0;  // user + system
+  double peak_mb = 0;      // VmHWM
+};
+Result<ProcStats> ReadProcStats(pid_t pid);
+
+class RelayProcess {
+ public:
+  // Prepares the relay's folder under `work` and starts it, receiving on `port` and
+  // forwarding to `sink_port`. For TervixSrv also waits (bounded) until it reports its
+  // start; the others are ready once a probe trap gets through, which the caller checks.
+  // `trapd_logs` keeps snmptrapd's default handling of every trap (formatting it for its
+  // log, here /dev/null) besides forwarding it. On failure nothing is left running.
+  static Result<std::unique_ptr<RelayProcess>> Start(RelayKind kind,
+                                                     const std::filesystem::path& work,
+                                                     uint16_t port, uint16_t sink_port,
+                                                     bool trapd_logs);
+  ~RelayProcess();
+  RelayProcess(const RelayProcess&) = delete;
+  RelayProcess& operator=(const RelayProcess&) = delete;
+
+  pid_t pid() const { return child_->pid(); }
+  uint16_t port() const { return port_; }
+  // False once the child has ended.
+  bool Running();
+  // Whatever the child has written so far.
+  std::string Output();
+  // SIGTERM, then SIGKILL after a few seconds; reaps the child.
+  void Stop();
+
+ private:
+  RelayProcess(std::unique_ptr<testing::Subprocess> child, uint16_t port)
+      : child_(std::move(child)), port_(port) {}
+
+  std::unique_ptr<testing::Subprocess> child_;
+  uint16_t port_;
+};
+
+// A port of 127.0.0.1 that was free a moment ago (bound to port 0, read back, released).
+uint16_t FreeLoopbackPort();
+
+}  // namespace tervane::bench
+
+#endif  // TERVANE_BENCH_RELAY_PROCESS_H_

@@ -1,0 +1,134 @@
+// The two ends of the relay benchmark: a load generator that sends one realistic SNMPv2c
+// trap, paced to a target rate, to the relay's receive port, and a sink that counts what
+// the relay forwards and checks that every datagram decodes and carries the expected
+// trap OID.
+//
+// Every trap of one trial carries the trial's number in a binding of its own, so that a
+// straggler of an earlier trial is never counted for a later one. Both ends use large
+// socket buffers and batched system calls (sendmmsg, recvmmsg) so that the measuring side
+// is not what limits the rate. Loopback only.
+#ifndef TERVANE_BENCH_TRAP_LOAD_H_
+#define TERVANE_BENCH_TRAP_LOAD_H_
+
+#include <sys/socket.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/status.h"
+#include "service/snmp/message.h"
+
+namespace tervane::bench {
+
+// The trap OID of the generated trap, and the OID that the relay puts on its wrapped form.
+inline constexpr char kSourceTrapOid[] = "1.3.6.1.4.1.8072.2.3.0.1";
+inline constexpr char kWrappedTrapOid[] = "1.3.6.1.4.1.32473.1.100.2.0.1000";
+// The binding that carries the trial number (binding 1: never the wrapping's source).
+inline constexpr char kTrialOid[] = "1.3.6.1.2.1.2.2.1.1.7";
+// Binding 2 is the long text that a wrapping definition cuts its pieces from.
+inline constexpr int kSourceVarNo = 2;
+
+// The generated SNMPv2c trap of trial `trial`: sysUpTime.0, snmpTrapOID.0 and eight
+// bindings of assorted types, about 400 bytes on the wire.
+snmp::Message MakeTrap(uint32_t trial);
+
+// A UDP socket on 127.0.0.1 with send and receive buffers of `buffer_bytes` (forced past
+// the system limit when the process may). Returns the descriptor, or the failure.
+Result<int> OpenLoopbackSocket(uint16_t port, int buffer_bytes);
+uint16_t BoundPort(int fd);
+
+// What one paced run sent.
+struct SendReport {
+  uint64_t sent = 0;
+  double seconds = 0;  // from the first send to the last
+  double rate() const { return seconds > 0 ? static_cast<double>(sent) / seconds : 0; }
+};
+
+class Generator {
+ public:
+  Generator() = default;
+  ~Generator();
+  Generator(const Generator&) = delete;
+  Generator& operator=(const Generator&) = delete;
+
+  Status Open();
+  // Sends `count` copies of `datagram` to 127.0.0.1:`port` at `rate` per second, in
+  // batches of up to 64 that are spread out so that no burst is longer than about 1 ms of
+  // traffic. Gives up early when `stop` becomes true. A send failure other than a full
+  // buffer ends the run and is returned.
+  Result<SendReport> Run(const std::vector<uint8_t>& datagram, uint16_t port, double rate,
+                         uint64_t count, const std::atomic<bool>& stop);
+
+ private:
+  int fd_ = -1;
+};
+
+// Receives on its own thread until destroyed.
+class Sink {
+ public:
+  Sink() = default;
+  ~Sink();
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
+
+  Status Start();
+  uint16_t port() const { return port_; }
+
+  // Starts counting for trial `trial`, whose traps must carry `trap_oid`; resets the
+  // counters.
+  void BeginTrial(uint32_t trial, const std::string& trap_oid);
+  // Traps of the current trial that decoded and carried the expected trap OID.
+  uint64_t good() const { return good_.load(std::memory_order_relaxed); }
+  // Datagrams of the current trial that did not decode, were cut short or carried another
+  // trap OID.
+  uint64_t bad() const { return bad_.load(std::memory_order_relaxed); }
+  // Datagrams of earlier trials, or without a trial number.
+  uint64_t stale() const { return stale_.load(std::memory_order_relaxed); }
+  // Time of the last datagram of any kind.
+  std::chrono::steady_clock::time_point last_arrival() const;
+
+  // Waits until `expected` good traps have arrived, or nothing has arrived for `quiet`, or
+  // `limit` has passed. Returns the good count.
+  uint64_t WaitFor(uint64_t expected, std::chrono::milliseconds quiet,
+                   std::chrono::milliseconds limit) const;
+
+ private:
+  static constexpr size_t kBatch = 64;
+
+  void Loop();
+  // Reads and checks one batch; false when the socket was empty.
+  bool Drain();
+  // Counts one datagram.
+  void Check(const uint8_t* data, size_t size);
+
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  // The trial being counted and its trap OID; the sink thread holds the lock while it
+  // checks a batch, so a trial boundary never falls inside one.
+  std::mutex mutex_;
+  uint32_t trial_ = 0;
+  std::string trap_oid_;
+  std::atomic<uint64_t> good_{0};
+  std::atomic<uint64_t> bad_{0};
+  std::atomic<uint64_t> stale_{0};
+  std::atomic<int64_t> last_arrival_ns_{0};
+  // Used by the sink thread only. The message is reused so that checking costs no
+  // allocation once its strings have grown.
+  std::unique_ptr<uint8_t[]> data_;
+  std::array<iovec, kBatch> iov_{};
+  std::array<mmsghdr, kBatch> headers_{};
+  snmp::Message message_;
+};
+
+}  // namespace tervane::bench
+
+#endif  // TERVANE_BENCH_TRAP_LOAD_H_

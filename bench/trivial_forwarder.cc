@@ -1,0 +1,133 @@
+// The trivial forwarder: the relay benchmark's reference for what the machine can move at
+// all. One thread copies every datagram that arrives on 127.0.0.1:LISTEN_PORT to
+// 127.0.0.1:FORWARD_PORT, in batches (recvmmsg, then sendmmsg), without looking at it.
+//
+// Usage: trivial_forwarder LISTEN_PORT FORWARD_PORT
+// Runs until SIGTERM or SIGINT, or until its parent ends.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace {
+
+constexpr size_t kBatch = 64;
+constexpr size_t kSlotBytes = 65536;  // the largest UDP/IPv4 payload fits
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) { g_stop = 1; }
+
+bool ParsePort(std::string_view text, uint16_t* port) {
+  unsigned value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 65535) {
+    return false;
+  }
+  *port = static_cast<uint16_t>(value);
+  return true;
+}
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sa.sin_port = htons(port);
+  return sa;
+}
+
+// Sends headers[0..count) in as many sendmmsg calls as it takes. A datagram that cannot
+// be sent (nobody listening, no buffer room for long) is skipped, as a relay would drop it.
+void SendAll(int fd, mmsghdr* headers, unsigned count) {
+  unsigned done = 0;
+  for (int round = 0; done < count && round < 1000 && !g_stop; ++round) {
+    const int n = sendmmsg(fd, headers + done, count - done, 0);
+    if (n > 0) {
+      done += static_cast<unsigned>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == ENOBUFS)) {
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 1);
+    } else if (n < 0 && errno != EINTR) {
+      ++done;  // skip the datagram that failed
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint16_t listen_port = 0;
+  uint16_t forward_port = 0;
+  if (argc != 3 || !ParsePort(argv[1], &listen_port) || !ParsePort(argv[2], &forward_port)) {
+    std::fputs("usage: trivial_forwarder LISTEN_PORT FORWARD_PORT\n", stderr);
+    return 2;
+  }
+  // Never outlive the benchmark that started it.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  if (getppid() == 1) return 0;
+
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    std::perror("socket");
+    return 1;
+  }
+  const int buffer = 8 << 20;
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer) != 0) {
+    (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  }
+  if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &buffer, sizeof buffer) != 0) {
+    (void)setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+  }
+  const sockaddr_in local = Loopback(listen_port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    std::perror("bind");
+    close(fd);
+    return 1;
+  }
+
+  sockaddr_in to = Loopback(forward_port);
+  auto data = std::make_unique<uint8_t[]>(kBatch * kSlotBytes);
+  std::array<iovec, kBatch> iov{};
+  std::array<mmsghdr, kBatch> in{};
+  std::array<mmsghdr, kBatch> out{};
+  while (!g_stop) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 1000) <= 0) continue;  // a signal or a quiet second: check g_stop
+    for (size_t i = 0; i < kBatch; ++i) {
+      iov[i].iov_base = data.get() + i * kSlotBytes;
+      iov[i].iov_len = kSlotBytes;
+      in[i] = mmsghdr{};
+      in[i].msg_hdr.msg_iov = &iov[i];
+      in[i].msg_hdr.msg_iovlen = 1;
+    }
+    const int n = recvmmsg(fd, in.data(), kBatch, MSG_DONTWAIT, nullptr);
+    if (n <= 0) continue;
+    for (int i = 0; i < n; ++i) {
+      const auto k = static_cast<size_t>(i);
+      iov[k].iov_len = in[k].msg_len;
+      out[k] = mmsghdr{};
+      out[k].msg_hdr.msg_name = &to;
+      out[k].msg_hdr.msg_namelen = sizeof to;
+      out[k].msg_hdr.msg_iov = &iov[k];
+      out[k].msg_hdr.msg_iovlen = 1;
+    }
+    SendAll(fd, out.data(), static_cast<unsigned>(n));
+  }
+  close(fd);
+  return 0;
+}
