@@ -157,24 +157,20 @@ Status EncodeInto(const Message& message, BerWriter* w) {
                    std::to_string(kMaxBindings));
   }
   const bool v1 = message.kind == kKindTrapV1;
-  uint8_t oid[kMaxOidContent];
-  size_t length = 0;
-  // Back to front: the last binding first, the message header last.
+  // Back to front: the last binding first, the message header last. What is written before
+  // a refusal is simply dropped with the writer's content.
   for (size_t i = message.variables.size(); i-- > 0;) {
     const Variable& var = message.variables[i];
     const size_t mark = w->size();
-    if (!ValueToBer(var.type, var.value, v1, w).ok() ||
-        OidTextToBer(var.oid, oid, &length) != nullptr) {
+    if (PutValue(var.type, var.value, v1, w) != nullptr || PutOid(var.oid, w) != nullptr) {
       return Fault(message);
     }
-    w->PutElement(kTagOid, {oid, length});
     w->PutHeader(kTagSequence, w->size() - mark);
   }
   w->PutHeader(kTagSequence, w->size());
   if (v1) {
     uint8_t octets[4];
-    if (ParseIpText(message.agent_address, octets) != nullptr ||
-        OidTextToBer(message.enterprise, oid, &length) != nullptr || message.generic_trap < 0 ||
+    if (ParseIpText(message.agent_address, octets) != nullptr || message.generic_trap < 0 ||
         message.generic_trap > 6) {
       return Fault(message);
     }
@@ -182,7 +178,7 @@ Status EncodeInto(const Message& message, BerWriter* w) {
     w->PutInteger(kTagInteger, message.specific_trap);
     w->PutInteger(kTagInteger, message.generic_trap);
     w->PutOctets(kTagIpAddress, {reinterpret_cast<const char*>(octets), 4});
-    w->PutElement(kTagOid, {oid, length});
+    if (PutOid(message.enterprise, w) != nullptr) return Fault(message);
   } else {
     w->PutInteger(kTagInteger, message.error_index);
     w->PutInteger(kTagInteger, message.error_status);

@@ -46,9 +46,9 @@ class OidMemo {
     SetText(dotted, e.text, e.text_length);
     return true;
   }
-  // Text -> BER content. On a hit ber[0..*length) receives the content (ber has room for
-  // kMaxBer octets) and the result is true.
-  bool FindBer(std::string_view text, uint8_t* ber, size_t* length) const {
+  // Text -> BER content. On a hit *ber points at the content inside the memo (valid until
+  // the next Remember) and the result is true.
+  bool FindBer(std::string_view text, std::span<const uint8_t>* ber) const {
     if (text.size() > kMaxText) return false;
     const auto* key = reinterpret_cast<const uint8_t*>(text.data());
     const Entry& e = by_text_[Slot(key, text.size())];
@@ -56,10 +56,7 @@ class OidMemo {
         !SameBytes(reinterpret_cast<const uint8_t*>(e.text), key, text.size())) {
       return false;
     }
-    // The whole fixed-size field: a few moves, where a variable-length copy would cost a
-    // call or a slow `rep movs`.
-    std::memcpy(ber, e.ber, kMaxBer);
-    *length = e.ber_length;
+    *ber = {e.ber, e.ber_length};
     return true;
   }
   // Records a successful conversion in both directions' tables (the BER -> text table only

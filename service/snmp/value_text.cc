@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "service/snmp/ber_reader.h"
 #include "service/snmp/oid_memo.h"
@@ -208,86 +209,118 @@ const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snm
   }
 }
 
-Status ValueToBer(int32_t type, std::string_view text, bool snmp_v1, BerWriter* writer) {
+namespace {
+// Reasons PutValue gives that ValueToBer words differently.
+constexpr char kNotEmpty[] = "not empty";
+constexpr char kUnknownType[] = "unknown type";
+}  // namespace
+
+const char* PutValue(int32_t type, std::string_view text, bool snmp_v1, BerWriter* writer) {
   switch (type) {
     case kTypeNoValue:
-      if (!text.empty()) {
-        return Status::Error(
-            kErrorInvalidArgument,
-            "a binding of type 0 (no value) takes an empty value text, not " + QuoteText(text));
-      }
+      if (!text.empty()) return kNotEmpty;
       if (writer != nullptr) writer->PutHeader(kTagNull, 0);
-      return Status();
+      return nullptr;
     case kTypeInteger32: {
       const bool negative = !text.empty() && text[0] == '-';
       uint64_t magnitude = 0;
       switch (ParseDigits(text.substr(negative ? 1 : 0), negative ? 2147483648u : 2147483647u,
                           &magnitude)) {
         case Parse::kNotNumber:
-          return Refuse(type, text, "is not a decimal number");
+          return "is not a decimal number";
         case Parse::kOutOfRange:
-          return Refuse(type, text, "is out of range (-2147483648 to 2147483647)");
+          return "is out of range (-2147483648 to 2147483647)";
         case Parse::kOk:
           break;
       }
       const int64_t value =
           negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
       if (writer != nullptr) writer->PutInteger(kTagInteger, value);
-      return Status();
+      return nullptr;
     }
     case kTypeDisplayString:
     case kTypeOpaque:
       if (writer != nullptr) {
         writer->PutOctets(type == kTypeDisplayString ? kTagOctetString : kTagOpaque, text);
       }
-      return Status();
+      return nullptr;
     case kTypeObjectId: {
+      if (writer != nullptr) return PutOid(text, writer);
       uint8_t content[kMaxOidContent];
       size_t length = 0;
-      if (const char* why = OidTextToBer(text, content, &length)) return Refuse(type, text, why);
-      if (writer != nullptr) writer->PutElement(kTagOid, {content, length});
-      return Status();
+      return OidTextToBer(text, content, &length);
     }
     case kTypeIpAddress: {
       uint8_t octets[4];
-      if (const char* why = ParseIpText(text, octets)) return Refuse(type, text, why);
+      if (const char* why = ParseIpText(text, octets)) return why;
       if (writer != nullptr) {
         writer->PutOctets(kTagIpAddress, {reinterpret_cast<const char*>(octets), 4});
       }
-      return Status();
+      return nullptr;
     }
     case kTypeCounter32:
     case kTypeGauge32:
     case kTypeTimeTicks:
     case kTypeCounter64: {
-      if (type == kTypeCounter64 && snmp_v1) {
-        return Refuse(type, text, "cannot be sent in an SNMPv1 message");
-      }
+      if (type == kTypeCounter64 && snmp_v1) return "cannot be sent in an SNMPv1 message";
       const bool wide = type == kTypeCounter64;
       uint64_t value = 0;
       switch (ParseDigits(text, wide ? UINT64_MAX : UINT32_MAX, &value)) {
         case Parse::kNotNumber:
-          return Refuse(type, text, "is not an unsigned decimal number");
+          return "is not an unsigned decimal number";
         case Parse::kOutOfRange:
-          return Refuse(type, text,
-                        wide ? "is out of range (0 to 18446744073709551615)"
-                             : "is out of range (0 to 4294967295)");
+          return wide ? "is out of range (0 to 18446744073709551615)"
+                      : "is out of range (0 to 4294967295)";
         case Parse::kOk:
           break;
       }
       if (writer != nullptr) writer->PutUnsigned(wide ? kTagCounter64 : UnsignedTag(type), value);
-      return Status();
+      return nullptr;
     }
     default:
-      return Status::Error(kErrorInvalidArgument, "unknown type code " + std::to_string(type));
+      return kUnknownType;
   }
+}
+
+Status ValueToBer(int32_t type, std::string_view text, bool snmp_v1, BerWriter* writer) {
+  const char* why = PutValue(type, text, snmp_v1, writer);
+  if (why == nullptr) return Status();
+  if (why == kNotEmpty) {
+    return Status::Error(
+        kErrorInvalidArgument,
+        "a binding of type 0 (no value) takes an empty value text, not " + QuoteText(text));
+  }
+  if (why == kUnknownType) {
+    return Status::Error(kErrorInvalidArgument, "unknown type code " + std::to_string(type));
+  }
+  return Refuse(type, text, why);
 }
 
 const char* OidTextToBer(std::string_view text, uint8_t* content, size_t* length) {
   OidMemo& memo = OidMemo::ForThisThread();
-  if (memo.FindBer(text, content, length)) return nullptr;
+  std::span<const uint8_t> known;
+  if (memo.FindBer(text, &known)) {
+    std::memcpy(content, known.data(), known.size());
+    *length = known.size();
+    return nullptr;
+  }
   if (const char* why = ConvertOidText(text, content, length)) return why;
   memo.Remember({content, *length}, text, /*canonical_text=*/false);
+  return nullptr;
+}
+
+const char* PutOid(std::string_view text, BerWriter* writer) {
+  OidMemo& memo = OidMemo::ForThisThread();
+  std::span<const uint8_t> known;
+  if (memo.FindBer(text, &known)) {
+    writer->PutElement(kTagOid, known);
+    return nullptr;
+  }
+  uint8_t content[kMaxOidContent];
+  size_t length = 0;
+  if (const char* why = ConvertOidText(text, content, &length)) return why;
+  memo.Remember({content, length}, text, /*canonical_text=*/false);
+  writer->PutElement(kTagOid, {content, length});
   return nullptr;
 }
 

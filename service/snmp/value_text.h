@@ -49,6 +49,9 @@ const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snm
 // check the text alone). On failure nothing is written and the Status (kErrorInvalidArgument)
 // names the type and the text, e.g. `Integer32 value "12x" is not a decimal number`.
 Status ValueToBer(int32_t type, std::string_view text, bool snmp_v1, BerWriter* writer);
+// As ValueToBer, for the encoder's hot path: nullptr when the value was written, else a
+// short reason (nothing written), which ValueToBer turns into the full description.
+const char* PutValue(int32_t type, std::string_view text, bool snmp_v1, BerWriter* writer);
 
 // Most content octets of an OBJECT IDENTIFIER we encode: 5 per 32-bit sub-identifier.
 inline constexpr size_t kMaxOidContent = kMaxOidSubIds * 5;
@@ -56,6 +59,9 @@ inline constexpr size_t kMaxOidContent = kMaxOidSubIds * 5;
 // `content` holding kMaxOidContent octets. Returns nullptr on success, else the reason
 // (phrased to follow the quoted text); *length is then unspecified.
 const char* OidTextToBer(std::string_view text, uint8_t* content, size_t* length);
+// Prepends the OBJECT IDENTIFIER element for a dotted OID text to *writer. Returns nullptr
+// on success, else the reason, with nothing written.
+const char* PutOid(std::string_view text, BerWriter* writer);
 // Parses a dotted-quad IPv4 text. Returns nullptr on success, else the reason.
 const char* ParseIpText(std::string_view text, uint8_t octets[4]);
 // Formats 4 octets as a dotted quad, replacing *text.
