@@ -6,12 +6,14 @@ set -euo pipefail
 packages=(
   build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  snmp snmptrapd libsnmp-dev smitools
+  snmp snmptrapd libsnmp-dev smitools sqlite3
   qt6-base-dev xvfb xauth
 )
-if [ "${1:-}" = "--runtime" ]; then
-  packages=(build-essential cmake g++ libsqlite3-dev libgtest-dev)
-fi
+runtime=(build-essential cmake g++ libsqlite3-dev libgtest-dev)
+case "${1:-}" in
+  --runtime) packages=("${runtime[@]}") ;;
+  --demo) packages=("${runtime[@]}" snmp snmptrapd sqlite3) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

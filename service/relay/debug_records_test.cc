@@ -1,0 +1,124 @@
+#include "service/relay/debug_records.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "service/relay/intake.h"
+
+namespace tervane::relay {
+namespace {
+
+TEST(DebugRecords, TimeStampForm) {
+  EXPECT_TRUE(std::regex_match(Now(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
+}
+
+TEST(DebugRecords, WrappedRecordOfTheWorkedExample) {
+  snmp::Message out;
+  out.kind = snmp::kKindTrapV2;
+  out.variables = {{"1.3.6.1.2.1.1.3.0", 7, "987"},
+                   {"1.3.6.1.6.3.1.1.4.1.0", 3, "1.3.6.1.4.1.32473.1.100.2.0.1000"},
+                   {"1.3.6.1.4.1.32473.1.100.1.1001", 2, "PORT"},
+                   {"1.3.6.1.4.1.32473.1.100.1.1002", 1, "042"},
+                   {"1.3.6.1.2.1.2.2.1.1.7", 1, "7"}};
+  std::string record = TrapDump(
+      kHeaderWrapped, "2007-03-09 14:05:59",
+      {"SNMPv2Trap", "1.3.6.1.4.1.32473.1.100.2.0.1000", "0.0.0.0", "192.0.2.10", "C", "987"},
+      MessageVars(out));
+  EXPECT_EQ(record,
+            "*** SNMP Trap Out (Wrapped) ***  2007-03-09 14:05:59\r\n"
+            "TrapVersion=SNMPv2Trap\r\n"
+            "TrapOid=1.3.6.1.4.1.32473.1.100.2.0.1000\r\n"
+            "TrapSourceAgent=0.0.0.0\r\n"
+            "TrapSourceNetwork=192.0.2.10\r\n"
+            "TrapCommunity=C\r\n"
+            "TrapSysUpTime=987\r\n"
+            "TrapVarList.varOid(1)=1.3.6.1.4.1.32473.1.100.1.1001\r\n"
+            "TrapVarList.varValue(1)=PORT\r\n"
+            "TrapVarList.varType(1)=2\r\n"
+            "TrapVarList.varOid(2)=1.3.6.1.4.1.32473.1.100.1.1002\r\n"
+            "TrapVarList.varValue(2)=042\r\n"
+            "TrapVarList.varType(2)=1\r\n"
+            "TrapVarList.varOid(3)=1.3.6.1.2.1.2.2.1.1.7\r\n"
+            "TrapVarList.varValue(3)=7\r\n"
+            "TrapVarList.varType(3)=1\r\n"
+            "\r\n");
+}
+
+TEST(DebugRecords, TrapInPrintsLineBreaksAsBlanksWithoutTouchingTheTrap) {
+  snmp::Message m;
+  m.kind = snmp::kKindTrapV1;
+  m.community = "pub";
+  m.enterprise = "1.3.6.1.4.1.9";
+  m.agent_address = "192.0.2.1";
+  m.generic_trap = 6;
+  m.specific_trap = 1;
+  m.time_stamp = 5;
+  const std::string value("a\r\nb\tc\0d", 8);
+  m.variables = {{"1.3.6.1.4.1.9.1", 2, value}};
+  CurrentTrap trap;
+  Intake intake;
+  ASSERT_TRUE(FillCurrentTrap(m, "127.0.0.1", trap, &intake).ok());
+  std::string record = TrapInRecord("2007-03-09 14:05:59", trap);
+  EXPECT_NE(record.find("TrapVarList.varValue(1)=a  b c d\r\n"), std::string::npos) << record;
+  EXPECT_EQ(trap.TrapVarList.varValue[1], value);
+
+  m.variables.clear();
+  ASSERT_TRUE(FillCurrentTrap(m, "127.0.0.1", trap, &intake).ok());
+  EXPECT_EQ(TrapInRecord("2007-03-09 14:05:59", trap),
+            "*** SNMP Trap In ***  2007-03-09 14:05:59\r\n"
+            "TrapVersion=SNMPv1Trap\r\n"
+            "TrapOid=1.3.6.1.4.1.9.0.1\r\n"
+            "TrapSourceAgent=192.0.2.1\r\n"
+            "TrapSourceNetwork=127.0.0.1\r\n"
+            "TrapCommunity=pub\r\n"
+            "TrapSysUpTime=5\r\n"
+            "\r\n");
+}
+
+TEST(DebugRecords, NullValuesAndDefinitionList) {
+  EXPECT_EQ(NullValuesRecord("2007-03-09 14:05:59", "1.3.6.1.4.1.9.1\r\n1.3.6.1.4.1.9.2\r\n"),
+            "*** SNMP Trap In With NullValues ***  2007-03-09 14:05:59\r\n"
+            "2007-03-09 14:05:59\tsnmpManager_Trap\r\n"
+            "1.3.6.1.4.1.9.1\r\n"
+            "1.3.6.1.4.1.9.2\r\n"
+            "\r\n"
+            "\r\n");
+
+  DefinitionTable table;
+  TrapDefinition& d = table[2];  // slot 1 empty: skipped without a trace
+  d.TrapOID = "1.3.6.1.6.3.1.1.5.3";
+  d.TrapSourceVarNo = 3;
+  d.TrapNewVarNo = 1;
+  d.TrapNewNumber = "1000";
+  d.NewVarOid[1] = "1.3.6.1.4.1.32473.1.100.1.1001";
+  d.NewVarPos[1] = 1;
+  d.NewVarChar[1] = 8;
+  d.NewVarType[1] = 2;
+  EXPECT_EQ(DefinitionListRecord(table),
+            "*** SNMP Trap DB *** \r\n"
+            "TrapOID=1.3.6.1.6.3.1.1.5.3\r\n"
+            "WrapSourceVariable=3\r\n"
+            "NewVariables=1\r\n"
+            "NewTrapOID=1.3.6.1.4.1.32473.1.100.2.0.1000\r\n"
+            "NewVarOid1=1.3.6.1.4.1.32473.1.100.1.1001\r\n"
+            "NewVarPos1=1\r\n"
+            "NewVarChar1=8\r\n"
+            "NewVarType1=2\r\n"
+            "\r\n"
+            "\r\n");
+  EXPECT_EQ(FindDefinition(table, "1.3.6.1.6.3.1.1.5.3"), 2);
+  EXPECT_EQ(FindDefinition(table, "1.3.6.1.6.3.1.1.5.3 "), 0);
+  EXPECT_EQ(FindDefinition(table, ""), 0);
+}
+
+TEST(DebugRecords, StatusTexts) {
+  EXPECT_EQ(StartedStatus("2007-03-09 14:05:59", "Trap Server Started", "0.0.0.0", 162),
+            "2007-03-09 14:05:59\r\nTrap Server Started\r\nIP=0.0.0.0\r\nPort=162");
+  EXPECT_EQ(FailedStatus("2007-03-09 14:05:59", "Port was in use"),
+            "2007-03-09 14:05:59\r\nFailed to Start\r\nPort was in use");
+  EXPECT_EQ(FailedStatus("2007-03-09 14:05:59", ""), "2007-03-09 14:05:59\r\nFailed to Start\r\n");
+}
+
+}  // namespace
+}  // namespace tervane::relay
