@@ -95,6 +95,21 @@ TEST(Captures, DecodeToTheirCommandLinesAndEncodeBackExactly) {
   }
 }
 
+TEST(Captures, NoTruncationIsAccepted) {
+  for (const char* file :
+       {"v1_enterprise_specific.hex", "v1_linkdown_generic.hex", "v2c_linkdown.hex",
+        "v2c_all_types.hex", "inform.hex", "bench_v2c_10.hex"}) {
+    const std::vector<uint8_t> wire = LoadCapture(file);
+    ASSERT_FALSE(wire.empty()) << file;
+    Message m;
+    for (size_t n = 0; n < wire.size(); ++n) {
+      EXPECT_EQ(Decode(std::span(wire).first(n), &m).code(), kErrorMalformed)
+          << file << " cut to " << n << " bytes";
+    }
+    ASSERT_TRUE(Decode(wire, &m).ok()) << file;
+  }
+}
+
 TEST(Captures, BenchmarkInputIsATenBindingTrap) {
   const std::vector<uint8_t> wire = LoadCapture("bench_v2c_10.hex");
   Message m;
