@@ -25,10 +25,24 @@ Definition WorkedExample() {
   return {kLinkDown, 2, {{1, 4, "DisplayString"}, {6, 3, "Integer32"}}, 1000};
 }
 
-// snmptrap's arguments for the worked example's trap, after the target.
+// snmptrap's arguments for the worked example's trap. It comes from another loopback
+// address than the one the service receives on, so that the records and the SNMPv1
+// agent-addr show which of the two they carry.
+constexpr char kDevice[] = "127.0.0.2";
 std::vector<std::string> WorkedExampleTrap() {
-  return {"-v",      "2c", "-c", "C",       "987", kLinkDown,
-          kIfIndex7, "i",  "7",  kIfDescr7, "s",   "PORT 042 DOWN"};
+  return {"--clientaddr=" + std::string(kDevice),
+          "-v",
+          "2c",
+          "-c",
+          "C",
+          "987",
+          kLinkDown,
+          kIfIndex7,
+          "i",
+          "7",
+          kIfDescr7,
+          "s",
+          "PORT 042 DOWN"};
 }
 
 // Worked example, SNMPv2 form; the whole debug file of the run, from the start records on.
@@ -107,7 +121,7 @@ TEST_F(RelayTest, WorkedExampleWrappedAsSnmpV2WithWholeDebugFile) {
                                     "TrapVersion=SNMPv2Trap",
                                     "TrapOid=1.3.6.1.6.3.1.1.5.3",
                                     "TrapSourceAgent=0.0.0.0",
-                                    "TrapSourceNetwork=127.0.0.1",
+                                    "TrapSourceNetwork=127.0.0.2",
                                     "TrapCommunity=C",
                                     "TrapSysUpTime=987",
                                     "TrapVarList.varOid(1)=1.3.6.1.2.1.2.2.1.1.7",
@@ -162,7 +176,7 @@ TEST_F(RelayTest, WorkedExampleWrappedAndConvertedToSnmpV1) {
   EXPECT_EQ(m.generic_trap, 6);
   EXPECT_EQ(m.specific_trap, 1000);
   EXPECT_EQ(m.time_stamp, 987u);
-  EXPECT_EQ(m.agent_address, "127.0.0.1");
+  EXPECT_EQ(m.agent_address, kDevice);  // the trap's source, not the service's address
   const std::vector<Variable> expected = {
       {"1.3.6.1.4.1.32473.1.100.1.1001", kTypeDisplayString, "PORT"},
       {"1.3.6.1.4.1.32473.1.100.1.1002", kTypeInteger32, "42"},
@@ -177,7 +191,7 @@ TEST_F(RelayTest, WorkedExampleWrappedAndConvertedToSnmpV1) {
                                       "*** SNMP Trap Out (Wrapped) ***  {stamp}",
                                       "TrapVersion=SNMPv1Trap",
                                       "TrapOid=1.3.6.1.4.1.32473.1.100.2.0.1000",
-                                      "TrapSourceAgent=127.0.0.1",
+                                      "TrapSourceAgent=127.0.0.2",
                                       "TrapSourceNetwork=127.0.0.1",
                                       "TrapCommunity=C",
                                       "TrapSysUpTime=987",

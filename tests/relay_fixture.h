@@ -213,29 +213,39 @@ class RelayTest : public snmp::NetSnmpTest {
     ASSERT_TRUE(added.ok()) << added.ToString();
   }
 
+  // Starts TervixSrv without waiting for anything.
+  void SpawnRelay() {
+    std::string error;
+    relay_ = Subprocess::Spawn({(folder_ / "TervixSrv").string()}, Env(), &error);
+    ASSERT_NE(relay_, nullptr) << error;
+  }
+
   // Starts TervixSrv and waits until it has logged event 101. Fails the test when it does
   // not within a few seconds. A probed receive port that someone else took meanwhile is
   // replaced by another one and the service started again.
   void StartRelay() {
     for (int attempt = 1;; ++attempt) {
-      std::string error;
-      relay_ = Subprocess::Spawn({(folder_ / "TervixSrv").string()}, Env(), &error);
-      ASSERT_NE(relay_, nullptr) << error;
+      ASSERT_NO_FATAL_FAILURE(SpawnRelay());
       ASSERT_TRUE(PumpUntil([this] { return Logged("Tervane: information 101\n"); }, 10000))
           << "TervixSrv did not report its start:\n"
           << relay_->output();
       if (!probed_port_ || attempt == 3 || !Logged("SNMP Trap Port was in use\n")) return;
       ASSERT_NO_FATAL_FAILURE(StopRelay());
       recv_port_ = FreeUdpPort();
-      Result<store::Store> db = store::Store::Open(folder_.string());
-      ASSERT_TRUE(db.ok()) << db.status().ToString();
-      const Status written =
-          db->WriteSettings({{"TrapRecvPort", store::Value(static_cast<int>(recv_port_))}});
-      ASSERT_TRUE(written.ok()) << written.ToString();
+      ASSERT_NO_FATAL_FAILURE(
+          WriteSetting("TrapRecvPort", store::Value(static_cast<int>(recv_port_))));
       sender_.ClearDestinations();
       const Status added = sender_.AddDestination("127.0.0.1:" + std::to_string(recv_port_));
       ASSERT_TRUE(added.ok()) << added.ToString();
     }
+  }
+
+  // Overwrites one column of General_Setting.
+  void WriteSetting(const std::string& column, const store::Value& value) {
+    Result<store::Store> db = store::Store::Open(folder_.string());
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    const Status written = db->WriteSettings({{column, value}});
+    ASSERT_TRUE(written.ok()) << written.ToString();
   }
 
   // SIGTERM, then waits for a clean exit after event 102.

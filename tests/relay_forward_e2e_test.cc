@@ -32,11 +32,12 @@ TEST_F(RelayTest, SnmpV1TrapsPassThroughWithEveryField) {
   ASSERT_NO_FATAL_FAILURE(StartRelay());
 
   std::string output;
-  ASSERT_EQ(RunTool(snmptrap_,
-                    {"-v", "1", "-c", "public", "1.3.6.1.4.1.9", "192.0.2.7", "6", "5", "12345",
-                     kSysName, "s", "router1", "1.3.6.1.4.1.9.9.1.0", "i", "-42"},
-                    &output),
-            0)
+  ASSERT_EQ(
+      RunTool(snmptrap_,
+              {"--clientaddr=127.0.0.2", "-v", "1", "-c", "public", "1.3.6.1.4.1.9", "192.0.2.7",
+               "6", "5", "12345", kSysName, "s", "router1", "1.3.6.1.4.1.9.9.1.0", "i", "-42"},
+              &output),
+      0)
       << output;
   ASSERT_EQ(RunTool(snmptrap_,
                     {"-v", "1", "-c", "private", "1.3.6.1.4.1.8072.3.2.10", "192.0.2.7", "2", "0",
@@ -89,13 +90,16 @@ TEST_F(RelayTest, SnmpV1TrapsPassThroughWithEveryField) {
       (std::vector<Variable>{{"1.3.6.1.4.1.32473.1.100.1.1101", kTypeDisplayString, "eth0"}}));
 
   const std::vector<std::string> lines = FileLines("Debug.txt");
-  const DumpHead specific_head = {
-      "SNMPv1Trap", "1.3.6.1.4.1.9.0.5", "192.0.2.7", "127.0.0.1", "public", "12345"};
+  // The trap came from 127.0.0.2: the in-record names that source, the out-record the
+  // service's own receive address.
   for (const char* header : {kTrapInHeader, kNotWrappedHeader}) {
     const std::optional<std::vector<std::string>> record = Record(lines, header, 0);
     ASSERT_TRUE(record.has_value()) << header;
-    EXPECT_TRUE(LinesMatch(*record, ExpectedDump(header, specific_head, specific.variables)))
-        << header;
+    const DumpHead head = {
+        "SNMPv1Trap", "1.3.6.1.4.1.9.0.5",
+        "192.0.2.7",  std::string(header) == kTrapInHeader ? "127.0.0.2" : "127.0.0.1",
+        "public",     "12345"};
+    EXPECT_TRUE(LinesMatch(*record, ExpectedDump(header, head, specific.variables))) << header;
   }
   const std::optional<std::vector<std::string>> generic_in = Record(lines, kTrapInHeader, 1);
   ASSERT_TRUE(generic_in.has_value());
@@ -122,8 +126,8 @@ TEST_F(RelayTest, SnmpV2TrapsConvertedToSnmpV1) {
   // linkDown from snmptrap, with its record.
   std::string output;
   ASSERT_EQ(RunTool(snmptrap_,
-                    {"-v", "2c", "-c", "public", "987", "1.3.6.1.6.3.1.1.5.3", kIfIndex7, "i", "7",
-                     kIfDescr7, "s", "PORT 042 DOWN"},
+                    {"--clientaddr=127.0.0.2", "-v", "2c", "-c", "public", "987",
+                     "1.3.6.1.6.3.1.1.5.3", kIfIndex7, "i", "7", kIfDescr7, "s", "PORT 042 DOWN"},
                     &output),
             0)
       << output;
@@ -136,7 +140,7 @@ TEST_F(RelayTest, SnmpV2TrapsConvertedToSnmpV1) {
   EXPECT_EQ(link_down.generic_trap, 2);
   EXPECT_EQ(link_down.specific_trap, 0);
   EXPECT_EQ(link_down.time_stamp, 987u);
-  EXPECT_EQ(link_down.agent_address, "127.0.0.1");
+  EXPECT_EQ(link_down.agent_address, "127.0.0.2");  // where the trap came from
   const std::vector<Variable> bindings = {{kIfIndex7, kTypeInteger32, "7"},
                                           {kIfDescr7, kTypeDisplayString, "PORT 042 DOWN"}};
   EXPECT_EQ(link_down.variables, bindings);
@@ -144,7 +148,7 @@ TEST_F(RelayTest, SnmpV2TrapsConvertedToSnmpV1) {
       Record(FileLines("Debug.txt"), kNotWrappedHeader);
   ASSERT_TRUE(record.has_value());
   EXPECT_TRUE(LinesMatch(*record, ExpectedDump(kNotWrappedHeader,
-                                               {"SNMPv1Trap", "1.3.6.1.6.3.1.1.5.3", "127.0.0.1",
+                                               {"SNMPv1Trap", "1.3.6.1.6.3.1.1.5.3", "127.0.0.2",
                                                 "127.0.0.1", "public", "987"},
                                                bindings)));
   received_.clear();

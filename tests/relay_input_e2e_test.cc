@@ -114,14 +114,21 @@ TEST_F(RelayTest, SnmpV2MessagesWithoutTheirHeadBindingsAreNotSent) {
   EXPECT_EQ(answer->request_id, 777);
   EXPECT_EQ(answer->community, "public");
   EXPECT_EQ(answer->variables, inform.variables);
+  // A sysUpTime.0 that is no number fails the handler before anything is recorded.
+  Message bad_uptime = V2Trap(kDefined, {text});
+  bad_uptime.variables[0] = {snmp::kSysUpTime, kTypeDisplayString, "abc"};
+  Send(bad_uptime);
 
   const std::optional<std::vector<Received>> got = Flush();
   ASSERT_TRUE(got.has_value());
   ASSERT_EQ(got->size(), 1u);
   EXPECT_EQ(TrapOidOf((*got)[0].message), kWrappedTrapPrefix + std::string("1000"));
 
-  EXPECT_EQ(Events(), (std::vector<std::string>{"Tervane: information 101"}));
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 2u) << relay_->output();
+  EXPECT_TRUE(IsFailureEvent(events[1], "snmpManager_Trap")) << events[1];
   const std::vector<std::string> lines = FileLines("Debug.txt");
+  EXPECT_EQ(CountRecords(lines, kTrapInHeader), 7);  // the six above and the marker
   EXPECT_EQ(CountRecords(lines, kWrappedHeader), 1);
   EXPECT_EQ(CountRecords(lines, kNotWrappedHeader), 1);  // the marker
   struct Case {

@@ -75,6 +75,43 @@ TEST_F(RelayTest, StatusTextAfterStartAndStopAndOldDebugFilesDeleted) {
             (std::vector<std::string>{"Tervane: information 101", "Tervane: information 102"}));
 }
 
+// A setting that does not convert fails the start request: an error event of
+// svcHost_State, no component started, no event 101, the status left alone; the debug
+// files are gone all the same. The stop request still ends the service cleanly.
+TEST_F(RelayTest, UnusableSettingFailsTheStart) {
+  struct Case {
+    const char* column;
+    store::Value value;
+  } const cases[] = {{"TrapRecvPort", store::Value(0)},
+                     {"TrapForwPort", store::Value("seventy")},
+                     {"DebugMode", store::Value()}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.column);
+    ASSERT_NO_FATAL_FAILURE(Configure(RelayConfig()));
+    ASSERT_NO_FATAL_FAILURE(WriteSetting(c.column, c.value));
+    ASSERT_NO_FATAL_FAILURE(WriteSetting("TrapRecvStatus", store::Value("left alone")));
+    std::ofstream(folder_ / "Debug.txt") << "left from an earlier run\r\n";
+    ASSERT_NO_FATAL_FAILURE(SpawnRelay());
+    ASSERT_TRUE(WaitLogged(" (Module: svcHost_State)\n")) << relay_->output();
+    const std::vector<std::string> events = Events();
+    ASSERT_EQ(events.size(), 1u) << relay_->output();
+    EXPECT_TRUE(IsFailureEvent(events[0], "svcHost_State")) << events[0];
+    EXPECT_NE(events[0].find(c.column), std::string::npos) << events[0];
+    EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText(), "left alone");
+    EXPECT_FALSE(ReadProgramFile("Debug.txt").has_value());
+    {
+      // Nothing listens on the receive port: it can still be bound.
+      snmp::Manager probe(loop_);
+      const Status bound = probe.Listen(recv_port_, "127.0.0.1");
+      EXPECT_TRUE(bound.ok()) << bound.ToString();
+    }
+    ASSERT_NO_FATAL_FAILURE(StopRelay());
+    EXPECT_EQ(Events().size(), 2u) << relay_->output();
+    EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText(), "Not Started");
+    relay_.reset();
+  }
+}
+
 TEST_F(RelayTest, StartOnAPortInUseIsReportedAndTheStartGoesOn) {
   HeldPort taken;
   ASSERT_NE(taken.port(), 0);
