@@ -1,5 +1,6 @@
 #include "service/relay/intake.h"
 
+#include <charconv>
 #include <string>
 
 namespace tervane::relay {
@@ -8,7 +9,10 @@ namespace {
 void StoreBinding(const snmp::Variable& v, int n, VarList& list) {
   list.varOid[n] = v.oid;
   list.varValue[n] = v.value;
-  list.varType[n] = std::to_string(v.type);
+  // The type code in decimal, written in place: no temporary string per binding.
+  char digits[12];
+  const auto end = std::to_chars(digits, digits + sizeof digits, v.type).ptr;
+  list.varType[n].assign(digits, end);
 }
 
 bool IsDecimal(const std::string& s) {

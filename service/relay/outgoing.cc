@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "service/relay/number_text.h"
 #include "service/snmp/codec.h"
@@ -9,11 +11,46 @@
 namespace tervane::relay {
 namespace {
 
+// Writes the bindings of a message from the front, reusing the bindings (and the memory of
+// their strings) that the previous message built in the same place left behind: the agent
+// sends one message after the other from one outgoing message, which thus stops allocating
+// once its strings have grown. However the build ends, the list then holds exactly the
+// bindings written, never one of an earlier message.
+class Bindings {
+ public:
+  explicit Bindings(snmp::Message* out) : vars_(out->variables) {}
+  ~Bindings() { vars_.resize(count_); }
+  Bindings(const Bindings&) = delete;
+  Bindings& operator=(const Bindings&) = delete;
+
+  snmp::Variable& Next(std::string_view oid, int32_t type) {
+    if (count_ == vars_.size()) vars_.emplace_back();
+    snmp::Variable& v = vars_[count_++];
+    v.oid.assign(oid);
+    v.type = type;
+    return v;
+  }
+  void Add(std::string_view oid, int32_t type, std::string_view value) {
+    Next(oid, type).value.assign(value);
+  }
+
+ private:
+  std::vector<snmp::Variable>& vars_;
+  size_t count_ = 0;
+};
+
 Status AppendBinding(const std::string& oid, const std::string& type_text, const std::string& value,
-                     snmp::Message* out) {
-  Result<int64_t> type = ParseNumberText(type_text, INT32_MIN, INT32_MAX, "type code of " + oid);
-  if (!type.ok()) return type.status();
-  out->variables.push_back({oid, static_cast<int32_t>(*type), value});
+                     Bindings& bindings) {
+  int32_t type;
+  if (type_text.size() == 1 && type_text[0] >= '0' && type_text[0] <= '9') {
+    type = type_text[0] - '0';  // what every received binding carries: spare the general parse
+  } else {
+    Result<int64_t> parsed =
+        ParseNumberText(type_text, INT32_MIN, INT32_MAX, "type code of " + oid);
+    if (!parsed.ok()) return parsed.status();
+    type = static_cast<int32_t>(*parsed);
+  }
+  bindings.Add(oid, type, value);
   return Status::Ok();
 }
 
@@ -31,28 +68,35 @@ Status SetV1Head(const CurrentTrap& trap, const std::string& enterprise, int32_t
   return Status::Ok();
 }
 
-void SetV2Head(const CurrentTrap& trap, const std::string& trap_oid, snmp::Message* out) {
+// The two leading bindings; the caller fills in the trap OID.
+std::string& SetV2Head(const CurrentTrap& trap, Bindings& bindings, snmp::Message* out) {
   out->kind = snmp::kKindTrapV2;
-  out->variables.push_back({kSysUpTimeOid, snmp::kTypeTimeTicks, trap.TrapSysUpTime});
-  out->variables.push_back({kSnmpTrapOid, snmp::kTypeObjectId, trap_oid});
+  bindings.Add(kSysUpTimeOid, snmp::kTypeTimeTicks, trap.TrapSysUpTime);
+  return bindings.Next(kSnmpTrapOid, snmp::kTypeObjectId).value;
 }
 
 // The snmpTrapAddress binding is kept out of the variable list, but it is the only trace of
 // the device behind a proxy: an SNMPv2 trap that carried one sends it on, last.
-void AppendSourceAgent(const CurrentTrap& trap, snmp::Message* out) {
+void AppendSourceAgent(const CurrentTrap& trap, Bindings& bindings) {
   if (trap.TrapSourceAgent == "0.0.0.0") return;
   if (!snmp::ValidateValue(snmp::kTypeIpAddress, trap.TrapSourceAgent).ok()) return;
-  out->variables.push_back({kSnmpTrapAddressOid, snmp::kTypeIpAddress, trap.TrapSourceAgent});
+  bindings.Add(kSnmpTrapAddressOid, snmp::kTypeIpAddress, trap.TrapSourceAgent);
 }
 
+// Empties every field as Message::Clear does, but keeps the strings' memory; the bindings
+// are emptied by the Bindings writer of the build.
 void StartMessage(const CurrentTrap& trap, snmp::Message* out) {
-  out->Clear();
   out->community = trap.TrapCommunity;
+  out->kind = 0;
+  out->request_id = out->error_status = out->error_index = 0;
+  out->enterprise.clear();
+  out->agent_address.clear();
+  out->generic_trap = out->specific_trap = 0;
+  out->time_stamp = 0;
 }
 
-}  // namespace
-
-Result<std::string> CutPiece(const std::string& source, int position, int length) {
+// CutPiece into *piece, reusing its memory.
+Status CutPieceInto(const std::string& source, int position, int length, std::string* piece) {
   if (position < 1) {
     return Status::Error(kErrorInvalidArgument,
                          "piece position " + std::to_string(position) + " is below 1");
@@ -61,9 +105,21 @@ Result<std::string> CutPiece(const std::string& source, int position, int length
     return Status::Error(kErrorInvalidArgument,
                          "piece length " + std::to_string(length) + " is negative");
   }
-  size_t start = static_cast<size_t>(position) - 1;
-  if (start >= source.size() || length == 0) return std::string();
-  return source.substr(start, static_cast<size_t>(length));
+  const size_t start = static_cast<size_t>(position) - 1;
+  if (start >= source.size() || length == 0) {
+    piece->clear();
+  } else {
+    piece->assign(source, start, static_cast<size_t>(length));
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<std::string> CutPiece(const std::string& source, int position, int length) {
+  std::string piece;
+  if (Status s = CutPieceInto(source, position, length, &piece); !s.ok()) return s;
+  return piece;
 }
 
 bool HasCounter64(const CurrentTrap& trap) {
@@ -108,6 +164,7 @@ Result<V1Identity> ConvertTrapOid(const std::string& trap_oid) {
 
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1,
                     snmp::Message* out) {
+  Bindings bindings(out);
   StartMessage(trap, out);
   if (to_v1 || !trap.IsV2()) {
     Result<int64_t> specific =
@@ -117,7 +174,7 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
                             to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent, out);
     if (!head.ok()) return head;
   } else {
-    SetV2Head(trap, kWrappedTrapPrefix + d.TrapNewNumber, out);
+    SetV2Head(trap, bindings, out).assign(kWrappedTrapPrefix).append(d.TrapNewNumber);
   }
 
   int source_no = d.TrapSourceVarNo;
@@ -128,21 +185,23 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
   }
   const std::string& source = trap.TrapVarList.varValue[source_no];
   for (int n = 1; n <= d.TrapNewVarNo && n <= kMaxNewVars; ++n) {
-    Result<std::string> piece = CutPiece(source, d.NewVarPos[n], d.NewVarChar[n]);
-    if (!piece.ok()) return piece.status();
-    out->variables.push_back({d.NewVarOid[n], d.NewVarType[n], std::move(piece).value()});
+    snmp::Variable& v = bindings.Next(d.NewVarOid[n], d.NewVarType[n]);
+    if (Status s = CutPieceInto(source, d.NewVarPos[n], d.NewVarChar[n], &v.value); !s.ok()) {
+      return s;
+    }
   }
   for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
     if (i == source_no) continue;
     Status s = AppendBinding(trap.TrapVarList.varOid[i], trap.TrapVarList.varType[i],
-                             trap.TrapVarList.varValue[i], out);
+                             trap.TrapVarList.varValue[i], bindings);
     if (!s.ok()) return s;
   }
-  if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, out);
+  if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, bindings);
   return Status::Ok();
 }
 
 Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out) {
+  Bindings bindings(out);
   StartMessage(trap, out);
   if (to_v1) {
     Result<V1Identity> id = ConvertTrapOid(trap.TrapOid);
@@ -161,14 +220,14 @@ Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out) {
                             static_cast<int32_t>(*specific), trap.TrapSourceAgent, out);
     if (!head.ok()) return head;
   } else {
-    SetV2Head(trap, trap.TrapOid, out);
+    SetV2Head(trap, bindings, out) = trap.TrapOid;
   }
   for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
     Status s = AppendBinding(trap.TrapVarList.varOid[i], trap.TrapVarList.varType[i],
-                             trap.TrapVarList.varValue[i], out);
+                             trap.TrapVarList.varValue[i], bindings);
     if (!s.ok()) return s;
   }
-  if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, out);
+  if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, bindings);
   return Status::Ok();
 }
 
