@@ -54,6 +54,12 @@ Status Agent::AddDestination(const std::string& address_and_port, int flags) {
     return Status::Error(kErrorInvalidArgument,
                          "destination flags must be 0, not " + std::to_string(flags));
   }
+  // The service sets the same destination before every send: a text parsed before is
+  // taken as it was parsed then.
+  if (!last_destination_text_.empty() && address_and_port == last_destination_text_) {
+    destinations_.push_back(last_destination_);
+    return Status::Ok();
+  }
   const size_t colon = address_and_port.find(':');
   if (colon == std::string::npos) return BadDestination(address_and_port, "no port");
   const std::string address = address_and_port.substr(0, colon);
@@ -77,6 +83,8 @@ Status Agent::AddDestination(const std::string& address_and_port, int flags) {
   }
   to.sin_port = htons(static_cast<uint16_t>(port));
   destinations_.push_back(to);
+  last_destination_text_ = address_and_port;
+  last_destination_ = to;
   return Status::Ok();
 }
 

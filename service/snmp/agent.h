@@ -57,6 +57,9 @@ class Agent {
  private:
   int fd_ = -1;
   std::vector<sockaddr_in> destinations_;
+  // The last destination text that AddDestination accepted, and what it parsed it into.
+  std::string last_destination_text_;
+  sockaddr_in last_destination_{};
   Message outgoing_;
   std::vector<uint8_t> buffer_;
 };

@@ -11,6 +11,7 @@
 
 #include "service/snmp/codec.h"
 #include "service/snmp/socket_util.h"
+#include "service/snmp/value_text.h"
 
 namespace tervane::snmp {
 
@@ -124,6 +125,8 @@ void Manager::Deliver(size_t slot) {
     return;
   }
   const std::span<const uint8_t> datagram(batch_->data.get() + slot * kSlotBytes, header.msg_len);
+  // Decoding reuses the strings of the bindings already in its target.
+  if (scratch_.variables.empty() && !spare_.empty()) std::swap(scratch_.variables, spare_);
   if (!Decode(datagram, &scratch_).ok()) {
     ++dropped_;
     return;
@@ -131,12 +134,19 @@ void Manager::Deliver(size_t slot) {
   std::swap(current_, scratch_);
   has_current_ = true;
   source_ = batch_->from[slot];
-  source_address_ = FormatIpv4(source_.sin_addr);
+  // The codec's formatter writes into the string in place; inet_ntop goes through printf.
+  const auto* octets = reinterpret_cast<const uint8_t*>(&source_.sin_addr.s_addr);
+  FormatIp(std::span<const uint8_t, 4>(octets, 4), &source_address_);
   source_port_ = ntohs(source_.sin_port);
 
   // Held by value so that a handler which replaces itself finishes its run.
   const std::shared_ptr<std::function<void()>> handler = on_trap_;
   if (handler && *handler) (*handler)();
+}
+
+void Manager::ClearCurrentVariables() {
+  if (spare_.empty()) std::swap(current_.variables, spare_);
+  current_.variables.clear();
 }
 
 Status Manager::SendResponse() {

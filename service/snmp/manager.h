@@ -57,6 +57,10 @@ class Manager {
 
   // The message that raised the current trap event, and the address it came from.
   Message& CurrentMessage() { return current_; }
+  // Empties the current message's binding list, as a handler does once it is done with the
+  // message. The bindings' memory is kept for decoding the next datagram, so that a steady
+  // stream of traps is received without allocating.
+  void ClearCurrentVariables();
   const std::string& SourceAddress() const { return source_address_; }
   uint16_t SourcePort() const { return source_port_; }
 
@@ -88,7 +92,8 @@ class Manager {
   std::unique_ptr<Batch> batch_;
   std::shared_ptr<std::function<void()>> on_trap_;
   Message current_;
-  Message scratch_;  // decode target; a refused datagram never disturbs current_
+  Message scratch_;              // decode target; a refused datagram never disturbs current_
+  std::vector<Variable> spare_;  // bindings given back by ClearCurrentVariables
   bool has_current_ = false;
   sockaddr_in source_{};
   std::string source_address_;

@@ -199,6 +199,28 @@ TEST_F(ManagerAgentTest, EveryKindAndTypeCodeArrivesUnchanged) {
   EXPECT_EQ(manager_.dropped(), 0u);
 }
 
+TEST_F(ManagerAgentTest, BindingsGivenBackNeverReappearInALaterMessage) {
+  // The relay's handler empties every message's bindings; their memory goes back to the
+  // manager for the next decode, and nothing of one message may show in the next, whether
+  // that has more bindings, fewer, or another kind.
+  std::vector<Message> got;
+  manager_.SetTrapHandler([&] {
+    got.push_back(manager_.CurrentMessage());
+    manager_.ClearCurrentVariables();
+    EXPECT_TRUE(manager_.CurrentMessage().variables.empty());
+  });
+  const Message cases[] = {V2(kKindTrapV2, 1), Numbered(2),        V1Trap(),
+                           Numbered(3),        V2(kKindInform, 4), Numbered(5)};
+  for (const Message& m : cases) {
+    SCOPED_TRACE("request " + std::to_string(m.request_id));
+    agent_.Outgoing() = m;
+    ASSERT_TRUE(agent_.Send().ok());
+    const size_t want = got.size() + 1;
+    ASSERT_TRUE(Pump(loop_, [&] { return got.size() == want; }));
+    EXPECT_EQ(got.back(), m);
+  }
+}
+
 TEST(ManagerAgentStart, FailuresCarryTheWindowsSocketNumbers) {
   EventLoop loop;
   Manager manager(loop);

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 
 #include "platform/sys_error.h"
 
@@ -90,7 +91,8 @@ sockaddr_in LocalName(int fd) {
 
 Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to) {
   using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSendPatienceMs);
+  // Set when the first wait begins: a send that goes through at once never reads the clock.
+  std::optional<Clock::time_point> deadline;
   bool refusal_skipped = false;
   // Each round either sends, fails, or waits for room; the deadline ends the waiting and
   // the count guards against a socket that keeps reporting room it does not have.
@@ -109,7 +111,9 @@ Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in
     if (err != EAGAIN && err != EWOULDBLOCK && err != ENOBUFS) {
       return SocketError(err, "send to " + Endpoint(to));
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (!deadline) deadline = Clock::now() + std::chrono::milliseconds(kSendPatienceMs);
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
     if (left <= 0) return SocketError(err, "send to " + Endpoint(to));
     if (err == ENOBUFS) {
       // Out of buffer memory in the stack, not in the socket: poll would report room at
