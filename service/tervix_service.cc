@@ -91,6 +91,7 @@ void TervixService::StartRequest() {
     settings_.TrapForwIpAddr = *forw_ip;
     settings_.TrapForwPort = *forw_port;
     settings_.ConvV2ToV1 = *convert;
+    forward_destination_ = settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort);
 
     std::string status;
     ServiceOpen(kAgent, status);
@@ -219,7 +220,7 @@ void TervixService::snmpManager_Trap() {
       if (Status s = AppendDebug(relay::TrapInRecord(relay::Now(), trap_)); !s.ok()) return s;
     }
     if (!intake.null_list.empty() || intake.malformed) {
-      message.variables.clear();
+      snmpManager_.ClearCurrentVariables();
       return Status::Ok();
     }
     trap_.TrapIndex = relay::FindDefinition(definitions_, trap_.TrapOid);
@@ -230,7 +231,7 @@ void TervixService::snmpManager_Trap() {
     } else {
       convert ? SendTrapNotWrappedAndConvToV1() : SendTrapNotWrapped();
     }
-    message.variables.clear();
+    snmpManager_.ClearCurrentVariables();
     return Status::Ok();
   };
   if (Status s = run(); !s.ok()) LogFailure(s, "snmpManager_Trap");
@@ -238,8 +239,7 @@ void TervixService::snmpManager_Trap() {
 
 Status TervixService::SetDestination() {
   snmpAgent_.ClearDestinations();
-  return snmpAgent_.AddDestination(
-      settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort), 0);
+  return snmpAgent_.AddDestination(forward_destination_, 0);
 }
 
 void TervixService::SendTrapWrapped() { Wrapped(false, "SendTrapWrapped"); }

@@ -64,6 +64,8 @@ class TervixService {
   snmp::Manager snmpManager_;
 
   relay::Settings settings_;
+  // TrapForwIpAddr + ":" + TrapForwPort, made once when the settings are read.
+  std::string forward_destination_;
   relay::CurrentTrap trap_;
   relay::DefinitionTable definitions_;
 };
