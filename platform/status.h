@@ -52,7 +52,7 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}  // NOLINT(google-explicit-constructor)
+  Result(T value) : value_(std::move(value)) {}         // NOLINT(google-explicit-constructor)
   Result(Status status) : status_(std::move(status)) {  // NOLINT(google-explicit-constructor)
     if (status_.ok()) status_ = Status::Error(-1, "no value and no error");
   }

@@ -37,7 +37,7 @@ inline constexpr int32_t kTypeCounter64 = 8;
 inline constexpr int32_t kTypeOpaque = 9;
 
 struct Variable {
-  std::string oid;   // dotted decimal
+  std::string oid;  // dotted decimal
   int32_t type = kTypeNoValue;
   std::string value;  // text as described above
 
