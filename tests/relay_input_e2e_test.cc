@@ -242,18 +242,32 @@ TEST_F(RelayTest, TwentyBindingsKeptAndSnmpTrapAddressAppendedLast) {
     Send(V2Trap(kUndefined, sent));
     Send(V2Trap(kDefined, sent));
     Send(V2Trap(kUndefined, {vars[0], {kSnmpTrapAddress, kTypeIpAddress, "0.0.0.0"}}));
+    // An SNMPv1 trap keeps its first 20 bindings too; snmpTrapAddress is nothing special
+    // there.
+    Message v1;
+    v1.kind = snmp::kKindTrapV1;
+    v1.community = "public";
+    v1.enterprise = "1.3.6.1.4.1.32473.7";
+    v1.agent_address = "192.0.2.7";
+    v1.generic_trap = 6;
+    v1.specific_trap = 3;
+    v1.variables = sent;
+    Send(v1);
     const std::optional<std::vector<Received>> got = Flush();
     ASSERT_TRUE(got.has_value());
-    ASSERT_EQ(got->size(), 3u);
+    ASSERT_EQ(got->size(), 4u);
+    const std::vector<Variable> v1_first20(sent.begin(), sent.begin() + 20);
+    EXPECT_EQ((*got)[3].message.kind, snmp::kKindTrapV1);
+    EXPECT_EQ((*got)[3].message.variables, v1_first20);
 
     std::vector<Variable> forwarded = first20;
     std::vector<Variable> wrapped = {{kNewVarPrefix + std::string("1001"), kTypeInteger32, "2"},
                                      vars[0]};
     wrapped.insert(wrapped.end(), vars.begin() + 2, vars.begin() + 20);
     if (convert) {
-      for (const Received& r : *got) {
-        EXPECT_EQ(r.message.kind, snmp::kKindTrapV1);
-        EXPECT_EQ(r.message.agent_address, "127.0.0.1");
+      for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ((*got)[i].message.kind, snmp::kKindTrapV1);
+        EXPECT_EQ((*got)[i].message.agent_address, "127.0.0.1");
       }
     } else {
       forwarded.push_back(address);
