@@ -1,0 +1,292 @@
+#include "platform/systemd_services.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+#include "platform/service_record.h"
+
+namespace tervane::svc {
+namespace {
+
+// systemctl start waits for the program's readiness, which takes the start request's waits;
+// a bound far above that keeps a hung systemctl from hanging the caller.
+constexpr int kSystemctlTimeoutMs = 120000;
+
+// Unit files expand "%" specifiers everywhere, and ExecStart also expands "$" variables and
+// C escapes inside its quotes.
+std::string EscapeSpecifiers(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    out += c;
+    if (c == '%') out += '%';
+  }
+  return out;
+}
+
+std::string QuoteExecArgument(const std::string& arg) {
+  std::string out = "\"";
+  for (char c : arg) {
+    if (c == '\\' || c == '"') out += '\\';
+    if (c == '$') out += '$';
+    if (c == '%') out += '%';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+bool IsInactive(const std::string& active_state) {
+  return active_state == "inactive" || active_state == "failed" || active_state.empty();
+}
+
+}  // namespace
+
+std::string UnitText(const std::string& program, const std::string& working_directory,
+                     const std::string& display_name) {
+  std::ostringstream unit;
+  unit << "# Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+       << "[Unit]\n"
+       << "Description=" << EscapeSpecifiers(display_name) << "\n"
+       << "Wants=network-online.target\n"
+       << "After=network-online.target\n"
+       << "\n"
+       << "[Service]\n"
+       << "Type=notify\n"
+       << "NotifyAccess=main\n"
+       << "ExecStart=" << QuoteExecArgument(program) << "\n"
+       << "WorkingDirectory=" << EscapeSpecifiers(working_directory) << "\n"
+       << "KillSignal=SIGTERM\n"
+       << "TimeoutStopSec=30\n"
+       // A crash brings the relay back; a refusal (2: bad option, 3: another copy runs in
+       // the program folder) would only fail again.
+       << "Restart=on-failure\n"
+       << "RestartSec=5\n"
+       << "RestartPreventExitStatus=2 3\n"
+       << "SyslogIdentifier=Tervane\n"
+       << "\n"
+       << "[Install]\n"
+       << "WantedBy=multi-user.target\n";
+  return unit.str();
+}
+
+std::map<std::string, std::string> ParseShowOutput(const std::string& output) {
+  std::map<std::string, std::string> properties;
+  std::istringstream in(output);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || eq == 0) continue;
+    const std::string key = line.substr(0, eq);
+    bool name = true;
+    for (char c : key)
+      name &= (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    if (name) properties[key] = line.substr(eq + 1);
+  }
+  return properties;
+}
+
+UnitStatus ParseUnitStatus(const std::string& output) {
+  std::map<std::string, std::string> p = ParseShowOutput(output);
+  UnitStatus unit;
+  unit.load_state = p["LoadState"];
+  unit.active_state = p["ActiveState"];
+  unit.sub_state = p["SubState"];
+  unit.freezer_state = p["FreezerState"];
+  unit.main_pid = static_cast<pid_t>(std::strtol(p["MainPID"].c_str(), nullptr, 10));
+  unit.fragment_path = p["FragmentPath"];
+  unit.unit_file_state = p["UnitFileState"];
+  unit.description = p["Description"];
+  unit.exec_start = p["ExecStart"];
+  unit.working_directory = p["WorkingDirectory"];
+  return unit;
+}
+
+bool UnitMarkedForDelete(const UnitStatus& unit) {
+  if (IsInactive(unit.active_state)) return false;
+  if (unit.load_state == "not-found") return true;
+  // Removed but not yet reloaded: systemd still names the file that is gone.
+  return !unit.fragment_path.empty() && access(unit.fragment_path.c_str(), F_OK) != 0 &&
+         errno == ENOENT;
+}
+
+bool UnitExists(const UnitStatus& unit) {
+  if (unit.load_state.empty()) return false;
+  return unit.load_state != "not-found" || !IsInactive(unit.active_state);
+}
+
+Result<int> UnitState(const UnitStatus& unit) {
+  const std::string& a = unit.active_state;
+  if (a == "inactive" || a == "failed") return kServiceStopped;
+  if (a == "activating") return kServiceStartPending;
+  if (a == "deactivating") return kServiceStopPending;
+  if (a == "active" || a == "reloading") {
+    // A frozen unit's processes are suspended: the nearest thing to a paused service.
+    if (unit.freezer_state == "freezing") return kServicePausePending;
+    if (unit.freezer_state == "frozen") return kServicePaused;
+    if (unit.freezer_state == "thawing") return kServiceContinuePending;
+    return kServiceRunning;
+  }
+  return Status::Error(EPROTO, "unknown unit state \"" + a + "\"");
+}
+
+std::string ExecStartPath(const std::string& exec_start) {
+  const size_t at = exec_start.find("path=");
+  if (at == std::string::npos) return "";
+  const size_t start = at + 5;
+  const size_t end = exec_start.find(" ;", start);
+  return exec_start.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+int StartTypeOf(const std::string& unit_file_state) {
+  if (unit_file_state.rfind("enabled", 0) == 0 || unit_file_state == "static" ||
+      unit_file_state == "alias" || unit_file_state == "generated") {
+    return kStartAuto;
+  }
+  if (unit_file_state.rfind("masked", 0) == 0) return kStartDisabled;
+  return kStartDemand;
+}
+
+Status SystemctlFailure(const std::string& what, int exit_code, const std::string& err) {
+  // systemctl exits with 4 when polkit refused, and says so in one of these words.
+  if (exit_code == 4 || Contains(err, "Access denied") ||
+      Contains(err, "authentication required") || Contains(err, "Permission denied")) {
+    return ServiceError(kErrorAccessDenied);
+  }
+  if (Contains(err, "masked")) return ServiceError(kErrorServiceDisabled);
+  if (Contains(err, "not found") || Contains(err, "not loaded") ||
+      Contains(err, "does not exist")) {
+    return ServiceError(kErrorServiceDoesNotExist);
+  }
+  std::string text = err.substr(0, err.find('\n'));
+  if (text.empty()) text = "exit status " + std::to_string(exit_code);
+  return Status::Error(exit_code == 0 ? 1 : exit_code, what + ": " + text);
+}
+
+SystemdServices::SystemdServices()
+    : unit_dir_(kSystemdUnitDir), run_([](const std::vector<std::string>& argv) {
+        return RunCommand(argv, kSystemctlTimeoutMs);
+      }) {}
+
+std::string SystemdServices::UnitPath(const std::string& name) const {
+  return unit_dir_ + "/" + name + ".service";
+}
+
+Result<UnitStatus> SystemdServices::Show(const std::string& name) {
+  if (!IsValidServiceName(name)) return ServiceError(kErrorInvalidName);
+  Result<CommandResult> shown =
+      run_({"systemctl", "show", "--no-pager", "-p", kShowProperties, name + ".service"});
+  if (!shown.ok()) return shown.status();
+  if (shown->exit_code != 0) {
+    return SystemctlFailure("systemctl show", shown->exit_code, shown->err);
+  }
+  return ParseUnitStatus(shown->out);
+}
+
+Status SystemdServices::Systemctl(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"systemctl", "--no-ask-password"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Result<CommandResult> ran = run_(argv);
+  if (!ran.ok()) return ran.status();
+  if (ran->exit_code != 0)
+    return SystemctlFailure("systemctl " + args[0], ran->exit_code, ran->err);
+  return Status::Ok();
+}
+
+Status SystemdServices::Exists(const std::string& name) {
+  Result<UnitStatus> unit = Show(name);
+  if (!unit.ok()) return unit.status();
+  return UnitExists(*unit) ? Status::Ok() : ServiceError(kErrorServiceDoesNotExist);
+}
+
+Status SystemdServices::Install(const std::string& name, const std::string& program,
+                                const std::string& display_name) {
+  if (program.empty() || program[0] != '/' || program.find_first_of("\r\n") != std::string::npos) {
+    return Status::Error(EINVAL, "the program path must be absolute and one line: " + program);
+  }
+  Result<UnitStatus> unit = Show(name);
+  if (!unit.ok()) return unit.status();
+  if (UnitExists(*unit)) {
+    return ServiceError(UnitMarkedForDelete(*unit) ? kErrorServiceMarkedForDelete
+                                                   : kErrorServiceExists);
+  }
+  const std::string folder = program.substr(0, std::max<size_t>(program.rfind('/'), 1));
+  Status s = WriteTextFileAtomic(UnitPath(name), UnitText(program, folder, display_name), 0644);
+  if (!s.ok()) return s;
+  s = Systemctl({"daemon-reload"});
+  if (s.ok()) s = Systemctl({"enable", name + ".service"});
+  if (!s.ok()) {
+    // All or nothing: a unit that could not be enabled is taken away again.
+    unlink(UnitPath(name).c_str());
+    (void)Systemctl({"daemon-reload"});
+  }
+  return s;
+}
+
+Result<ServiceConfig> SystemdServices::QueryConfig(const std::string& name) {
+  Result<UnitStatus> unit = Show(name);
+  if (!unit.ok()) return unit.status();
+  if (!UnitExists(*unit)) return ServiceError(kErrorServiceDoesNotExist);
+  ServiceConfig config;
+  config.binary_path = ExecStartPath(unit->exec_start);
+  config.working_directory = unit->working_directory;
+  // "!" and "-" prefixes are systemd's flags, not part of the path.
+  while (!config.working_directory.empty() &&
+         (config.working_directory[0] == '!' || config.working_directory[0] == '-')) {
+    config.working_directory.erase(0, 1);
+  }
+  config.display_name = unit->description;
+  config.start_type = StartTypeOf(unit->unit_file_state);
+  return config;
+}
+
+Result<int> SystemdServices::QueryState(const std::string& name) {
+  Result<UnitStatus> unit = Show(name);
+  if (!unit.ok()) return unit.status();
+  if (!UnitExists(*unit)) return ServiceError(kErrorServiceDoesNotExist);
+  return UnitState(*unit);
+}
+
+Status SystemdServices::Start(const std::string& name) {
+  Result<UnitStatus> unit = Show(name);
+  if (!unit.ok()) return unit.status();
+  if (!UnitExists(*unit)) return ServiceError(kErrorServiceDoesNotExist);
+  if (UnitMarkedForDelete(*unit)) return ServiceError(kErrorServiceMarkedForDelete);
+  if (unit->load_state == "masked") return ServiceError(kErrorServiceDisabled);
+  if (!IsInactive(unit->active_state)) return ServiceError(kErrorServiceAlreadyRunning);
+  // Waits until the program reports running (Type=notify), so a program that cannot start
+  // is reported here.
+  return Systemctl({"start", name + ".service"});
+}
+
+Status SystemdServices::Stop(const std::string& name) {
+  Result<UnitStatus> unit = Show(name);
+  if (!unit.ok()) return unit.status();
+  if (!UnitExists(*unit)) return ServiceError(kErrorServiceDoesNotExist);
+  if (IsInactive(unit->active_state)) return ServiceError(kErrorServiceNotActive);
+  // The stop control returns at once, as the built-in one does; the state reads stop
+  // pending until the program has ended.
+  return Systemctl({"stop", "--no-block", name + ".service"});
+}
+
+Status SystemdServices::Delete(const std::string& name) {
+  Result<UnitStatus> unit = Show(name);
+  if (!unit.ok()) return unit.status();
+  if (!UnitExists(*unit)) return ServiceError(kErrorServiceDoesNotExist);
+  if (UnitMarkedForDelete(*unit)) return ServiceError(kErrorServiceMarkedForDelete);
+  if (Status s = Systemctl({"disable", name + ".service"}); !s.ok()) return s;
+  std::string path = UnitPath(name);
+  if (access(path.c_str(), F_OK) != 0 && !unit->fragment_path.empty()) path = unit->fragment_path;
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) return ServiceErrno(errno, path);
+  // A unit that still runs stays loaded until it stops, and is gone after that.
+  return Systemctl({"daemon-reload"});
+}
+
+}  // namespace tervane::svc

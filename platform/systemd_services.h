@@ -1,0 +1,108 @@
+// The systemd back end of the service manager, for machines where systemd is the running
+// init. Service NAME is the unit NAME.service in /etc/systemd/system, written by Install:
+// Type=notify (the program reports running once its start request has been handled, so
+// systemd shows it activating until then: start pending), started without arguments in the
+// program folder, stopped with SIGTERM, restarted after a crash, enabled at boot.
+//
+// Everything else goes through systemctl: the state from `systemctl show` (ActiveState,
+// SubState, FreezerState mapped to the states 1 to 7), start, stop, enable, disable,
+// daemon-reload. Delete disables the unit and removes its file; a unit that still runs stays
+// loaded (not-found, but active) until it stops, which is the "marked for delete" of the
+// Windows manager.
+//
+// The unit text, the parsing of systemctl's answers and the mappings are pure functions so
+// they can be tested without systemd; the back end takes the command runner as a parameter
+// for the same reason.
+#ifndef TERVANE_PLATFORM_SYSTEMD_SERVICES_H_
+#define TERVANE_PLATFORM_SYSTEMD_SERVICES_H_
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/run_command.h"
+#include "platform/service_manager.h"
+
+namespace tervane::svc {
+
+inline constexpr char kSystemdUnitDir[] = "/etc/systemd/system";
+
+// The properties Show asks systemctl for.
+inline constexpr char kShowProperties[] =
+    "LoadState,ActiveState,SubState,FreezerState,MainPID,FragmentPath,UnitFileState,"
+    "Description,ExecStart,WorkingDirectory";
+
+// What `systemctl show -p <kShowProperties> NAME.service` says about a unit.
+struct UnitStatus {
+  std::string load_state;    // loaded, not-found, masked, bad-setting, error
+  std::string active_state;  // active, reloading, inactive, failed, activating, deactivating
+  std::string sub_state;
+  std::string freezer_state;  // running, freezing, frozen, thawing (empty before systemd 246)
+  pid_t main_pid = 0;
+  std::string fragment_path;
+  std::string unit_file_state;  // enabled, disabled, static, masked, ...
+  std::string description;
+  std::string exec_start;
+  std::string working_directory;
+};
+
+// The unit file for `program` (an absolute path without line breaks), started in
+// `working_directory`, described as `display_name`.
+std::string UnitText(const std::string& program, const std::string& working_directory,
+                     const std::string& display_name);
+
+// "Key=Value" lines of `systemctl show` into a map; other lines are skipped.
+std::map<std::string, std::string> ParseShowOutput(const std::string& output);
+UnitStatus ParseUnitStatus(const std::string& output);
+
+// Whether systemd knows the unit: loaded in any way, or no longer on disk but still active.
+bool UnitExists(const UnitStatus& unit);
+// Whether its file is gone while it still runs.
+bool UnitMarkedForDelete(const UnitStatus& unit);
+// The state 1 to 7 of the unit; an error for an ActiveState it does not know.
+Result<int> UnitState(const UnitStatus& unit);
+// The program of an ExecStart property ("{ path=/x/TervixSrv ; argv[]=... }").
+std::string ExecStartPath(const std::string& exec_start);
+// kStartAuto for enabled units, kStartDisabled for masked ones, else kStartDemand.
+int StartTypeOf(const std::string& unit_file_state);
+// The Status for a failed systemctl call `what` that ended with `exit_code` and printed
+// `err`: 5 when it was refused for lack of privileges, 1060 for an unknown unit, 1058 for a
+// masked one, else the exit status with systemctl's own words.
+Status SystemctlFailure(const std::string& what, int exit_code, const std::string& err);
+
+using CommandRunner = std::function<Result<CommandResult>(const std::vector<std::string>& argv)>;
+
+class SystemdServices : public ServiceBackEnd {
+ public:
+  // The system's units through the real systemctl.
+  SystemdServices();
+  // Units in `unit_dir`, systemctl through `run` (tests).
+  SystemdServices(std::string unit_dir, CommandRunner run)
+      : unit_dir_(std::move(unit_dir)), run_(std::move(run)) {}
+
+  const char* Kind() const override { return "systemd"; }
+  Status Exists(const std::string& name) override;
+  Status Install(const std::string& name, const std::string& program,
+                 const std::string& display_name) override;
+  Result<ServiceConfig> QueryConfig(const std::string& name) override;
+  Result<int> QueryState(const std::string& name) override;
+  Status Start(const std::string& name) override;
+  Status Stop(const std::string& name) override;
+  Status Delete(const std::string& name) override;
+
+ private:
+  Result<UnitStatus> Show(const std::string& name);
+  // Runs `systemctl --no-ask-password <args>`; the failure as SystemctlFailure describes.
+  Status Systemctl(const std::vector<std::string>& args);
+  std::string UnitPath(const std::string& name) const;
+
+  std::string unit_dir_;
+  CommandRunner run_;
+};
+
+}  // namespace tervane::svc
+
+#endif  // TERVANE_PLATFORM_SYSTEMD_SERVICES_H_

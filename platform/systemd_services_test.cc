@@ -1,0 +1,338 @@
+#include "platform/systemd_services.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "platform/run_state_report.h"
+#include "platform/service_record.h"
+#include "tests/subprocess.h"
+
+namespace tervane::svc {
+namespace {
+
+TEST(SystemdUnit, StartsTheProgramFolderProgramWithoutArguments) {
+  EXPECT_EQ(UnitText("/opt/tervane/TervixSrv", "/opt/tervane", "Tervane"),
+            "# Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+            "[Unit]\n"
+            "Description=Tervane\n"
+            "Wants=network-online.target\n"
+            "After=network-online.target\n"
+            "\n"
+            "[Service]\n"
+            "Type=notify\n"
+            "NotifyAccess=main\n"
+            "ExecStart=\"/opt/tervane/TervixSrv\"\n"
+            "WorkingDirectory=/opt/tervane\n"
+            "KillSignal=SIGTERM\n"
+            "TimeoutStopSec=30\n"
+            "Restart=on-failure\n"
+            "RestartSec=5\n"
+            "RestartPreventExitStatus=2 3\n"
+            "SyslogIdentifier=Tervane\n"
+            "\n"
+            "[Install]\n"
+            "WantedBy=multi-user.target\n");
+}
+
+TEST(SystemdUnit, EscapesWhatSystemdWouldExpand) {
+  const std::string unit =
+      UnitText("/srv/my \"relay\" 100%/$HOME\\TervixSrv", "/srv/100%", "Tervane 100%");
+  EXPECT_NE(unit.find("ExecStart=\"/srv/my \\\"relay\\\" 100%%/$$HOME\\\\TervixSrv\"\n"),
+            std::string::npos)
+      << unit;
+  EXPECT_NE(unit.find("WorkingDirectory=/srv/100%%\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("Description=Tervane 100%%\n"), std::string::npos) << unit;
+}
+
+// What systemctl show prints for the installed, running service (systemd 252).
+constexpr char kRunningShow[] =
+    "MainPID=4711\n"
+    "ExecStart={ path=/opt/tervane/TervixSrv ; argv[]=/opt/tervane/TervixSrv ; "
+    "ignore_errors=no ; start_time=[Sun 2024-01-07 10:00:00 UTC] ; stop_time=[n/a] ; "
+    "pid=4711 ; code=(null) ; status=0/0 }\n"
+    "WorkingDirectory=/opt/tervane\n"
+    "LoadState=loaded\n"
+    "ActiveState=active\n"
+    "FreezerState=running\n"
+    "SubState=running\n"
+    "FragmentPath=/etc/systemd/system/Tervane.service\n"
+    "UnitFileState=enabled\n"
+    "Description=Tervane\n";
+
+TEST(SystemctlShow, ParsesTheProperties) {
+  UnitStatus unit = ParseUnitStatus(kRunningShow);
+  EXPECT_EQ(unit.load_state, "loaded");
+  EXPECT_EQ(unit.active_state, "active");
+  EXPECT_EQ(unit.sub_state, "running");
+  EXPECT_EQ(unit.freezer_state, "running");
+  EXPECT_EQ(unit.main_pid, 4711);
+  EXPECT_EQ(unit.fragment_path, "/etc/systemd/system/Tervane.service");
+  EXPECT_EQ(unit.unit_file_state, "enabled");
+  EXPECT_EQ(unit.description, "Tervane");
+  EXPECT_EQ(ExecStartPath(unit.exec_start), "/opt/tervane/TervixSrv");
+  EXPECT_EQ(unit.working_directory, "/opt/tervane");
+
+  // Warnings and blank lines between the properties are not properties.
+  std::map<std::string, std::string> p =
+      ParseShowOutput("\nWarning: unit file changed on disk, run 'x=y'\nA=1\r\n=2\nB=\n");
+  EXPECT_EQ(p.size(), 2u);
+  EXPECT_EQ(p["A"], "1");
+  EXPECT_EQ(p["B"], "");
+
+  EXPECT_EQ(ExecStartPath("{ path=/a b/c ; argv[]=/a b/c }"), "/a b/c");
+  EXPECT_EQ(ExecStartPath(""), "");
+}
+
+TEST(SystemctlShow, MapsUnitStatesToServiceStates) {
+  struct Case {
+    const char* active;
+    const char* sub;
+    const char* freezer;
+    int state;  // 0: not a state we know
+  };
+  const Case cases[] = {
+      {"inactive", "dead", "running", kServiceStopped},
+      {"failed", "failed", "running", kServiceStopped},
+      {"activating", "start", "running", kServiceStartPending},
+      {"activating", "auto-restart", "running", kServiceStartPending},
+      {"active", "running", "running", kServiceRunning},
+      {"active", "running", "", kServiceRunning},  // systemd before 246: no freezer
+      {"reloading", "reload", "running", kServiceRunning},
+      {"deactivating", "stop-sigterm", "running", kServiceStopPending},
+      {"active", "running", "freezing", kServicePausePending},
+      {"active", "running", "frozen", kServicePaused},
+      {"active", "running", "thawing", kServiceContinuePending},
+      {"maintenance", "", "", 0},
+      {"", "", "", 0},
+  };
+  for (const Case& c : cases) {
+    UnitStatus unit;
+    unit.load_state = "loaded";
+    unit.active_state = c.active;
+    unit.sub_state = c.sub;
+    unit.freezer_state = c.freezer;
+    Result<int> state = UnitState(unit);
+    if (c.state == 0) {
+      EXPECT_FALSE(state.ok()) << c.active;
+    } else {
+      ASSERT_TRUE(state.ok()) << c.active << ": " << state.status().ToString();
+      EXPECT_EQ(*state, c.state) << c.active << "/" << c.sub << "/" << c.freezer;
+    }
+  }
+}
+
+TEST(SystemctlShow, ExistenceAndMarkForDelete) {
+  struct Case {
+    const char* load;
+    const char* active;
+    bool exists;
+    bool marked;
+  };
+  const Case cases[] = {
+      {"loaded", "inactive", true, false},
+      {"loaded", "active", true, false},
+      {"masked", "inactive", true, false},
+      {"bad-setting", "inactive", true, false},
+      {"not-found", "inactive", false, false},
+      {"not-found", "failed", false, false},
+      // Its file removed and systemd reloaded while it runs: still there until it stops.
+      {"not-found", "active", true, true},
+      {"not-found", "deactivating", true, true},
+      {"", "", false, false},
+  };
+  for (const Case& c : cases) {
+    UnitStatus unit;
+    unit.load_state = c.load;
+    unit.active_state = c.active;
+    EXPECT_EQ(UnitExists(unit), c.exists) << c.load << "/" << c.active;
+    EXPECT_EQ(UnitMarkedForDelete(unit), c.marked) << c.load << "/" << c.active;
+  }
+  // Removed but not reloaded yet: systemd still names the file that is gone.
+  UnitStatus stale = ParseUnitStatus(kRunningShow);
+  stale.fragment_path = "/nonexistent/Tervane.service";
+  EXPECT_TRUE(UnitMarkedForDelete(stale));
+}
+
+TEST(SystemctlShow, StartTypes) {
+  const std::pair<const char*, int> cases[] = {
+      {"enabled", kStartAuto},    {"enabled-runtime", kStartAuto},
+      {"static", kStartAuto},     {"disabled", kStartDemand},
+      {"", kStartDemand},         {"indirect", kStartDemand},
+      {"masked", kStartDisabled}, {"masked-runtime", kStartDisabled},
+  };
+  for (const auto& [text, type] : cases) EXPECT_EQ(StartTypeOf(text), type) << text;
+}
+
+TEST(SystemctlShow, FailuresBecomeServiceErrors) {
+  struct Case {
+    int exit_code;
+    const char* err;
+    int code;
+  };
+  const Case cases[] = {
+      {4, "", kErrorAccessDenied},
+      {1, "Failed to start Tervane.service: Access denied\n", kErrorAccessDenied},
+      {1, "Failed to start Tervane.service: Interactive authentication required.\n",
+       kErrorAccessDenied},
+      {5, "Failed to start Tervane.service: Unit Tervane.service not found.\n",
+       kErrorServiceDoesNotExist},
+      {1, "Failed to start Tervane.service: Unit Tervane.service is masked.\n",
+       kErrorServiceDisabled},
+      {1, "Job for Tervane.service failed because the control process exited with error code.\n",
+       1},
+  };
+  for (const Case& c : cases) {
+    Status s = SystemctlFailure("systemctl start", c.exit_code, c.err);
+    EXPECT_EQ(s.code(), c.code) << c.err;
+  }
+  Status other = SystemctlFailure("systemctl start", 1, "Job failed.\nSee journal.\n");
+  EXPECT_EQ(other.description(), "systemctl start: Job failed.");
+}
+
+// The back end's calls, against a recording stand-in for systemctl and a unit folder of the
+// test's own.
+class SystemdBackEnd : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
+
+  SystemdServices Services() {
+    return SystemdServices(dir_.path().string(), [this](const std::vector<std::string>& argv) {
+      calls_.push_back(Join(argv));
+      CommandResult result;
+      if (argv.size() > 1 && argv[1] == "show") {
+        result.out = show_;
+      } else if (Join(argv).find(fail_) != std::string::npos && !fail_.empty()) {
+        result.exit_code = 1;
+        result.err = "Failed: something\n";
+      }
+      return Result<CommandResult>(result);
+    });
+  }
+
+  static std::string Join(const std::vector<std::string>& argv) {
+    std::string text;
+    for (const std::string& a : argv) text += (text.empty() ? "" : " ") + a;
+    return text;
+  }
+  std::string UnitFile() const { return (dir_.path() / "Tervane.service").string(); }
+  // The running service, its unit file in the test's folder.
+  std::string RunningShow() const {
+    std::string text = kRunningShow;
+    const std::string from = "/etc/systemd/system/Tervane.service";
+    return text.replace(text.find(from), from.size(), UnitFile());
+  }
+
+  testing::TempDir dir_;
+  std::string show_ = "LoadState=not-found\nActiveState=inactive\n";
+  std::string fail_;
+  std::vector<std::string> calls_;
+};
+
+TEST_F(SystemdBackEnd, InstallWritesEnablesAndRefusesATakenName) {
+  SystemdServices services = Services();
+  ASSERT_TRUE(services.Install("Tervane", "/opt/tervane/TervixSrv", "Tervane").ok());
+  Result<std::string> unit = ReadTextFile(UnitFile());
+  ASSERT_TRUE(unit.ok());
+  EXPECT_EQ(*unit, UnitText("/opt/tervane/TervixSrv", "/opt/tervane", "Tervane"));
+  ASSERT_EQ(calls_.size(), 3u);
+  EXPECT_EQ(calls_[1], "systemctl --no-ask-password daemon-reload");
+  EXPECT_EQ(calls_[2], "systemctl --no-ask-password enable Tervane.service");
+
+  show_ = RunningShow();
+  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").code(), kErrorServiceExists);
+  show_ = "LoadState=not-found\nActiveState=active\n";
+  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").code(),
+            kErrorServiceMarkedForDelete);
+  EXPECT_EQ(services.Install("Tervane", "relative/TervixSrv", "Tervane").code(), EINVAL);
+}
+
+TEST_F(SystemdBackEnd, AnInstallThatCannotBeEnabledLeavesNoUnit) {
+  fail_ = "enable";
+  SystemdServices services = Services();
+  Status s = services.Install("Tervane", "/opt/tervane/TervixSrv", "Tervane");
+  EXPECT_FALSE(s.ok());
+  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+  EXPECT_EQ(calls_.back(), "systemctl --no-ask-password daemon-reload");
+}
+
+TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
+  SystemdServices services = Services();
+  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(services.Stop("Tervane").code(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(services.Delete("Tervane").code(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(services.QueryState("Tervane").status().code(), kErrorServiceDoesNotExist);
+
+  ASSERT_TRUE(WriteTextFileAtomic(UnitFile(), "x", 0644).ok());
+  show_ = RunningShow();
+  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceAlreadyRunning);
+  Result<ServiceConfig> config = services.QueryConfig("Tervane");
+  ASSERT_TRUE(config.ok());
+  EXPECT_EQ(config->binary_path, "/opt/tervane/TervixSrv");
+  EXPECT_EQ(config->working_directory, "/opt/tervane");
+  EXPECT_EQ(config->start_type, kStartAuto);
+  calls_.clear();
+  ASSERT_TRUE(services.Stop("Tervane").ok());
+  EXPECT_EQ(calls_.back(), "systemctl --no-ask-password stop --no-block Tervane.service");
+
+  // Delete of a running unit: disabled, its file removed, systemd reloaded; it runs on.
+  calls_.clear();
+  ASSERT_TRUE(services.Delete("Tervane").ok());
+  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+  ASSERT_EQ(calls_.size(), 3u);
+  EXPECT_EQ(calls_[1], "systemctl --no-ask-password disable Tervane.service");
+  EXPECT_EQ(calls_[2], "systemctl --no-ask-password daemon-reload");
+  show_ = "LoadState=not-found\nActiveState=active\nSubState=running\n";
+  EXPECT_EQ(services.Delete("Tervane").code(), kErrorServiceMarkedForDelete);
+  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceMarkedForDelete);
+
+  show_ = "LoadState=loaded\nActiveState=inactive\n";
+  EXPECT_EQ(services.Stop("Tervane").code(), kErrorServiceNotActive);
+  calls_.clear();
+  ASSERT_TRUE(services.Start("Tervane").ok());
+  EXPECT_EQ(calls_.back(), "systemctl --no-ask-password start Tervane.service");
+  show_ = "LoadState=masked\nActiveState=inactive\n";
+  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceDisabled);
+}
+
+TEST(SystemdNotify, ReportsReadyAndStoppingOnTheNotifySocket) {
+  EXPECT_EQ(NotifyMessage(kServiceRunning), "READY=1\nSTATUS=Running");
+  EXPECT_EQ(NotifyMessage(kServiceStopPending), "STOPPING=1\nSTATUS=Stopping");
+  EXPECT_EQ(NotifyMessage(kServiceStopped), "");
+
+  testing::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string path = (dir.path() / "notify").string();
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  SystemdNotifier notifier(path);
+  ASSERT_TRUE(notifier.Report(kServiceRunning).ok());
+  ASSERT_TRUE(notifier.Report(kServiceStopped).ok());  // nothing to send
+  ASSERT_TRUE(notifier.Report(kServiceStopPending).ok());
+  char buf[256];
+  ssize_t n = recv(fd, buf, sizeof buf, 0);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "READY=1\nSTATUS=Running");
+  n = recv(fd, buf, sizeof buf, 0);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "STOPPING=1\nSTATUS=Stopping");
+  EXPECT_LT(recv(fd, buf, sizeof buf, 0), 0);  // nothing more
+  close(fd);
+
+  EXPECT_FALSE(SystemdNotifier("relative").Report(kServiceRunning).ok());
+  EXPECT_FALSE(SystemdNotifier(path + "-none").Report(kServiceRunning).ok());
+}
+
+}  // namespace
+}  // namespace tervane::svc
