@@ -183,8 +183,14 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
         kErrorInvalidArgument,
         "source variable number " + std::to_string(source_no) + " is outside 1 to 20");
   }
+  // A definition whose load stopped at its 15th variable keeps that count but only 14
+  // variables: it cannot be wrapped as it says, and the failure is reported like any other.
+  if (d.TrapNewVarNo > kMaxNewVars) {
+    return Status::Error(kErrorOverflow, "the definition has " + std::to_string(d.TrapNewVarNo) +
+                                             " new variables; at most 14 are possible");
+  }
   const std::string& source = trap.TrapVarList.varValue[source_no];
-  for (int n = 1; n <= d.TrapNewVarNo && n <= kMaxNewVars; ++n) {
+  for (int n = 1; n <= d.TrapNewVarNo; ++n) {
     snmp::Variable& v = bindings.Next(d.NewVarOid[n], d.NewVarType[n]);
     if (Status s = CutPieceInto(source, d.NewVarPos[n], d.NewVarChar[n], &v.value); !s.ok()) {
       return s;
