@@ -195,6 +195,8 @@ TEST_F(RelayTest, ThirtyFirstDefinitionFailsTheLoadButKeepsThirty) {
 }
 
 // TrapNewVarNo 15 in row 2: row 1 is loaded, row 3 is not, and the load reports its failure.
+// Row 2 is loaded as far as it goes, but a trap it matches cannot be wrapped as it says:
+// the send fails with an error event.
 TEST_F(RelayTest, FifteenNewVariablesStopTheLoadAtThatRow) {
   RelayConfig config;
   config.debug = true;
@@ -209,6 +211,7 @@ TEST_F(RelayTest, FifteenNewVariablesStopTheLoadAtThatRow) {
 
   const Variable source = {"1.3.6.1.4.1.32473.7.9.1", kTypeDisplayString, "ABCDEF"};
   Send(V2Trap(Oid(4, 1), {source}));
+  Send(V2Trap(Oid(4, 2), {source}));
   Send(V2Trap(Oid(4, 3), {source}));
   const std::optional<std::vector<Received>> got = Flush();
   ASSERT_TRUE(got.has_value());
@@ -216,6 +219,7 @@ TEST_F(RelayTest, FifteenNewVariablesStopTheLoadAtThatRow) {
   EXPECT_EQ((*got)[0].message.variables,
             WrappedV2(1000, {{NewVar(1001), kTypeDisplayString, "ABC"}}));
   EXPECT_EQ((*got)[1].message.variables, V2Trap(Oid(4, 3), {source}).variables);
+  EXPECT_EQ(FailureEvents(Events(), "SendTrapWrapped"), 1) << relay_->output();
   EXPECT_EQ(CountRecords(FileLines("Debug.txt"), kTrapDbHeader), 0);
   ASSERT_NO_FATAL_FAILURE(StopRelay());
 }
