@@ -49,7 +49,10 @@ std::vector<std::string> WorkedExampleTrap() {
 TEST_F(RelayTest, WorkedExampleWrappedAsSnmpV2WithWholeDebugFile) {
   RelayConfig config;
   config.debug = true;
+  // Besides the worked example: no new variables, an unknown type name (code 0), and a
+  // row without a trap OID, which the definition record leaves out.
   config.definitions = {WorkedExample(),
+                        {"", 1, {{1, 1}}, 2000},
                         {"1.3.6.1.4.1.32473.5.0.1", 1, {}, 3900},
                         {"1.3.6.1.4.1.32473.5.0.2", 1, {{2, 5, "integer32"}}, 1100}};
   ASSERT_NO_FATAL_FAILURE(Configure(config));
