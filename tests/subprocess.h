@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,13 +51,6 @@ class Subprocess {
       *error = std::string("pipe: ") + std::strerror(errno);
       return nullptr;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    // dup2 clears close-on-exec on the copies; the originals close at exec.
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -67,13 +60,55 @@ class Subprocess {
     for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
+    // fork and exec rather than posix_spawn, for PR_SET_PDEATHSIG: a test process that dies
+    // before its destructors run (a crash, a ctest time-out) takes its children with it.
+    // Between fork and exec only async-signal-safe calls are made. Spawn returns only once
+    // the child has exec'd (the close-on-exec pipe `exec` reads end of file then), so the
+    // child holds none of the parent's descriptors after Spawn, as with posix_spawn.
+    int exec[2];
+    if (pipe2(exec, O_CLOEXEC) != 0) {
+      *error = std::string("pipe: ") + std::strerror(errno);
       close(out[0]);
-      *error = "spawn " + argv[0] + ": " + std::strerror(rc);
+      close(out[1]);
+      return nullptr;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int failure = 0;
+      if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+        failure = ESRCH;
+      } else {
+        const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (in < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(out[1], 2) < 0) {
+          failure = errno;
+        } else {
+          execve(args[0], args.data(), envp.data());
+          failure = errno;
+        }
+      }
+      ssize_t ignored = write(exec[1], &failure, sizeof failure);
+      (void)ignored;
+      _exit(127);
+    }
+    const int fork_errno = errno;
+    close(out[1]);
+    close(exec[1]);
+    if (pid < 0) {
+      close(exec[0]);
+      close(out[0]);
+      *error = "fork " + argv[0] + ": " + std::strerror(fork_errno);
+      return nullptr;
+    }
+    int child_errno = 0;
+    ssize_t n;
+    while ((n = read(exec[0], &child_errno, sizeof child_errno)) < 0 && errno == EINTR) {
+    }
+    close(exec[0]);
+    if (n > 0) {
+      waitpid(pid, nullptr, 0);
+      close(out[0]);
+      *error = "exec " + argv[0] + ": " + std::strerror(child_errno);
       return nullptr;
     }
     fcntl(out[0], F_SETFL, O_NONBLOCK);
