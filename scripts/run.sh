@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --runtime
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVANE_BENCH=OFF >/dev/null
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" --target TervixSrv tervane-svc tervane_database
 if [ -x build/tervane/TervixSrv ]; then
   cd build/tervane
   exec ./TervixSrv
