@@ -3,7 +3,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -85,7 +87,7 @@ Result<ProcStats> ReadProcStats(pid_t pid) {
   double ticks = 0;
   // Field 3 (state) comes first; utime and stime are fields 14 and 15.
   for (int number = 3; number <= 15 && fields >> field; ++number) {
-    if (number >= 14) ticks += std::stod(field);
+    if (number >= 14) ticks += std::strtod(field.c_str(), nullptr);
   }
   ProcStats stats;
   stats.cpu_seconds = ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
@@ -95,7 +97,7 @@ Result<ProcStats> ReadProcStats(pid_t pid) {
   bool found = false;
   while (std::getline(status_file, line)) {
     if (line.rfind("VmHWM:", 0) != 0) continue;
-    stats.peak_mb = std::stod(line.substr(6)) / 1024.0;  // the kernel reports kB
+    stats.peak_mb = std::strtod(line.c_str() + 6, nullptr) / 1024.0;  // the kernel reports kB
     found = true;
   }
   if (!found) return Failed("no VmHWM in " + base + "/status");
