@@ -82,6 +82,7 @@ struct Measured {
   std::unique_ptr<RelayProcess> process;
   double zero_loss_rate = 0;
   bool limit_not_reached = false;  // even the highest rate tried was sustained
+  bool ended = false;              // the relay process ended during the measurement
   std::optional<double> cpu_per_100k;
   uint64_t cpu_run_lost = 0;
   std::optional<double> peak_mb;
@@ -102,7 +103,7 @@ class Bench {
   }
   std::unique_ptr<RelayProcess> StartRelay(const RelaySpec& spec);
   TrialResult Trial(const Measured& relay, double rate, uint64_t count, bool quiet = false);
-  bool Passes(const Measured& relay, double rate);
+  bool Passes(Measured& relay, double rate);
   void FindZeroLossRate(Measured& relay);
   void MeasureCpu(Measured& relay, double rate);
   void PrintTable(const std::vector<Measured>& relays, double cpu_rate) const;
@@ -168,13 +169,19 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
   return result;
 }
 
-bool Bench::Passes(const Measured& relay, double rate) {
+bool Bench::Passes(Measured& relay, double rate) {
   const auto count = static_cast<uint64_t>(
       std::min(std::max(rate * plan_.trial_seconds, static_cast<double>(plan_.min_count)),
                rate * plan_.max_seconds));
   // One retry: on a machine shared with other work, a single preemption of the relay at the
   // wrong moment can cost a few traps at any rate.
   for (int attempt = 0; attempt < 2 && !g_stop; ++attempt) {
+    if (!relay.process->Running()) {
+      std::printf("  %s has ended:\n%s\n", relay.spec.name.c_str(),
+                  relay.process->Output().c_str());
+      relay.ended = true;
+      return false;
+    }
     const TrialResult result = Trial(relay, rate, count);
     if (result.zero_loss() && result.achieved >= rate * kPaceTolerance) return true;
   }
@@ -187,7 +194,7 @@ void Bench::FindZeroLossRate(Measured& relay) {
   double rate = options_.start_rate;
   if (Passes(relay, rate)) {
     good = rate;
-    for (rate *= 2; rate <= options_.max_rate && !g_stop; rate *= 2) {
+    for (rate *= 2; rate <= options_.max_rate && !g_stop && !relay.ended; rate *= 2) {
       if (!Passes(relay, rate)) {
         bad = rate;
         break;
@@ -196,7 +203,7 @@ void Bench::FindZeroLossRate(Measured& relay) {
     }
   } else {
     bad = rate;
-    for (rate /= 2; rate >= 100 && !g_stop; rate /= 2) {
+    for (rate /= 2; rate >= 100 && !g_stop && !relay.ended; rate /= 2) {
       if (Passes(relay, rate)) {
         good = rate;
         break;
@@ -205,7 +212,7 @@ void Bench::FindZeroLossRate(Measured& relay) {
     }
   }
   if (good > 0 && bad > 0) {
-    for (int step = 0; step < plan_.bisect_steps && !g_stop; ++step) {
+    for (int step = 0; step < plan_.bisect_steps && !g_stop && !relay.ended; ++step) {
       const double mid = std::round((good + bad) / 200) * 100;
       if (mid <= good || mid >= bad) break;
       (Passes(relay, mid) ? good : bad) = mid;
@@ -245,6 +252,7 @@ void Bench::PrintTable(const std::vector<Measured>& relays, double cpu_rate) con
     char peak[32] = "-";
     if (r.peak_mb) std::snprintf(peak, sizeof peak, "%.2f", *r.peak_mb);
     std::printf("%-24s %16s %16s %12s", r.spec.name.c_str(), rate, cpu, peak);
+    if (r.ended) std::printf("   (ended during the measurement)");
     if (r.cpu_run_lost > 0) {
       std::printf("   (%llu lost in the CPU run)", static_cast<unsigned long long>(r.cpu_run_lost));
     }
@@ -332,14 +340,19 @@ int Bench::Run() {
   // One rate for every CPU run, so that each relay does the same work at the same pace.
   double lowest = 0;
   for (const Measured& r : relays) {
-    if (r.zero_loss_rate > 0)
+    if (r.zero_loss_rate > 0) {
       lowest = lowest == 0 ? r.zero_loss_rate : std::min(lowest, r.zero_loss_rate);
+    }
   }
   const double cpu_rate = options_.cpu_rate > 0
                               ? options_.cpu_rate
                               : std::max(100.0, std::round(lowest * 0.8 / 100) * 100);
   for (Measured& r : relays) {
     if (g_stop) break;
+    if (r.ended) {
+      complete = false;
+      continue;
+    }
     std::printf("%s: CPU time of %llu traps at %.0f/s\n", r.spec.name.c_str(),
                 static_cast<unsigned long long>(options_.cpu_count), cpu_rate);
     std::fflush(stdout);
