@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bench/relay_process.h"
+#include "bench/relay_report.h"
 #include "bench/trap_load.h"
 #include "service/snmp/codec.h"
 #include "tests/subprocess.h"
@@ -75,17 +76,12 @@ struct TrialResult {
 constexpr double kPaceTolerance = 0.97;
 
 struct Measured {
-  Measured(RelaySpec s, std::unique_ptr<RelayProcess> p)
-      : spec(std::move(s)), process(std::move(p)) {}
+  Measured(RelaySpec spec, std::unique_ptr<RelayProcess> p) : process(std::move(p)) {
+    figures.spec = std::move(spec);
+  }
 
-  RelaySpec spec;
+  RelayFigures figures;
   std::unique_ptr<RelayProcess> process;
-  double zero_loss_rate = 0;
-  bool limit_not_reached = false;  // even the highest rate tried was sustained
-  bool ended = false;              // the relay process ended during the measurement
-  std::optional<double> cpu_per_100k;
-  uint64_t cpu_run_lost = 0;
-  std::optional<double> peak_mb;
 };
 
 class Bench {
@@ -106,7 +102,6 @@ class Bench {
   bool Passes(Measured& relay, double rate);
   void FindZeroLossRate(Measured& relay);
   void MeasureCpu(Measured& relay, double rate);
-  void PrintTable(const std::vector<Measured>& relays, double cpu_rate) const;
 
   Options options_;
   TrialPlan plan_;
@@ -138,7 +133,7 @@ std::unique_ptr<RelayProcess> Bench::StartRelay(const RelaySpec& spec) {
 }
 
 TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, bool quiet) {
-  sink_.BeginTrial(++trial_, relay.spec.trap_oid);
+  sink_.BeginTrial(++trial_, relay.figures.spec.trap_oid);
   std::vector<uint8_t> datagram;
   if (Status s = snmp::Encode(MakeTrap(trial_), &datagram); !s.ok()) {
     std::fprintf(stderr, "relay_bench: cannot encode the trap: %s\n", s.ToString().c_str());
@@ -158,7 +153,7 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
   result.bad = sink_.bad();
   if (!quiet) {
     std::printf("  %-22s %9.0f/s  sent %7llu at %9.0f/s  got %7llu  bad %llu  %s\n",
-                relay.spec.name.c_str(), rate, static_cast<unsigned long long>(result.sent),
+                relay.figures.spec.name.c_str(), rate, static_cast<unsigned long long>(result.sent),
                 result.achieved, static_cast<unsigned long long>(result.good),
                 static_cast<unsigned long long>(result.bad),
                 !result.zero_loss()                       ? "LOSS"
@@ -177,9 +172,9 @@ bool Bench::Passes(Measured& relay, double rate) {
   // wrong moment can cost a few traps at any rate.
   for (int attempt = 0; attempt < 2 && !g_stop; ++attempt) {
     if (!relay.process->Running()) {
-      std::printf("  %s has ended:\n%s\n", relay.spec.name.c_str(),
+      std::printf("  %s has ended:\n%s\n", relay.figures.spec.name.c_str(),
                   relay.process->Output().c_str());
-      relay.ended = true;
+      relay.figures.ended = true;
       return false;
     }
     const TrialResult result = Trial(relay, rate, count);
@@ -194,7 +189,7 @@ void Bench::FindZeroLossRate(Measured& relay) {
   double rate = options_.start_rate;
   if (Passes(relay, rate)) {
     good = rate;
-    for (rate *= 2; rate <= options_.max_rate && !g_stop && !relay.ended; rate *= 2) {
+    for (rate *= 2; rate <= options_.max_rate && !g_stop && !relay.figures.ended; rate *= 2) {
       if (!Passes(relay, rate)) {
         bad = rate;
         break;
@@ -203,7 +198,7 @@ void Bench::FindZeroLossRate(Measured& relay) {
     }
   } else {
     bad = rate;
-    for (rate /= 2; rate >= 100 && !g_stop && !relay.ended; rate /= 2) {
+    for (rate /= 2; rate >= 100 && !g_stop && !relay.figures.ended; rate /= 2) {
       if (Passes(relay, rate)) {
         good = rate;
         break;
@@ -212,15 +207,15 @@ void Bench::FindZeroLossRate(Measured& relay) {
     }
   }
   if (good > 0 && bad > 0) {
-    for (int step = 0; step < plan_.bisect_steps && !g_stop && !relay.ended; ++step) {
+    for (int step = 0; step < plan_.bisect_steps && !g_stop && !relay.figures.ended; ++step) {
       const double mid = std::round((good + bad) / 200) * 100;
       if (mid <= good || mid >= bad) break;
       (Passes(relay, mid) ? good : bad) = mid;
     }
   }
-  relay.zero_loss_rate = good;
+  relay.figures.zero_loss_rate = good;
   // When even the highest rate tried passed, the limit lies beyond what was tried.
-  relay.limit_not_reached = bad == 0 && good > 0;
+  relay.figures.limit_not_reached = bad == 0 && good > 0;
 }
 
 void Bench::MeasureCpu(Measured& relay, double rate) {
@@ -228,73 +223,9 @@ void Bench::MeasureCpu(Measured& relay, double rate) {
   const TrialResult run = Trial(relay, rate, options_.cpu_count);
   Result<ProcStats> after = ReadProcStats(relay.process->pid());
   if (!before.ok() || !after.ok() || run.sent == 0) return;
-  relay.cpu_per_100k =
+  relay.figures.cpu_per_100k =
       (after->cpu_seconds - before->cpu_seconds) * 100000.0 / static_cast<double>(run.sent);
-  relay.cpu_run_lost = run.sent - std::min(run.sent, run.good);
-}
-
-void PrintTarget(const char* what, std::optional<double> value, const char* goal, bool pass) {
-  if (!value) {
-    std::printf("  %-50s %10s   %-8s n/a\n", what, "-", goal);
-    return;
-  }
-  std::printf("  %-50s %10.3f   %-8s %s\n", what, *value, goal, pass ? "PASS" : "MISS");
-}
-
-void Bench::PrintTable(const std::vector<Measured>& relays, double cpu_rate) const {
-  std::printf("\n%-24s %16s %16s %12s\n", "relay", "zero-loss traps/s", "CPU s/100k traps",
-              "peak MB");
-  for (const Measured& r : relays) {
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%s%.0f", r.limit_not_reached ? ">=" : "", r.zero_loss_rate);
-    char cpu[32] = "-";
-    if (r.cpu_per_100k) std::snprintf(cpu, sizeof cpu, "%.3f", *r.cpu_per_100k);
-    char peak[32] = "-";
-    if (r.peak_mb) std::snprintf(peak, sizeof peak, "%.2f", *r.peak_mb);
-    std::printf("%-24s %16s %16s %12s", r.spec.name.c_str(), rate, cpu, peak);
-    if (r.ended) std::printf("   (ended during the measurement)");
-    if (r.cpu_run_lost > 0) {
-      std::printf("   (%llu lost in the CPU run)", static_cast<unsigned long long>(r.cpu_run_lost));
-    }
-    std::printf("\n");
-  }
-  std::printf("CPU measured over %llu traps per relay at %.0f traps/s.\n\n",
-              static_cast<unsigned long long>(options_.cpu_count), cpu_rate);
-
-  auto find = [&](RelayKind kind) -> const Measured* {
-    for (const Measured& r : relays) {
-      if (r.spec.kind == kind) return &r;
-    }
-    return nullptr;
-  };
-  const Measured* wrap = find(RelayKind::kTervixWrapping);
-  const Measured* pass = find(RelayKind::kTervixPassThrough);
-  const Measured* trapd = find(RelayKind::kSnmptrapd);
-  const Measured* trivial = find(RelayKind::kTrivial);
-  auto ratio = [](const Measured* a, const Measured* b) -> std::optional<double> {
-    if (!a || !b || b->zero_loss_rate <= 0) return std::nullopt;
-    return a->zero_loss_rate / b->zero_loss_rate;
-  };
-  std::printf("targets:\n");
-  const std::optional<double> vs_trapd = ratio(wrap, trapd);
-  PrintTarget("zero-loss rate, TervixSrv wrapping / snmptrapd", vs_trapd, ">= 20",
-              vs_trapd && *vs_trapd >= 20);
-  const std::optional<double> vs_trivial = ratio(wrap, trivial);
-  PrintTarget("zero-loss rate, TervixSrv wrapping / trivial", vs_trivial, ">= 0.5",
-              vs_trivial && *vs_trivial >= 0.5);
-  std::optional<double> cpu;
-  if (wrap && trapd && wrap->cpu_per_100k && trapd->cpu_per_100k && *trapd->cpu_per_100k > 0) {
-    cpu = *wrap->cpu_per_100k / *trapd->cpu_per_100k;
-  }
-  PrintTarget("CPU per trap, TervixSrv wrapping / snmptrapd", cpu, "<= 0.1", cpu && *cpu <= 0.1);
-  std::optional<double> peak;
-  for (const Measured* r : {wrap, pass}) {
-    if (r && r->peak_mb) peak = std::max(peak.value_or(0), *r->peak_mb);
-  }
-  PrintTarget("peak memory of TervixSrv, MB", peak, "< 10", peak && *peak < 10);
-  if ((trivial && trivial->limit_not_reached) || (wrap && wrap->limit_not_reached)) {
-    std::printf("  (>=: the highest rate tried was sustained; the limit was not reached)\n");
-  }
+  relay.figures.cpu_run_lost = run.sent - std::min(run.sent, run.good);
 }
 
 int Bench::Run() {
@@ -340,8 +271,8 @@ int Bench::Run() {
   // One rate for every CPU run, so that each relay does the same work at the same pace.
   double lowest = 0;
   for (const Measured& r : relays) {
-    if (r.zero_loss_rate > 0) {
-      lowest = lowest == 0 ? r.zero_loss_rate : std::min(lowest, r.zero_loss_rate);
+    if (r.figures.zero_loss_rate > 0) {
+      lowest = lowest == 0 ? r.figures.zero_loss_rate : std::min(lowest, r.figures.zero_loss_rate);
     }
   }
   const double cpu_rate = options_.cpu_rate > 0
@@ -349,18 +280,18 @@ int Bench::Run() {
                               : std::max(100.0, std::round(lowest * 0.8 / 100) * 100);
   for (Measured& r : relays) {
     if (g_stop) break;
-    if (r.ended) {
+    if (r.figures.ended) {
       complete = false;
       continue;
     }
-    std::printf("%s: CPU time of %llu traps at %.0f/s\n", r.spec.name.c_str(),
+    std::printf("%s: CPU time of %llu traps at %.0f/s\n", r.figures.spec.name.c_str(),
                 static_cast<unsigned long long>(options_.cpu_count), cpu_rate);
     std::fflush(stdout);
     MeasureCpu(r, cpu_rate);
   }
   for (Measured& r : relays) {
     if (Result<ProcStats> stats = ReadProcStats(r.process->pid()); stats.ok()) {
-      r.peak_mb = stats->peak_mb;
+      r.figures.peak_mb = stats->peak_mb;
     }
     r.process->Stop();
   }
@@ -368,7 +299,9 @@ int Bench::Run() {
     std::fprintf(stderr, "relay_bench: interrupted\n");
     return 1;
   }
-  PrintTable(relays, cpu_rate);
+  std::vector<RelayFigures> figures;
+  for (const Measured& r : relays) figures.push_back(r.figures);
+  PrintReport(figures, options_.cpu_count, cpu_rate);
   return complete ? 0 : 1;
 }
 
