@@ -68,6 +68,9 @@ struct TrialResult {
   uint64_t good = 0;
   uint64_t bad = 0;
   double achieved = 0;  // traps per second actually sent
+  // Datagrams the kernel dropped at the relay's receive socket and at the sink's.
+  uint64_t relay_drops = 0;
+  uint64_t sink_drops = 0;
   bool zero_loss() const { return sent > 0 && good == sent && bad == 0; }
 };
 
@@ -140,6 +143,8 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
     std::exit(1);
   }
   TrialResult result;
+  const uint64_t relay_drops = UdpDrops(relay.process->port());
+  const uint64_t sink_drops = UdpDrops(sink_.port());
   Result<SendReport> sent = generator_.Run(datagram, relay.process->port(), rate, count, g_stop);
   if (!sent.ok()) {
     std::fprintf(stderr, "  send failed: %s\n", sent.status().ToString().c_str());
@@ -151,14 +156,20 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
   result.good = sink_.WaitFor(result.sent, std::chrono::milliseconds(quiet ? 100 : 500),
                               std::chrono::milliseconds(quiet ? 100 : 5000));
   result.bad = sink_.bad();
+  result.relay_drops = UdpDrops(relay.process->port()) - relay_drops;
+  result.sink_drops = UdpDrops(sink_.port()) - sink_drops;
   if (!quiet) {
-    std::printf("  %-22s %9.0f/s  sent %7llu at %9.0f/s  got %7llu  bad %llu  %s\n",
+    std::printf("  %-22s %9.0f/s  sent %7llu at %9.0f/s  got %7llu  bad %llu  ",
                 relay.figures.spec.name.c_str(), rate, static_cast<unsigned long long>(result.sent),
                 result.achieved, static_cast<unsigned long long>(result.good),
-                static_cast<unsigned long long>(result.bad),
-                !result.zero_loss()                       ? "LOSS"
-                : result.achieved < rate * kPaceTolerance ? "ok, but below the pace"
-                                                          : "ok");
+                static_cast<unsigned long long>(result.bad));
+    if (!result.zero_loss()) {
+      std::printf("LOSS (dropped at the relay's socket %llu, at the sink's %llu)\n",
+                  static_cast<unsigned long long>(result.relay_drops),
+                  static_cast<unsigned long long>(result.sink_drops));
+    } else {
+      std::printf(result.achieved < rate * kPaceTolerance ? "ok, but below the pace\n" : "ok\n");
+    }
     std::fflush(stdout);
   }
   return result;

@@ -11,9 +11,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <span>
+#include <sstream>
 
 #include "platform/sys_error.h"
 #include "service/snmp/codec.h"
@@ -98,6 +101,29 @@ uint16_t BoundPort(int fd) {
   socklen_t len = sizeof sa;
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
   return ntohs(sa.sin_port);
+}
+
+uint64_t UdpDrops(uint16_t port) {
+  std::ifstream table("/proc/net/udp");
+  std::string line;
+  std::getline(table, line);  // the column titles
+  uint64_t drops = 0;
+  while (std::getline(table, line)) {
+    // "sl local_address rem_address ... drops": the local address is hex "ADDR:PORT", the
+    // drop count the last field.
+    std::istringstream fields(line);
+    std::string slot, local;
+    fields >> slot >> local;
+    const size_t colon = local.find(':');
+    if (colon == std::string::npos ||
+        std::strtoul(local.c_str() + colon + 1, nullptr, 16) != port) {
+      continue;
+    }
+    std::string field, last;
+    while (fields >> field) last = field;
+    drops += std::strtoull(last.c_str(), nullptr, 10);
+  }
+  return drops;
 }
 
 Generator::~Generator() {

@@ -43,6 +43,10 @@ snmp::Message MakeTrap(uint32_t trial);
 // the system limit when the process may). Returns the descriptor, or the failure.
 Result<int> OpenLoopbackSocket(uint16_t port, int buffer_bytes);
 uint16_t BoundPort(int fd);
+// Datagrams that the kernel has dropped so far, for want of buffer room, on the UDP sockets
+// bound to local port `port` (from /proc/net/udp; 0 when it cannot be read). Tells whether a
+// trial lost its traps at the relay's socket or at the sink's.
+uint64_t UdpDrops(uint16_t port);
 
 // What one paced run sent.
 struct SendReport {
