@@ -5,7 +5,8 @@
 // For each relay (started here as a child process, on 127.0.0.1 only) it finds the highest
 // rate at which every trap of a trial arrives at the sink: it doubles the rate from a
 // starting point until a trial loses traps, then bisects; a rate counts as sustained when
-// one of two trials at it loses nothing and keeps the pace. It then sends a fixed number of
+// one of two trials at it loses nothing and keeps the pace, and the rate found must then
+// hold for a longer run (5 s of traffic), else it is lowered. It then sends a fixed number of
 // traps to every relay at one moderate rate that all of them sustain, and reads the relay's
 // CPU time (/proc/PID/stat) before and after; peak memory is the relay's VmHWM at the end.
 //
@@ -55,12 +56,13 @@ struct Options {
 };
 
 // Trial sizes: about `trial_seconds` of traffic, at least `min_count` traps, at most
-// `max_seconds` of traffic.
+// `max_seconds` of traffic; the rate found is then confirmed by a run of `confirm_seconds`.
 struct TrialPlan {
   double trial_seconds;
   uint64_t min_count;
   double max_seconds;
   int bisect_steps;
+  double confirm_seconds;
 };
 
 struct TrialResult {
@@ -90,7 +92,8 @@ struct Measured {
 class Bench {
  public:
   explicit Bench(Options options) : options_(std::move(options)) {
-    plan_ = options_.quick ? TrialPlan{0.25, 5000, 1.0, 2} : TrialPlan{1.0, 20000, 4.0, 4};
+    plan_ =
+        options_.quick ? TrialPlan{0.25, 5000, 1.0, 2, 1.0} : TrialPlan{1.0, 20000, 4.0, 4, 5.0};
   }
 
   int Run();
@@ -102,7 +105,8 @@ class Bench {
   }
   std::unique_ptr<RelayProcess> StartRelay(const RelaySpec& spec);
   TrialResult Trial(const Measured& relay, double rate, uint64_t count, bool quiet = false);
-  bool Passes(Measured& relay, double rate);
+  // True when one of two trials of `count` traps at `rate` loses nothing and keeps the pace.
+  bool Passes(Measured& relay, double rate, uint64_t count);
   void FindZeroLossRate(Measured& relay);
   void MeasureCpu(Measured& relay, double rate);
 
@@ -175,10 +179,7 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
   return result;
 }
 
-bool Bench::Passes(Measured& relay, double rate) {
-  const auto count = static_cast<uint64_t>(
-      std::min(std::max(rate * plan_.trial_seconds, static_cast<double>(plan_.min_count)),
-               rate * plan_.max_seconds));
+bool Bench::Passes(Measured& relay, double rate, uint64_t count) {
   // One retry: on a machine shared with other work, a single preemption of the relay at the
   // wrong moment can cost a few traps at any rate.
   for (int attempt = 0; attempt < 2 && !g_stop; ++attempt) {
@@ -195,13 +196,19 @@ bool Bench::Passes(Measured& relay, double rate) {
 }
 
 void Bench::FindZeroLossRate(Measured& relay) {
+  auto passes = [&](double rate) {
+    const double count =
+        std::min(std::max(rate * plan_.trial_seconds, static_cast<double>(plan_.min_count)),
+                 rate * plan_.max_seconds);
+    return Passes(relay, rate, static_cast<uint64_t>(count));
+  };
   double good = 0;
   double bad = 0;
   double rate = options_.start_rate;
-  if (Passes(relay, rate)) {
+  if (passes(rate)) {
     good = rate;
     for (rate *= 2; rate <= options_.max_rate && !g_stop && !relay.figures.ended; rate *= 2) {
-      if (!Passes(relay, rate)) {
+      if (!passes(rate)) {
         bad = rate;
         break;
       }
@@ -210,7 +217,7 @@ void Bench::FindZeroLossRate(Measured& relay) {
   } else {
     bad = rate;
     for (rate /= 2; rate >= 100 && !g_stop && !relay.figures.ended; rate /= 2) {
-      if (Passes(relay, rate)) {
+      if (passes(rate)) {
         good = rate;
         break;
       }
@@ -221,12 +228,27 @@ void Bench::FindZeroLossRate(Measured& relay) {
     for (int step = 0; step < plan_.bisect_steps && !g_stop && !relay.figures.ended; ++step) {
       const double mid = std::round((good + bad) / 200) * 100;
       if (mid <= good || mid >= bad) break;
-      (Passes(relay, mid) ? good : bad) = mid;
+      (passes(mid) ? good : bad) = mid;
     }
   }
-  relay.figures.zero_loss_rate = good;
   // When even the highest rate tried passed, the limit lies beyond what was tried.
   relay.figures.limit_not_reached = bad == 0 && good > 0;
+
+  // A relay that stalls now and then can pass a short trial at a rate it does not hold for
+  // longer: the rate found must also pass a longer run, or it is lowered a tenth at a time.
+  relay.figures.zero_loss_rate = 0;
+  for (int step = 0; step < 8 && good >= 100 && !g_stop && !relay.figures.ended; ++step) {
+    const auto count = static_cast<uint64_t>(
+        std::max(good * plan_.confirm_seconds, static_cast<double>(plan_.min_count)));
+    std::printf("  %s: confirming %.0f/s over %llu traps\n", relay.figures.spec.name.c_str(), good,
+                static_cast<unsigned long long>(count));
+    if (Passes(relay, good, count)) {
+      relay.figures.zero_loss_rate = good;
+      return;
+    }
+    relay.figures.limit_not_reached = false;
+    good = std::round(good * 0.9 / 100) * 100;
+  }
 }
 
 void Bench::MeasureCpu(Measured& relay, double rate) {
