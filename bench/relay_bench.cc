@@ -81,8 +81,8 @@ struct TrialResult {
 constexpr double kPaceTolerance = 0.97;
 
 struct Measured {
-  Measured(RelaySpec spec, std::unique_ptr<RelayProcess> p) : process(std::move(p)) {
-    figures.spec = std::move(spec);
+  Measured(RelayKindInfo relay_kind, std::unique_ptr<RelayProcess> p) : process(std::move(p)) {
+    figures.relay_kind = std::move(relay_kind);
   }
 
   RelayFigures figures;
@@ -103,7 +103,7 @@ class Bench {
     return options_.only.empty() ||
            std::find(options_.only.begin(), options_.only.end(), key) != options_.only.end();
   }
-  std::unique_ptr<RelayProcess> StartRelay(const RelaySpec& spec);
+  std::unique_ptr<RelayProcess> StartRelay(const RelayKindInfo& relay_kind);
   TrialResult Trial(const Measured& relay, double rate, uint64_t count, bool quiet = false);
   // True when one of two trials of `count` traps at `rate` loses nothing and keeps the pace.
   bool Passes(Measured& relay, double rate, uint64_t count);
@@ -118,29 +118,30 @@ class Bench {
   uint32_t trial_ = 0;
 };
 
-std::unique_ptr<RelayProcess> Bench::StartRelay(const RelaySpec& spec) {
+std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind) {
   // A port probed free may be taken again before the relay binds it; try a few.
   for (int attempt = 0; attempt < 3 && !g_stop; ++attempt) {
     const uint16_t port = FreeLoopbackPort();
     Result<std::unique_ptr<RelayProcess>> relay =
-        RelayProcess::Start(spec.kind, work_.path(), port, sink_.port(), options_.trapd_logs);
+        RelayProcess::Start(relay_kind.kind, work_.path(), port, sink_.port(), options_.trapd_logs);
     if (!relay.ok()) {
-      std::fprintf(stderr, "  %s: %s\n", spec.name.c_str(), relay.status().ToString().c_str());
+      std::fprintf(stderr, "  %s: %s\n", relay_kind.name.c_str(),
+                   relay.status().ToString().c_str());
       continue;
     }
     // Ready once a probe trap comes through; probes go out one at a time.
-    Measured probe(spec, std::move(*relay));
+    Measured probe(relay_kind, std::move(*relay));
     for (int i = 0; i < 100 && !g_stop && probe.process->Running(); ++i) {
       if (Trial(probe, 1000, 1, true).zero_loss()) return std::move(probe.process);
     }
-    std::fprintf(stderr, "  %s did not relay a probe trap:\n%s\n", spec.name.c_str(),
+    std::fprintf(stderr, "  %s did not relay a probe trap:\n%s\n", relay_kind.name.c_str(),
                  probe.process->Output().c_str());
   }
   return nullptr;
 }
 
 TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, bool quiet) {
-  sink_.BeginTrial(++trial_, relay.figures.spec.trap_oid);
+  sink_.BeginTrial(++trial_, relay.figures.relay_kind.trap_oid);
   std::vector<uint8_t> datagram;
   if (Status s = snmp::Encode(MakeTrap(trial_), &datagram); !s.ok()) {
     std::fprintf(stderr, "relay_bench: cannot encode the trap: %s\n", s.ToString().c_str());
@@ -164,8 +165,9 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
   result.sink_drops = UdpDrops(sink_.port()) - sink_drops;
   if (!quiet) {
     std::printf("  %-22s %9.0f/s  sent %7llu at %9.0f/s  got %7llu  bad %llu  ",
-                relay.figures.spec.name.c_str(), rate, static_cast<unsigned long long>(result.sent),
-                result.achieved, static_cast<unsigned long long>(result.good),
+                relay.figures.relay_kind.name.c_str(), rate,
+                static_cast<unsigned long long>(result.sent), result.achieved,
+                static_cast<unsigned long long>(result.good),
                 static_cast<unsigned long long>(result.bad));
     if (!result.zero_loss()) {
       std::printf("LOSS (dropped at the relay's socket %llu, at the sink's %llu)\n",
@@ -184,7 +186,7 @@ bool Bench::Passes(Measured& relay, double rate, uint64_t count) {
   // wrong moment can cost a few traps at any rate.
   for (int attempt = 0; attempt < 2 && !g_stop; ++attempt) {
     if (!relay.process->Running()) {
-      std::printf("  %s has ended:\n%s\n", relay.figures.spec.name.c_str(),
+      std::printf("  %s has ended:\n%s\n", relay.figures.relay_kind.name.c_str(),
                   relay.process->Output().c_str());
       relay.figures.ended = true;
       return false;
@@ -240,8 +242,8 @@ void Bench::FindZeroLossRate(Measured& relay) {
   for (int step = 0; step < 8 && good >= 100 && !g_stop && !relay.figures.ended; ++step) {
     const auto count = static_cast<uint64_t>(
         std::max(good * plan_.confirm_seconds, static_cast<double>(plan_.min_count)));
-    std::printf("  %s: confirming %.0f/s over %llu traps\n", relay.figures.spec.name.c_str(), good,
-                static_cast<unsigned long long>(count));
+    std::printf("  %s: confirming %.0f/s over %llu traps\n", relay.figures.relay_kind.name.c_str(),
+                good, static_cast<unsigned long long>(count));
     if (Passes(relay, good, count)) {
       relay.figures.zero_loss_rate = good;
       return;
@@ -279,7 +281,7 @@ int Bench::Run() {
   std::printf("trap: SNMPv2c, %zu bindings, %zu bytes\n", MakeTrap(0).variables.size(),
               sample.size());
 
-  const std::vector<std::pair<std::string, RelaySpec>> all = {
+  const std::vector<std::pair<std::string, RelayKindInfo>> all = {
       {"pass-through", {RelayKind::kTervixPassThrough, "TervixSrv pass-through", kSourceTrapOid}},
       {"wrapping", {RelayKind::kTervixWrapping, "TervixSrv wrapping", kWrappedTrapOid}},
       {"snmptrapd", {RelayKind::kSnmptrapd, "snmptrapd forward", kSourceTrapOid}},
@@ -287,13 +289,13 @@ int Bench::Run() {
   };
   std::vector<Measured> relays;
   bool complete = true;
-  for (const auto& [key, spec] : all) {
+  for (const auto& [key, relay_kind] : all) {
     if (!Wanted(key) || g_stop) continue;
-    std::printf("%s: finding the zero-loss rate\n", spec.name.c_str());
+    std::printf("%s: finding the zero-loss rate\n", relay_kind.name.c_str());
     std::fflush(stdout);
-    Measured m(spec, StartRelay(spec));
+    Measured m(relay_kind, StartRelay(relay_kind));
     if (!m.process) {
-      std::printf("%s: not measured\n", spec.name.c_str());
+      std::printf("%s: not measured\n", relay_kind.name.c_str());
       complete = false;
       continue;
     }
@@ -317,7 +319,7 @@ int Bench::Run() {
       complete = false;
       continue;
     }
-    std::printf("%s: CPU time of %llu traps at %.0f/s\n", r.figures.spec.name.c_str(),
+    std::printf("%s: CPU time of %llu traps at %.0f/s\n", r.figures.relay_kind.name.c_str(),
                 static_cast<unsigned long long>(options_.cpu_count), cpu_rate);
     std::fflush(stdout);
     MeasureCpu(r, cpu_rate);

@@ -23,7 +23,7 @@ namespace tervane::bench {
 
 enum class RelayKind { kTervixPassThrough, kTervixWrapping, kSnmptrapd, kTrivial };
 
-struct RelaySpec {
+struct RelayKindInfo {
   RelayKind kind;
   std::string name;      // for the table
   std::string trap_oid;  // the trap OID that the sink must see

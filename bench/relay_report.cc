@@ -26,7 +26,7 @@ void PrintReport(const std::vector<RelayFigures>& relays, uint64_t cpu_count, do
     if (r.cpu_per_100k) std::snprintf(cpu, sizeof cpu, "%.3f", *r.cpu_per_100k);
     char peak[32] = "-";
     if (r.peak_mb) std::snprintf(peak, sizeof peak, "%.2f", *r.peak_mb);
-    std::printf("%-24s %18s %18s %10s", r.spec.name.c_str(), rate, cpu, peak);
+    std::printf("%-24s %18s %18s %10s", r.relay_kind.name.c_str(), rate, cpu, peak);
     if (r.ended) std::printf("   (ended during the measurement)");
     if (r.cpu_run_lost > 0) {
       std::printf("   (%llu lost in the CPU run)", static_cast<unsigned long long>(r.cpu_run_lost));
@@ -38,7 +38,7 @@ void PrintReport(const std::vector<RelayFigures>& relays, uint64_t cpu_count, do
 
   auto find = [&](RelayKind kind) -> const RelayFigures* {
     for (const RelayFigures& r : relays) {
-      if (r.spec.kind == kind) return &r;
+      if (r.relay_kind.kind == kind) return &r;
     }
     return nullptr;
   };

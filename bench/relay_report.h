@@ -13,7 +13,7 @@ namespace tervane::bench {
 
 // What was measured of one relay.
 struct RelayFigures {
-  RelaySpec spec;
+  RelayKindInfo relay_kind;
   double zero_loss_rate = 0;           // traps per second; 0 when not even the lowest rate held
   bool limit_not_reached = false;      // even the highest rate tried was sustained
   bool ended = false;                  // the relay process ended during the measurement
