@@ -79,13 +79,20 @@ BuiltinServices::Observed BuiltinServices::Observe(const std::string& name,
 }
 
 Status BuiltinServices::Exists(const std::string& name) {
+  Result<Looked> looked = Look(name);
+  if (!looked.ok()) return looked.status();
+  if (!looked->seen.exists) return ServiceError(kErrorServiceDoesNotExist);
+  return Status::Ok();
+}
+
+Result<BuiltinServices::Looked> BuiltinServices::Look(const std::string& name) {
   if (Status s = CheckName(name); !s.ok()) return s;
   Result<RegistryLock> lock = RegistryLock::Take(dir_, false);
   if (!lock.ok()) return lock.status();
   Result<ServiceConfig> config = ReadRecord(name);
   if (!config.ok()) return config.status();
-  if (!Observe(name, *config).exists) return ServiceError(kErrorServiceDoesNotExist);
-  return Status::Ok();
+  Observed seen = Observe(name, *config);
+  return Looked{std::move(lock).value(), std::move(config).value(), seen};
 }
 
 Status BuiltinServices::Install(const std::string& name, const std::string& program,
@@ -122,29 +129,24 @@ Result<ServiceConfig> BuiltinServices::QueryConfig(const std::string& name) {
 }
 
 Result<int> BuiltinServices::QueryState(const std::string& name) {
-  if (Status s = CheckName(name); !s.ok()) return s;
-  Result<RegistryLock> lock = RegistryLock::Take(dir_, false);
-  if (!lock.ok()) return lock.status();
-  Result<ServiceConfig> config = ReadRecord(name);
-  if (!config.ok()) return config.status();
+  Result<Looked> looked = Look(name);
+  if (!looked.ok()) return looked.status();
   // A service removed by this very look was there until now, and stopped.
-  return Observe(name, *config).state;
+  return looked->seen.state;
 }
 
 Status BuiltinServices::Start(const std::string& name) {
-  if (Status s = CheckName(name); !s.ok()) return s;
-  Result<RegistryLock> lock = RegistryLock::Take(dir_, false);
-  if (!lock.ok()) return lock.status();
-  Result<ServiceConfig> config = ReadRecord(name);
-  if (!config.ok()) return config.status();
-  const Observed seen = Observe(name, *config);
+  Result<Looked> looked = Look(name);
+  if (!looked.ok()) return looked.status();
+  const Observed& seen = looked->seen;
+  const ServiceConfig& config = looked->config;
   if (!seen.exists) return ServiceError(kErrorServiceDoesNotExist);
   if (seen.marked) return ServiceError(kErrorServiceMarkedForDelete);
   if (seen.state != kServiceStopped) return ServiceError(kErrorServiceAlreadyRunning);
 
   SpawnRequest request;
-  request.program = config->binary_path;
-  request.working_directory = config->working_directory;
+  request.program = config.binary_path;
+  request.working_directory = config.working_directory;
   request.log_path = FilePath(name, ".log");
   request.environment = {std::string(kServiceNameVariable) + "=" + name,
                          std::string(kServiceDirVariable) + "=" + dir_};
@@ -162,12 +164,9 @@ Status BuiltinServices::Start(const std::string& name) {
 }
 
 Status BuiltinServices::Stop(const std::string& name) {
-  if (Status s = CheckName(name); !s.ok()) return s;
-  Result<RegistryLock> lock = RegistryLock::Take(dir_, false);
-  if (!lock.ok()) return lock.status();
-  Result<ServiceConfig> config = ReadRecord(name);
-  if (!config.ok()) return config.status();
-  const Observed seen = Observe(name, *config);
+  Result<Looked> looked = Look(name);
+  if (!looked.ok()) return looked.status();
+  const Observed& seen = looked->seen;
   if (!seen.exists || seen.state == kServiceStopped) return ServiceError(kErrorServiceNotActive);
   if (kill(seen.process.pid, SIGTERM) != 0) {
     if (errno == ESRCH) return ServiceError(kErrorServiceNotActive);
@@ -184,12 +183,9 @@ Status BuiltinServices::Stop(const std::string& name) {
 }
 
 Status BuiltinServices::Delete(const std::string& name) {
-  if (Status s = CheckName(name); !s.ok()) return s;
-  Result<RegistryLock> lock = RegistryLock::Take(dir_, false);
-  if (!lock.ok()) return lock.status();
-  Result<ServiceConfig> config = ReadRecord(name);
-  if (!config.ok()) return config.status();
-  const Observed seen = Observe(name, *config);
+  Result<Looked> looked = Look(name);
+  if (!looked.ok()) return looked.status();
+  const Observed& seen = looked->seen;
   if (!seen.exists) return ServiceError(kErrorServiceDoesNotExist);
   if (seen.marked) return ServiceError(kErrorServiceMarkedForDelete);
   if (seen.state == kServiceStopped) {

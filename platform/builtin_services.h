@@ -54,6 +54,16 @@ class BuiltinServices : public ServiceBackEnd {
   // behind, and removes a stopped service that is marked for delete.
   Observed Observe(const std::string& name, const ServiceConfig& config);
 
+  // A service as the operations that need it running or stopped see it: the registry lock,
+  // held for as long as this lives, the record and what the service is doing.
+  struct Looked {
+    RegistryLock lock;
+    ServiceConfig config;
+    Observed seen;
+  };
+  // Checks the name, takes the lock and observes the service; fails as ReadRecord does.
+  Result<Looked> Look(const std::string& name);
+
   std::string dir_;
 };
 

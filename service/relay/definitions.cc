@@ -32,16 +32,22 @@ Status LoadDefinitions(const std::vector<store::TrapRow>& rows, DefinitionTable&
     if (!count.ok()) return count.status();
     d.TrapNewVarNo = *count;
     d.TrapNewNumber = row.ByName("TrapNewNumber").AsText();
+    // The variables' OIDs add their number to the trap number; a definition without
+    // variables never needs it as a number.
+    int64_t number = 0;
+    if (d.TrapNewVarNo >= 1) {
+      Result<int64_t> parsed =
+          ParseNumberText(d.TrapNewNumber, INT32_MIN, INT32_MAX, "TrapNewNumber");
+      if (!parsed.ok()) return parsed.status();
+      number = *parsed;
+    }
     for (int n = 1; n <= d.TrapNewVarNo; ++n) {
       if (n > kMaxNewVars) {
         return Status::Error(kErrorOverflow, "trap definition " + d.TrapOID + " has " +
                                                  std::to_string(d.TrapNewVarNo) +
                                                  " new variables; at most 14 are possible");
       }
-      Result<int64_t> number =
-          ParseNumberText(d.TrapNewNumber, INT32_MIN, INT32_MAX, "TrapNewNumber");
-      if (!number.ok()) return number.status();
-      d.NewVarOid[n] = kNewVarPrefix + std::to_string(*number + n);
+      d.NewVarOid[n] = kNewVarPrefix + std::to_string(number + n);
       Result<int16_t> pos =
           store::ToInt16(row.Var(n, store::VarField::kPos), "VarPos" + std::to_string(n));
       if (!pos.ok()) return pos.status();
