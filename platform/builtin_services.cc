@@ -38,11 +38,12 @@ std::string BuiltinServices::FilePath(const std::string& name, const char* suffi
 Result<ServiceConfig> BuiltinServices::ReadRecord(const std::string& name) const {
   Result<std::string> text = ReadTextFile(FilePath(name, ".service"));
   if (!text.ok()) {
-    if (text.status().code() == ENOENT) return ServiceError(kErrorServiceDoesNotExist);
+    if (text.status().error() == ErrnoCode(ENOENT)) return ServiceError(kErrorServiceDoesNotExist);
     return text.status();
   }
   std::optional<ServiceConfig> config = ParseRecord(*text);
-  if (!config) return Status::Error(EINVAL, FilePath(name, ".service") + ": damaged record");
+  if (!config)
+    return Status::Error(ErrnoCode(EINVAL), FilePath(name, ".service") + ": damaged record");
   return *config;
 }
 
@@ -99,7 +100,7 @@ Status BuiltinServices::Install(const std::string& name, const std::string& prog
                                 const std::string& display_name) {
   if (Status s = CheckName(name); !s.ok()) return s;
   if (program.empty() || program[0] != '/') {
-    return Status::Error(EINVAL, "the program path must be absolute: " + program);
+    return Status::Error(ErrnoCode(EINVAL), "the program path must be absolute: " + program);
   }
   Result<RegistryLock> lock = RegistryLock::Take(dir_, true);
   if (!lock.ok()) return lock.status();
@@ -110,7 +111,7 @@ Status BuiltinServices::Install(const std::string& name, const std::string& prog
       return ServiceError(seen.marked ? kErrorServiceMarkedForDelete : kErrorServiceExists);
     }
     // It was marked for delete and has stopped, so it is gone now and the name is free.
-  } else if (existing.status().code() != kErrorServiceDoesNotExist) {
+  } else if (existing.status().error() != kErrorServiceDoesNotExist) {
     return existing.status();
   }
   ServiceConfig config;

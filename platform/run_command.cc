@@ -17,7 +17,7 @@ extern char** environ;
 namespace tervane {
 
 Result<CommandResult> RunCommand(const std::vector<std::string>& argv, int timeout_ms) {
-  if (argv.empty()) return Status::Error(EINVAL, "no command");
+  if (argv.empty()) return Status::Error(ErrnoCode(EINVAL), "no command");
   int out[2], err[2];
   if (pipe2(out, O_CLOEXEC) != 0) return SysError(errno, "pipe");
   if (pipe2(err, O_CLOEXEC) != 0) {

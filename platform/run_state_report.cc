@@ -68,7 +68,7 @@ Status SystemdNotifier::Report(int state) {
   addr.sun_family = AF_UNIX;
   if (path_.empty() || path_.size() >= sizeof addr.sun_path ||
       (path_[0] != '/' && path_[0] != '@')) {
-    return Status::Error(EINVAL, "NOTIFY_SOCKET is not a socket path: " + path_);
+    return Status::Error(ErrnoCode(EINVAL), "NOTIFY_SOCKET is not a socket path: " + path_);
   }
   std::memcpy(addr.sun_path, path_.data(), path_.size());
   if (path_[0] == '@') addr.sun_path[0] = '\0';  // abstract namespace

@@ -12,33 +12,34 @@
 
 namespace tervane::svc {
 
-const char* ServiceErrorText(int code) {
-  switch (code) {
-    case kErrorAccessDenied:
+const char* ServiceErrorText(ErrorCode code) {
+  if (code.domain != ErrorDomain::kWindows) return nullptr;
+  switch (code.number) {
+    case kErrorAccessDenied.number:
       return "Access is denied.";
-    case kErrorInvalidHandle:
+    case kErrorInvalidHandle.number:
       return "The handle is invalid.";
-    case kErrorInvalidName:
+    case kErrorInvalidName.number:
       return "The filename, directory name, or volume label syntax is incorrect.";
-    case kErrorServiceAlreadyRunning:
+    case kErrorServiceAlreadyRunning.number:
       return "An instance of the service is already running.";
-    case kErrorServiceDisabled:
+    case kErrorServiceDisabled.number:
       return "The service cannot be started, either because it is disabled or because it has "
              "no enabled devices associated with it.";
-    case kErrorServiceDoesNotExist:
+    case kErrorServiceDoesNotExist.number:
       return "The specified service does not exist as an installed service.";
-    case kErrorServiceNotActive:
+    case kErrorServiceNotActive.number:
       return "The service has not been started.";
-    case kErrorServiceMarkedForDelete:
+    case kErrorServiceMarkedForDelete.number:
       return "The specified service has been marked for deletion.";
-    case kErrorServiceExists:
+    case kErrorServiceExists.number:
       return "The specified service already exists.";
     default:
       return nullptr;
   }
 }
 
-Status ServiceError(int code) {
+Status ServiceError(ErrorCode code) {
   const char* text = ServiceErrorText(code);
   return Status::Error(code, text != nullptr ? text : "Unknown service manager error.");
 }

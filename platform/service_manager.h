@@ -49,23 +49,23 @@ inline constexpr int kStartDemand = 3;  // started on request only
 inline constexpr int kStartDisabled = 4;
 
 // Error numbers.
-inline constexpr int kErrorAccessDenied = 5;
-inline constexpr int kErrorInvalidHandle = 6;
-inline constexpr int kErrorInvalidName = 123;
-inline constexpr int kErrorServiceAlreadyRunning = 1056;
-inline constexpr int kErrorServiceDisabled = 1058;
-inline constexpr int kErrorServiceDoesNotExist = 1060;
-inline constexpr int kErrorServiceNotActive = 1062;
-inline constexpr int kErrorServiceMarkedForDelete = 1072;
-inline constexpr int kErrorServiceExists = 1073;
+inline constexpr ErrorCode kErrorAccessDenied = WindowsCode(5);
+inline constexpr ErrorCode kErrorInvalidHandle = WindowsCode(6);
+inline constexpr ErrorCode kErrorInvalidName = WindowsCode(123);
+inline constexpr ErrorCode kErrorServiceAlreadyRunning = WindowsCode(1056);
+inline constexpr ErrorCode kErrorServiceDisabled = WindowsCode(1058);
+inline constexpr ErrorCode kErrorServiceDoesNotExist = WindowsCode(1060);
+inline constexpr ErrorCode kErrorServiceNotActive = WindowsCode(1062);
+inline constexpr ErrorCode kErrorServiceMarkedForDelete = WindowsCode(1072);
+inline constexpr ErrorCode kErrorServiceExists = WindowsCode(1073);
 
 // The name the service is registered under.
 inline constexpr char kServiceName[] = "Tervane";
 
-// The Windows text of one of the error numbers above; null for any other number.
-const char* ServiceErrorText(int code);
-// Status with `code` and its Windows text; `code` must be one of the numbers above.
-Status ServiceError(int code);
+// The Windows text of one of the error codes above; null for any other code.
+const char* ServiceErrorText(ErrorCode code);
+// Status with `code` and its Windows text; `code` must be one of the codes above.
+Status ServiceError(ErrorCode code);
 // Status for errno value `err`: 5 "Access is denied." for EACCES and EPERM, else the errno
 // value with "<what>: <strerror text>".
 Status ServiceErrno(int err, const std::string& what);

@@ -56,8 +56,8 @@ class BuiltinManager : public ::testing::Test {
     return state.ok() ? *state : 0;
   }
 
-  int OpenCode(const std::string& name = kServiceName) {
-    return scm_.OpenService(name, kServiceQueryStatus).status().code();
+  ErrorCode OpenCode(const std::string& name = kServiceName) {
+    return scm_.OpenService(name, kServiceQueryStatus).status().error();
   }
 
   bool HasFile(const char* suffix) const {
@@ -72,9 +72,9 @@ class BuiltinManager : public ::testing::Test {
 
 TEST_F(BuiltinManager, InstallQueryConfigurationAndDeleteWhenStopped) {
   ASSERT_TRUE(scm_.Install(kServiceName, "/opt/ter vane/TervixSrv", "Tervane").ok());
-  EXPECT_EQ(scm_.Install(kServiceName, "/opt/other/TervixSrv", "Tervane").code(),
+  EXPECT_EQ(scm_.Install(kServiceName, "/opt/other/TervixSrv", "Tervane").error(),
             kErrorServiceExists);
-  EXPECT_EQ(scm_.Install("Other", "relative/TervixSrv", "Other").code(), EINVAL);
+  EXPECT_EQ(scm_.Install("Other", "relative/TervixSrv", "Other").error(), ErrnoCode(EINVAL));
 
   Result<ServiceHandle> service = scm_.OpenService(kServiceName, kServiceAllAccess);
   ASSERT_TRUE(service.ok()) << service.status().ToString();
@@ -88,11 +88,11 @@ TEST_F(BuiltinManager, InstallQueryConfigurationAndDeleteWhenStopped) {
   Result<int> state = service->QueryStatus();
   ASSERT_TRUE(state.ok());
   EXPECT_EQ(*state, kServiceStopped);
-  EXPECT_EQ(service->Stop().code(), kErrorServiceNotActive);
+  EXPECT_EQ(service->Stop().error(), kErrorServiceNotActive);
 
   ASSERT_TRUE(service->Delete().ok());  // stopped: gone at once
   EXPECT_EQ(OpenCode(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(service->QueryStatus().status().code(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(service->QueryStatus().status().error(), kErrorServiceDoesNotExist);
   EXPECT_FALSE(HasFile(".service"));
   // The name is free again.
   EXPECT_TRUE(scm_.Install(kServiceName, "/opt/tervane/TervixSrv", "Tervane").ok());
@@ -102,18 +102,18 @@ TEST_F(BuiltinManager, MissingServicesAndBadNames) {
   // No registry folder at all yet.
   EXPECT_EQ(OpenCode(), kErrorServiceDoesNotExist);
   EXPECT_FALSE(std::filesystem::exists(registry_));
-  EXPECT_EQ(back_end_->Start(kServiceName).code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(back_end_->Stop(kServiceName).code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(back_end_->Delete(kServiceName).code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(back_end_->QueryConfig(kServiceName).status().code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(back_end_->QueryState(kServiceName).status().code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(scm_.Uninstall(kServiceName).code(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(back_end_->Start(kServiceName).error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(back_end_->Stop(kServiceName).error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(back_end_->Delete(kServiceName).error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(back_end_->QueryConfig(kServiceName).status().error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(back_end_->QueryState(kServiceName).status().error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(scm_.Uninstall(kServiceName).error(), kErrorServiceDoesNotExist);
 
   ASSERT_TRUE(scm_.Install("Other", "/opt/x/y", "Other").ok());
   EXPECT_EQ(OpenCode(), kErrorServiceDoesNotExist);
   for (const char* bad : {"", "../Tervane", ".lock", "a/b", "a b", "x\n"}) {
     EXPECT_EQ(OpenCode(bad), kErrorInvalidName) << bad;
-    EXPECT_EQ(scm_.Install(bad, "/opt/x/y", "x").code(), kErrorInvalidName) << bad;
+    EXPECT_EQ(scm_.Install(bad, "/opt/x/y", "x").error(), kErrorInvalidName) << bad;
   }
   EXPECT_STREQ(ServiceErrorText(kErrorServiceDoesNotExist),
                "The specified service does not exist as an installed service.");
@@ -124,31 +124,31 @@ TEST_F(BuiltinManager, HandlesCheckTheirAccessRights) {
   Result<ServiceHandle> query = scm_.OpenService(kServiceName, kServiceQueryStatus);
   ASSERT_TRUE(query.ok());
   EXPECT_TRUE(query->QueryStatus().ok());
-  EXPECT_EQ(query->QueryConfig().status().code(), kErrorAccessDenied);
-  EXPECT_EQ(query->Start().code(), kErrorAccessDenied);
-  EXPECT_EQ(query->Stop().code(), kErrorAccessDenied);
-  EXPECT_EQ(query->Delete().code(), kErrorAccessDenied);
+  EXPECT_EQ(query->QueryConfig().status().error(), kErrorAccessDenied);
+  EXPECT_EQ(query->Start().error(), kErrorAccessDenied);
+  EXPECT_EQ(query->Stop().error(), kErrorAccessDenied);
+  EXPECT_EQ(query->Delete().error(), kErrorAccessDenied);
   EXPECT_TRUE(scm_.OpenService(kServiceName, kServiceQueryStatus).ok());  // still there
 
   query->Close();
-  EXPECT_EQ(query->QueryStatus().status().code(), kErrorInvalidHandle);
-  EXPECT_EQ(ServiceHandle().Start().code(), kErrorInvalidHandle);
+  EXPECT_EQ(query->QueryStatus().status().error(), kErrorInvalidHandle);
+  EXPECT_EQ(ServiceHandle().Start().error(), kErrorInvalidHandle);
   ServiceManager closed = scm_;
   closed.Close();
-  EXPECT_EQ(closed.OpenService(kServiceName, kServiceQueryStatus).status().code(),
+  EXPECT_EQ(closed.OpenService(kServiceName, kServiceQueryStatus).status().error(),
             kErrorInvalidHandle);
   ServiceManager connect_only(back_end_, kScManagerConnect);
-  EXPECT_EQ(connect_only.Install("Other", "/opt/x/y", "x").code(), kErrorAccessDenied);
+  EXPECT_EQ(connect_only.Install("Other", "/opt/x/y", "x").error(), kErrorAccessDenied);
 
-  EXPECT_EQ(ServiceErrno(EACCES, "x").code(), kErrorAccessDenied);
+  EXPECT_EQ(ServiceErrno(EACCES, "x").error(), kErrorAccessDenied);
   EXPECT_EQ(ServiceErrno(EPERM, "x").description(), "Access is denied.");
-  EXPECT_EQ(ServiceErrno(ENOSPC, "x").code(), ENOSPC);
+  EXPECT_EQ(ServiceErrno(ENOSPC, "x").error(), ErrnoCode(ENOSPC));
 }
 
 TEST_F(BuiltinManager, StatesReportedByTheRunningProgram) {
   ASSERT_NO_FATAL_FAILURE(FakeRunning());
   EXPECT_EQ(State(), kServiceStartPending);  // alive, nothing reported yet
-  EXPECT_EQ(back_end_->Start(kServiceName).code(), kErrorServiceAlreadyRunning);
+  EXPECT_EQ(back_end_->Start(kServiceName).error(), kErrorServiceAlreadyRunning);
 
   ASSERT_TRUE(ReportBuiltinState(registry_, kServiceName, kServiceRunning, getpid()).ok());
   EXPECT_EQ(State(), kServiceRunning);
@@ -161,7 +161,7 @@ TEST_F(BuiltinManager, StatesReportedByTheRunningProgram) {
   // Reported stopped but still alive: it is on its way out.
   ASSERT_TRUE(ReportBuiltinState(registry_, kServiceName, kServiceStopped, getpid()).ok());
   EXPECT_EQ(State(), kServiceStopPending);
-  EXPECT_EQ(back_end_->Start(kServiceName).code(), kErrorServiceAlreadyRunning);
+  EXPECT_EQ(back_end_->Start(kServiceName).error(), kErrorServiceAlreadyRunning);
 }
 
 TEST_F(BuiltinManager, DeleteWhileRunningMarksAndTheServiceGoesWhenItStops) {
@@ -170,11 +170,11 @@ TEST_F(BuiltinManager, DeleteWhileRunningMarksAndTheServiceGoesWhenItStops) {
   Result<ServiceHandle> service = scm_.OpenService(kServiceName, kServiceAllAccess);
   ASSERT_TRUE(service.ok());
   ASSERT_TRUE(service->Delete().ok());
-  EXPECT_EQ(OpenCode(), 0);  // still there while it runs
+  EXPECT_EQ(OpenCode(), ErrorCode());  // still there while it runs
   EXPECT_EQ(State(), kServiceRunning);
-  EXPECT_EQ(service->Delete().code(), kErrorServiceMarkedForDelete);
-  EXPECT_EQ(service->Start().code(), kErrorServiceMarkedForDelete);
-  EXPECT_EQ(scm_.Install(kServiceName, "/opt/x/y", "x").code(), kErrorServiceMarkedForDelete);
+  EXPECT_EQ(service->Delete().error(), kErrorServiceMarkedForDelete);
+  EXPECT_EQ(service->Start().error(), kErrorServiceMarkedForDelete);
+  EXPECT_EQ(scm_.Install(kServiceName, "/opt/x/y", "x").error(), kErrorServiceMarkedForDelete);
 
   // The program's own report of its end removes it.
   ASSERT_TRUE(ReportBuiltinState(registry_, kServiceName, kServiceStopped, getpid()).ok());
@@ -207,7 +207,7 @@ TEST_F(BuiltinManager, AProcessThatDiedReadsStoppedAndAMarkedOneGoesOnTheNextLoo
   EXPECT_EQ(State(), kServiceStopped);
   EXPECT_FALSE(HasFile(".pid"));
   EXPECT_FALSE(HasFile(".state"));
-  EXPECT_EQ(back_end_->Stop(kServiceName).code(), kErrorServiceNotActive);
+  EXPECT_EQ(back_end_->Stop(kServiceName).error(), kErrorServiceNotActive);
 
   // Marked while "running", then found dead: the next look removes it.
   ASSERT_TRUE(WriteTextFileAtomic(back_end_->FilePath(kServiceName, ".pid"), stale, 0644).ok());
@@ -265,7 +265,7 @@ TEST_F(BuiltinManager, StartRunsTheProgramDetachedInItsFolderWithItsOutputInTheL
 TEST_F(BuiltinManager, AProgramThatCannotBeStartedLeavesTheServiceStopped) {
   ASSERT_TRUE(scm_.Install(kServiceName, (dir_.path() / "missing").string(), "Tervane").ok());
   Status started = back_end_->Start(kServiceName);
-  EXPECT_EQ(started.code(), ENOENT) << started.ToString();
+  EXPECT_EQ(started.error(), ErrnoCode(ENOENT)) << started.ToString();
   EXPECT_EQ(State(), kServiceStopped);
   EXPECT_FALSE(HasFile(".pid"));
 }

@@ -134,8 +134,8 @@ TEST(ServiceRecord, AtomicWriteReplacesWholeAndLeavesNoTemporaryFile) {
   EXPECT_EQ(files, 1u);
 
   Status missing = WriteTextFileAtomic((dir.path() / "no" / "x").string(), "x", 0644);
-  EXPECT_EQ(missing.code(), ENOENT) << missing.ToString();
-  EXPECT_EQ(ReadTextFile((dir.path() / "none").string()).status().code(), ENOENT);
+  EXPECT_EQ(missing.error(), ErrnoCode(ENOENT)) << missing.ToString();
+  EXPECT_EQ(ReadTextFile((dir.path() / "none").string()).status().error(), ErrnoCode(ENOENT));
 }
 
 TEST(ServiceRecord, RegistryLockNeedsTheFolderUnlessAskedToMakeIt) {
@@ -143,7 +143,7 @@ TEST(ServiceRecord, RegistryLockNeedsTheFolderUnlessAskedToMakeIt) {
   ASSERT_TRUE(dir.ok());
   const std::string registry = (dir.path() / "a" / "b").string();
   Result<RegistryLock> absent = RegistryLock::Take(registry, false);
-  EXPECT_EQ(absent.status().code(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(absent.status().error(), kErrorServiceDoesNotExist);
   EXPECT_FALSE(std::filesystem::exists(registry));
   {
     Result<RegistryLock> made = RegistryLock::Take(registry, true);

@@ -98,7 +98,7 @@ TEST(SingleInstance, AMissingFolderIsAnErrorAndHoldsNothing) {
   InstanceLock lock;
   Result<Outcome> got = lock.Acquire((dir.path() / "missing").string());
   ASSERT_FALSE(got.ok());
-  EXPECT_EQ(got.status().code(), ENOENT);
+  EXPECT_EQ(got.status().error(), ErrnoCode(ENOENT));
   EXPECT_FALSE(lock.held());
 }
 

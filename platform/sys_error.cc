@@ -9,7 +9,7 @@ Status SysError(int err, const std::string& what) {
   // GNU strerror_r may return a static string instead of filling buf.
   const char* text = strerror_r(err, buf, sizeof buf);
   std::string description = what.empty() ? std::string(text) : what + ": " + text;
-  return Status::Error(err, std::move(description));
+  return Status::Error(ErrnoCode(err), std::move(description));
 }
 
 }  // namespace tervane

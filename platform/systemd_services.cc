@@ -134,7 +134,7 @@ Result<int> UnitState(const UnitStatus& unit) {
     if (unit.freezer_state == "thawing") return kServiceContinuePending;
     return kServiceRunning;
   }
-  return Status::Error(EPROTO, "unknown unit state \"" + a + "\"");
+  return Status::Error(ErrnoCode(EPROTO), "unknown unit state \"" + a + "\"");
 }
 
 std::string ExecStartPath(const std::string& exec_start) {
@@ -167,7 +167,7 @@ Status SystemctlFailure(const std::string& what, int exit_code, const std::strin
   }
   std::string text = err.substr(0, err.find('\n'));
   if (text.empty()) text = "exit status " + std::to_string(exit_code);
-  return Status::Error(exit_code == 0 ? 1 : exit_code, what + ": " + text);
+  return Status::Error(ExitStatusCode(exit_code == 0 ? 1 : exit_code), what + ": " + text);
 }
 
 SystemdServices::SystemdServices()
@@ -209,7 +209,8 @@ Status SystemdServices::Exists(const std::string& name) {
 Status SystemdServices::Install(const std::string& name, const std::string& program,
                                 const std::string& display_name) {
   if (program.empty() || program[0] != '/' || program.find_first_of("\r\n") != std::string::npos) {
-    return Status::Error(EINVAL, "the program path must be absolute and one line: " + program);
+    return Status::Error(ErrnoCode(EINVAL),
+                         "the program path must be absolute and one line: " + program);
   }
   Result<UnitStatus> unit = Show(name);
   if (!unit.ok()) return unit.status();

@@ -174,7 +174,7 @@ TEST(SystemctlShow, FailuresBecomeServiceErrors) {
   struct Case {
     int exit_code;
     const char* err;
-    int code;
+    ErrorCode code;
   };
   const Case cases[] = {
       {4, "", kErrorAccessDenied},
@@ -186,11 +186,11 @@ TEST(SystemctlShow, FailuresBecomeServiceErrors) {
       {1, "Failed to start Tervane.service: Unit Tervane.service is masked.\n",
        kErrorServiceDisabled},
       {1, "Job for Tervane.service failed because the control process exited with error code.\n",
-       1},
+       ExitStatusCode(1)},
   };
   for (const Case& c : cases) {
     Status s = SystemctlFailure("systemctl start", c.exit_code, c.err);
-    EXPECT_EQ(s.code(), c.code) << c.err;
+    EXPECT_EQ(s.error(), c.code) << c.err;
   }
   Status other = SystemctlFailure("systemctl start", 1, "Job failed.\nSee journal.\n");
   EXPECT_EQ(other.description(), "systemctl start: Job failed.");
@@ -246,11 +246,12 @@ TEST_F(SystemdBackEnd, InstallWritesEnablesAndRefusesATakenName) {
   EXPECT_EQ(calls_[2], "systemctl --no-ask-password enable Tervane.service");
 
   show_ = RunningShow();
-  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").code(), kErrorServiceExists);
+  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").error(), kErrorServiceExists);
   show_ = "LoadState=not-found\nActiveState=active\n";
-  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").code(),
+  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").error(),
             kErrorServiceMarkedForDelete);
-  EXPECT_EQ(services.Install("Tervane", "relative/TervixSrv", "Tervane").code(), EINVAL);
+  EXPECT_EQ(services.Install("Tervane", "relative/TervixSrv", "Tervane").error(),
+            ErrnoCode(EINVAL));
 }
 
 TEST_F(SystemdBackEnd, AnInstallThatCannotBeEnabledLeavesNoUnit) {
@@ -264,14 +265,14 @@ TEST_F(SystemdBackEnd, AnInstallThatCannotBeEnabledLeavesNoUnit) {
 
 TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
   SystemdServices services = Services();
-  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(services.Stop("Tervane").code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(services.Delete("Tervane").code(), kErrorServiceDoesNotExist);
-  EXPECT_EQ(services.QueryState("Tervane").status().code(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(services.Start("Tervane").error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(services.Stop("Tervane").error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(services.Delete("Tervane").error(), kErrorServiceDoesNotExist);
+  EXPECT_EQ(services.QueryState("Tervane").status().error(), kErrorServiceDoesNotExist);
 
   ASSERT_TRUE(WriteTextFileAtomic(UnitFile(), "x", 0644).ok());
   show_ = RunningShow();
-  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceAlreadyRunning);
+  EXPECT_EQ(services.Start("Tervane").error(), kErrorServiceAlreadyRunning);
   Result<ServiceConfig> config = services.QueryConfig("Tervane");
   ASSERT_TRUE(config.ok());
   EXPECT_EQ(config->binary_path, "/opt/tervane/TervixSrv");
@@ -289,16 +290,16 @@ TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
   EXPECT_EQ(calls_[1], "systemctl --no-ask-password disable Tervane.service");
   EXPECT_EQ(calls_[2], "systemctl --no-ask-password daemon-reload");
   show_ = "LoadState=not-found\nActiveState=active\nSubState=running\n";
-  EXPECT_EQ(services.Delete("Tervane").code(), kErrorServiceMarkedForDelete);
-  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceMarkedForDelete);
+  EXPECT_EQ(services.Delete("Tervane").error(), kErrorServiceMarkedForDelete);
+  EXPECT_EQ(services.Start("Tervane").error(), kErrorServiceMarkedForDelete);
 
   show_ = "LoadState=loaded\nActiveState=inactive\n";
-  EXPECT_EQ(services.Stop("Tervane").code(), kErrorServiceNotActive);
+  EXPECT_EQ(services.Stop("Tervane").error(), kErrorServiceNotActive);
   calls_.clear();
   ASSERT_TRUE(services.Start("Tervane").ok());
   EXPECT_EQ(calls_.back(), "systemctl --no-ask-password start Tervane.service");
   show_ = "LoadState=masked\nActiveState=inactive\n";
-  EXPECT_EQ(services.Start("Tervane").code(), kErrorServiceDisabled);
+  EXPECT_EQ(services.Start("Tervane").error(), kErrorServiceDisabled);
 }
 
 TEST(SystemdNotify, ReportsReadyAndStoppingOnTheNotifySocket) {

@@ -156,11 +156,11 @@ void TervixService::ServiceOpen(const std::string& name, std::string& status) {
     return;
   }
   std::string cause;
-  if (s.code() == snmp::kErrorAddressInUse) {
+  if (s.error() == snmp::kErrorAddressInUse) {
     host_.LogEvent(host::kEventError, 106,
                    manager ? "SNMP Trap Port was in use" : "SNMP Agent Port was in use");
     cause = "Port was in use";
-  } else if (s.code() == snmp::kErrorAddressNotAvailable) {
+  } else if (s.error() == snmp::kErrorAddressNotAvailable) {
     host_.LogEvent(
         host::kEventError, 106,
         manager ? "SNMP Trap IP Address is not valid" : "SNMP Agent IP Address is not valid");

@@ -11,7 +11,7 @@
 namespace tervane::store {
 namespace {
 
-Status Fail(int code, std::string_view column, const std::string& what) {
+Status Fail(ErrorCode code, std::string_view column, const std::string& what) {
   if (column.empty()) return Status::Error(code, what);
   return Status::Error(code, std::string(column) + ": " + what);
 }
@@ -74,8 +74,8 @@ Result<double> WholeNumber(const Value& value, std::string_view column) {
 }
 
 template <typename Int>
-Result<Int> InRange(const Value& value, std::string_view column, double low, double high, int code,
-                    const char* range_text) {
+Result<Int> InRange(const Value& value, std::string_view column, double low, double high,
+                    ErrorCode code, const char* range_text) {
   Result<double> number = WholeNumber(value, column);
   if (!number.ok()) return number.status();
   // Written so that a NaN, which compares false with everything, is refused too.

@@ -16,12 +16,12 @@ struct NumberCase {
   Value input;
   bool ok;
   int64_t expected;   // when ok
-  int code;           // when not ok
+  ErrorCode code;     // when not ok
   std::string error;  // when not ok: the whole description
 };
 
-NumberCase Ok(Value input, int64_t expected) { return {std::move(input), true, expected, 0, ""}; }
-NumberCase Bad(Value input, int code, std::string error) {
+NumberCase Ok(Value input, int64_t expected) { return {std::move(input), true, expected, {}, ""}; }
+NumberCase Bad(Value input, ErrorCode code, std::string error) {
   return {std::move(input), false, 0, code, std::move(error)};
 }
 
@@ -35,7 +35,7 @@ void CheckNumbers(const char* what, Convert convert, const std::vector<NumberCas
     if (c.ok) {
       EXPECT_EQ(static_cast<int64_t>(*result), c.expected);
     } else {
-      EXPECT_EQ(result.status().code(), c.code);
+      EXPECT_EQ(result.status().error(), c.code);
       EXPECT_EQ(result.status().description(), c.error);
     }
   }
@@ -155,7 +155,7 @@ TEST(Convert, ToBooleanTakesNumbersAndTheUsualWords) {
     SCOPED_TRACE(::testing::PrintToString(input));
     Result<bool> result = ToBoolean(input, "DebugMode");
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.status().code(), kErrorConversion);
+    EXPECT_EQ(result.status().error(), kErrorConversion);
     EXPECT_EQ(result.status().description(), error);
   }
 }
@@ -170,7 +170,7 @@ TEST(Convert, ToTextRefusesOnlyNull) {
   }
   Result<std::string> null = ToText(Value(), "TrapRecvIpAddr");
   ASSERT_FALSE(null.ok());
-  EXPECT_EQ(null.status().code(), kErrorConversion);
+  EXPECT_EQ(null.status().error(), kErrorConversion);
   EXPECT_EQ(null.status().description(), "TrapRecvIpAddr: no value");
 }
 

@@ -19,7 +19,7 @@ Status SqliteError(sqlite3* db, int rc, std::string_view file, std::string_view 
     description += ": ";
   }
   description += text;
-  return Status::Error(rc, std::move(description));
+  return Status::Error(SqliteCode(rc), std::move(description));
 }
 
 Result<Statement> Statement::Prepare(sqlite3* db, std::string_view file, std::string_view sql,

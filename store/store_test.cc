@@ -206,14 +206,14 @@ TEST(Store, CreateRefusesAnExistingFileAndLeavesItAlone) {
     ASSERT_TRUE(store->WriteSettings({{"DebugMode", 1}}).ok());
   }
   Status again = Store::Create(dir.db());
-  EXPECT_EQ(again.code(), EEXIST);
+  EXPECT_EQ(again.error(), ErrnoCode(EEXIST));
   EXPECT_NE(again.description().find(dir.db()), std::string::npos) << again.description();
   Result<Store> store = Store::Open(dir.path());
   ASSERT_TRUE(store.ok());
   EXPECT_EQ(store->ReadSettings()->ByName("DebugMode"), Value(1));
 
   Status nowhere = Store::Create(dir.path() + "/no/such/folder/Tervix.mdb");
-  EXPECT_EQ(nowhere.code(), ENOENT);
+  EXPECT_EQ(nowhere.error(), ErrnoCode(ENOENT));
 }
 
 std::vector<std::string> TrapNames(const Store& store) {
@@ -251,7 +251,7 @@ TEST(Store, NewTrapRowsComeLastInNaturalOrder) {
   for (const Status& missing : {store->DeleteTrap(rowid["bravo"]),
                                 store->UpdateTrap(rowid["bravo"], {{"TrapOID", "1.3.6"}}),
                                 store->UpdateTrap(rowid["bravo"], {})}) {
-    EXPECT_EQ(missing.code(), kErrorNotFound);
+    EXPECT_EQ(missing.error(), kErrorNotFound);
     EXPECT_NE(missing.description().find("SnmpTrap has no row with rowid " +
                                          std::to_string(rowid["bravo"])),
               std::string::npos)
@@ -355,7 +355,7 @@ TEST(Store, WriteSettingsChangesOnlyTheNamedColumnsOfTheFirstRow) {
   ASSERT_TRUE(store->WriteSettings({{"TrapRecvPort", 2000}, {"TrapForwIpAddr", Value()}}).ok());
 
   Status unknown = store->WriteSettings({{"DebugMode", 1}, {"TrapRecvPortX", 1}});
-  EXPECT_EQ(unknown.code(), kErrorNotFound);
+  EXPECT_EQ(unknown.error(), kErrorNotFound);
   EXPECT_NE(unknown.description().find("General_Setting has no column TrapRecvPortX"),
             std::string::npos)
       << unknown.description();
@@ -429,7 +429,7 @@ TEST(Store, BrokenFilesAreRefusedWithTheMissingThingNamed) {
   struct Case {
     const char* name;
     std::function<void(const std::string& path)> make;  // empty: no file at all
-    int code;
+    ErrorCode code;
     std::vector<std::string> mentions;
   };
   auto sql = [](const std::string& text) {
@@ -439,7 +439,7 @@ TEST(Store, BrokenFilesAreRefusedWithTheMissingThingNamed) {
       {"missing file", nullptr, kErrorNotFound, {"does not exist"}},
       {"not a database",
        [](const std::string& path) { std::ofstream(path) << std::string(4096, 'x'); },
-       SQLITE_NOTADB,
+       SqliteCode(SQLITE_NOTADB),
        {"not a database"}},
       {"no tables",
        sql("CREATE TABLE Other (x);"),
@@ -467,7 +467,7 @@ TEST(Store, BrokenFilesAreRefusedWithTheMissingThingNamed) {
     if (c.make) c.make(dir.db());
     Result<Store> store = Store::Open(dir.path());
     ASSERT_FALSE(store.ok());
-    EXPECT_EQ(store.status().code(), c.code);
+    EXPECT_EQ(store.status().error(), c.code);
     // Every description names the file, then what is wrong with it.
     EXPECT_NE(store.status().description().find(dir.db()), std::string::npos)
         << store.status().description();
@@ -486,10 +486,10 @@ TEST(Store, EmptySettingsTableIsReportedOnReadAndWrite) {
   ASSERT_TRUE(store.ok()) << store.status().ToString();
   Result<SettingsRow> read = store->ReadSettings();
   ASSERT_FALSE(read.ok());
-  EXPECT_EQ(read.status().code(), kErrorNotFound);
+  EXPECT_EQ(read.status().error(), kErrorNotFound);
   EXPECT_EQ(read.status().description(), dir.db() + ": table General_Setting has no row");
   Status written = store->WriteSettings({{"TrapRecvStatus", "Not Started"}});
-  EXPECT_EQ(written.code(), kErrorNotFound);
+  EXPECT_EQ(written.error(), kErrorNotFound);
   EXPECT_EQ(written.description(), dir.db() + ": table General_Setting has no row");
 }
 

@@ -70,7 +70,7 @@ inline Result<std::vector<uint8_t>> LoadHexFile(const std::string& path) {
   text << in.rdbuf();
   Result<std::vector<uint8_t>> bytes = ParseHex(text.str());
   if (!bytes.ok())
-    return Status::Error(bytes.status().code(), path + ": " + bytes.status().description());
+    return Status::Error(bytes.status().error(), path + ": " + bytes.status().description());
   return bytes;
 }
 

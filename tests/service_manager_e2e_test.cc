@@ -79,7 +79,7 @@ TEST_F(BuiltinServiceManager, InstallStartRelayStopAndDelete) {
   ASSERT_EQ(deleted.exit, 0) << deleted.err;
   EXPECT_EQ(deleted.out, "Tervane: DELETED\n");
   EXPECT_FALSE(Registered());
-  EXPECT_EQ(service->QueryStatus().status().code(), svc::kErrorServiceDoesNotExist);
+  EXPECT_EQ(service->QueryStatus().status().error(), svc::kErrorServiceDoesNotExist);
   ProgramRun query = Svc("query");
   EXPECT_EQ(query.exit, 1);
   EXPECT_EQ(query.err, kMissing);

@@ -179,7 +179,7 @@ TEST_F(NetSnmpTest, SnmpinformAcceptsOurResponse) {
   AppendBindings(ToolBindings(true), &args, &expected.variables);
 
   std::vector<Message> got;
-  Status answered = Status::Error(-1, "not answered");
+  Status answered = Status::Error(kErrorInternal, "not answered");
   manager.SetTrapHandler([&] {
     got.push_back(manager.CurrentMessage());
     manager.CurrentMessage().kind = kKindResponse;

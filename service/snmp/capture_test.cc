@@ -103,7 +103,7 @@ TEST(Captures, NoTruncationIsAccepted) {
     ASSERT_FALSE(wire.empty()) << file;
     Message m;
     for (size_t n = 0; n < wire.size(); ++n) {
-      EXPECT_EQ(Decode(std::span(wire).first(n), &m).code(), kErrorMalformed)
+      EXPECT_EQ(Decode(std::span(wire).first(n), &m).error(), kErrorMalformed)
           << file << " cut to " << n << " bytes";
     }
     ASSERT_TRUE(Decode(wire, &m).ok()) << file;
@@ -151,7 +151,7 @@ TEST(HexFile, ParsesCaptureText) {
     }
   }
   auto missing = testing::LoadHexFile(std::string(TERVANE_TESTDATA_DIR) + "/no_such_file.hex");
-  EXPECT_EQ(missing.status().code(), kErrorNotFound);
+  EXPECT_EQ(missing.status().error(), kErrorNotFound);
 }
 
 }  // namespace

@@ -191,7 +191,7 @@ TEST(Codec, RefusesMalformedDatagrams) {
   for (const Case& c : cases) {
     Message m;
     Status status = Decode(Bytes(c.input), &m);
-    EXPECT_EQ(status.code(), kErrorMalformed) << c.name;
+    EXPECT_EQ(status.error(), kErrorMalformed) << c.name;
     EXPECT_EQ(status.description(), c.description) << c.name;
   }
   // The bases of the table are themselves well-formed.
@@ -338,7 +338,7 @@ TEST(Codec, EncodeRefusesWhatItCannotSend) {
   for (const Case& c : cases) {
     std::vector<uint8_t> wire = {0x30};
     Status status = Encode(c.message, &wire);
-    EXPECT_EQ(status.code(), kErrorInvalidArgument) << c.name;
+    EXPECT_EQ(status.error(), kErrorInvalidArgument) << c.name;
     EXPECT_EQ(status.description(), c.description) << c.name;
     EXPECT_TRUE(wire.empty()) << c.name;
   }
@@ -367,7 +367,7 @@ TEST(Codec, ValidateValueAppliesTheEncodingRules) {
   EXPECT_TRUE(ValidateValue(kTypeCounter64, "18446744073709551615").ok());
   EXPECT_TRUE(ValidateValue(kTypeTimeTicks, "4294967295").ok());
   Status status = ValidateValue(kTypeInteger32, "12x");
-  EXPECT_EQ(status.code(), kErrorInvalidArgument);
+  EXPECT_EQ(status.error(), kErrorInvalidArgument);
   EXPECT_EQ(status.description(), R"(Integer32 value "12x" is not a decimal number)");
   EXPECT_FALSE(ValidateValue(kTypeIpAddress, "1.2.3.4.").ok());
 }

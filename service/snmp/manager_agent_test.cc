@@ -230,7 +230,7 @@ TEST(ManagerAgentStart, FailuresCarryTheWindowsSocketNumbers) {
 
   struct Case {
     const char* address;
-    int code;
+    ErrorCode code;
     uint16_t port;
   } const cases[] = {
       {"127.0.0.1", kErrorAddressInUse, busy},
@@ -244,11 +244,11 @@ TEST(ManagerAgentStart, FailuresCarryTheWindowsSocketNumbers) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string("'") + c.address + "' port " + std::to_string(c.port));
     Status listened = manager.Listen(c.port, c.address);
-    EXPECT_EQ(listened.code(), c.code) << listened.ToString();
+    EXPECT_EQ(listened.error(), c.code) << listened.ToString();
     EXPECT_FALSE(listened.description().empty());
     EXPECT_FALSE(manager.listening());
     Status started = agent.Start(c.port, c.address);
-    EXPECT_EQ(started.code(), c.code) << started.ToString();
+    EXPECT_EQ(started.error(), c.code) << started.ToString();
     EXPECT_FALSE(agent.started());
   }
 
@@ -271,7 +271,7 @@ TEST(ManagerAgentStart, ReportTheAddressAndPortActuallyBound) {
   EXPECT_NE(port, 0);
   // The reported port is really ours: a second listener on it is refused.
   Manager second(loop);
-  EXPECT_EQ(second.Listen(port, "127.0.0.1").code(), kErrorAddressInUse);
+  EXPECT_EQ(second.Listen(port, "127.0.0.1").error(), kErrorAddressInUse);
 
   ASSERT_TRUE(manager.Listen(0).ok());
   EXPECT_EQ(manager.LocalAddress(), "0.0.0.0");
@@ -313,7 +313,7 @@ TEST(ManagerAgentStart, DestinationsAreParsedStrictly) {
   };
   for (const std::string& text : refused) {
     Status s = agent.AddDestination(text);
-    EXPECT_EQ(s.code(), kErrorInvalidArgument) << "'" << text << "' " << s.ToString();
+    EXPECT_EQ(s.error(), kErrorInvalidArgument) << "'" << text << "' " << s.ToString();
     if (text.find('\0') == std::string::npos) {
       EXPECT_NE(s.description().find("'" + text + "'"), std::string::npos) << s.description();
     }
@@ -394,7 +394,7 @@ TEST_F(ManagerAgentTest, InformIsAnsweredWithAResponseToItsSender) {
 
   const Message inform = V2(kKindInform, 31337);
   int informs = 0;
-  Status answered = Status::Error(-1, "handler not run");
+  Status answered = Status::Error(kErrorInternal, "handler not run");
   manager_.SetTrapHandler([&] {
     ++informs;
     manager_.CurrentMessage().kind = kKindResponse;

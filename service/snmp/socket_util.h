@@ -17,8 +17,8 @@
 namespace tervane::snmp {
 
 // The Windows socket numbers that the service's start reports and its callers test for.
-inline constexpr int kErrorAddressInUse = 10048;
-inline constexpr int kErrorAddressNotAvailable = 10049;
+inline constexpr ErrorCode kErrorAddressInUse = WindowsCode(10048);
+inline constexpr ErrorCode kErrorAddressNotAvailable = WindowsCode(10049);
 
 // Status for the socket errno `err` raised while doing `what`: EADDRINUSE becomes 10048,
 // EADDRNOTAVAIL 10049, anything else keeps its errno. The description carries `what` and

@@ -252,7 +252,7 @@ TEST(ValueText, RefusesTextsItsTypeDoesNotAccept) {
     EXPECT_EQ(EncodeValue(c.type, c.text, c.snmp_v1, &element), c.description);
     EXPECT_TRUE(element.empty()) << c.description;
     Status check = ValueToBer(c.type, c.text, c.snmp_v1, nullptr);
-    EXPECT_EQ(check.code(), kErrorInvalidArgument) << c.description;
+    EXPECT_EQ(check.error(), kErrorInvalidArgument) << c.description;
   }
 }
 
