@@ -80,7 +80,12 @@ int EventLoop::PollAndDispatch(int timeout_ms) {
   }
 
   const int ready = poll(set.data(), static_cast<nfds_t>(set.size()), timeout_ms);
-  // EINTR and the rare resource errors end this round early; every caller loops.
+  if (ready < 0 && errno != EINTR) {
+    // A failing poll (no memory, too many descriptors for the limit) returns at once; every
+    // caller loops, so pause a step here rather than spin on it until it heals.
+    Sleep(timeout_ms < 0 ? kStepMs : std::min(timeout_ms, kStepMs));
+  }
+  // A signal (EINTR) ends this round early too; the callers loop on their own deadlines.
   if (ready <= 0) return 0;
 
   int run = 0;

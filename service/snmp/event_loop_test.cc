@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -221,6 +222,25 @@ TEST(EventLoop, RunEndsOnQuitFromAHandler) {
   EXPECT_FALSE(watchdog_fired);
   EXPECT_EQ(calls, 3);
   EXPECT_FALSE(loop.quitting());  // consumed, so the loop can run again
+}
+
+TEST(EventLoop, AFailingPollPausesInsteadOfSpinning) {
+  // poll fails with EINVAL while it is asked for more descriptors than RLIMIT_NOFILE allows.
+  EventLoop loop;
+  std::vector<Pipe> pipes(6);
+  for (Pipe& p : pipes) loop.Watch(p.read_fd(), [] {});
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 3;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const Clock::time_point start = Clock::now();
+  int rounds = 0;
+  for (; rounds < 5; ++rounds) loop.RunOnce(-1);
+  const long long ms = MsSince(start);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  // Every failed round pauses one step before it lets its caller loop again.
+  EXPECT_GE(ms, rounds * EventLoop::kStepMs);
 }
 
 }  // namespace
