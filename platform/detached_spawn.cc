@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <optional>
 
+#include "platform/file.h"
+
 extern char** environ;
 
 namespace tervane::svc {
@@ -75,53 +77,35 @@ Result<ProcessId> SpawnDetached(const SpawnRequest& request) {
   std::string program = request.program;
   char* argv[] = {program.data(), nullptr};
 
-  const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (null_fd < 0) return ServiceErrno(errno, "/dev/null");
-  const int log_fd =
-      open(request.log_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (log_fd < 0) {
-    const int err = errno;
-    close(null_fd);
-    return ServiceErrno(err, request.log_path);
-  }
+  Result<UniqueFd> null_fd = OpenFile("/dev/null", O_RDWR);
+  if (!null_fd.ok()) return ServiceErrno(null_fd.status().code(), "/dev/null");
+  Result<UniqueFd> log_fd = OpenFile(request.log_path, O_WRONLY | O_APPEND | O_CREAT);
+  if (!log_fd.ok()) return ServiceErrno(log_fd.status().code(), request.log_path);
   int pipe_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
-    const int err = errno;
-    close(null_fd);
-    close(log_fd);
-    return ServiceErrno(err, "pipe");
-  }
-  auto close_all = [&] {
-    close(null_fd);
-    close(log_fd);
-    close(pipe_fds[0]);
-  };
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return ServiceErrno(errno, "pipe");
+  UniqueFd read_end(pipe_fds[0]);
+  UniqueFd write_end(pipe_fds[1]);
 
   const pid_t middle = fork();
-  if (middle < 0) {
-    const int err = errno;
-    close(pipe_fds[1]);
-    close_all();
-    return ServiceErrno(err, "fork");
-  }
+  if (middle < 0) return ServiceErrno(errno, "fork");
   if (middle == 0) {
     // The middle child: a session of its own, then the grandchild, then gone, so that the
     // grandchild is nobody's child here and has no controlling terminal.
-    close(pipe_fds[0]);
+    close(read_end.get());
     setsid();
     const pid_t grandchild = fork();
     if (grandchild < 0) {
-      Send(pipe_fds[1], kForkFailed, errno);
+      Send(write_end.get(), kForkFailed, errno);
       _exit(1);
     }
     if (grandchild == 0) {
-      BecomeProgram(pipe_fds[1], null_fd, log_fd, request.working_directory.c_str(), argv,
-                    envp.data());
+      BecomeProgram(write_end.get(), null_fd->get(), log_fd->get(),
+                    request.working_directory.c_str(), argv, envp.data());
     }
-    Send(pipe_fds[1], kPid, grandchild);
+    Send(write_end.get(), kPid, grandchild);
     _exit(0);
   }
-  close(pipe_fds[1]);
+  write_end.Reset();
 
   // Read until both children have closed their ends: the middle one by exiting, the
   // grandchild by its exec (or by exiting after a failure it reported).
@@ -130,7 +114,7 @@ Result<ProcessId> SpawnDetached(const SpawnRequest& request) {
   Message m{};
   size_t have = 0;
   for (;;) {
-    const ssize_t n = read(pipe_fds[0], reinterpret_cast<char*>(&m) + have, sizeof m - have);
+    const ssize_t n = read(read_end.get(), reinterpret_cast<char*>(&m) + have, sizeof m - have);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     have += static_cast<size_t>(n);
@@ -146,7 +130,6 @@ Result<ProcessId> SpawnDetached(const SpawnRequest& request) {
   int status = 0;
   while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
-  close_all();
 
   if (failed_step == kChdirFailed) return ServiceErrno(failure, request.working_directory);
   if (failed_step == kExecFailed) return ServiceErrno(failure, request.program);

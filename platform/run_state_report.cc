@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/builtin_services.h"
+#include "platform/file.h"
 #include "platform/service_manager.h"
 #include "platform/service_record.h"
 #include "platform/sys_error.h"
@@ -73,13 +74,11 @@ Status SystemdNotifier::Report(int state) {
   std::memcpy(addr.sun_path, path_.data(), path_.size());
   if (path_[0] == '@') addr.sun_path[0] = '\0';  // abstract namespace
   const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path_.size());
-  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return SysError(errno, "socket");
-  const ssize_t sent = sendto(fd, message.data(), message.size(), MSG_NOSIGNAL,
+  const UniqueFd fd(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return SysError(errno, "socket");
+  const ssize_t sent = sendto(fd.get(), message.data(), message.size(), MSG_NOSIGNAL,
                               reinterpret_cast<sockaddr*>(&addr), len);
-  const int err = errno;
-  close(fd);
-  if (sent != static_cast<ssize_t>(message.size())) return SysError(err, "notify " + path_);
+  if (sent != static_cast<ssize_t>(message.size())) return SysError(errno, "notify " + path_);
   return Status::Ok();
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/sys_error.h"
 
 namespace tervane::svc {
@@ -160,49 +161,25 @@ bool IsLiveProcess(const ProcessId& id, const std::string& binary) {
   return exe == (ec ? binary : want.string());
 }
 
+namespace {
+
+// The service manager reports a refused file access as Windows does: 5, "Access is denied.".
+Status AsServiceError(const Status& status) {
+  if (status.error().domain != ErrorDomain::kErrno) return status;
+  const int err = status.code();
+  return err == EACCES || err == EPERM ? ServiceError(kErrorAccessDenied) : status;
+}
+
+}  // namespace
+
 Result<std::string> ReadTextFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ServiceErrno(errno, path);
-  std::string text;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n > 0) {
-      text.append(buf, static_cast<size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      const int err = errno;
-      close(fd);
-      return ServiceErrno(err, path);
-    }
-  }
-  close(fd);
+  Result<std::string> text = ReadFile(path);
+  if (!text.ok()) return AsServiceError(text.status());
   return text;
 }
 
 Status WriteTextFileAtomic(const std::string& path, const std::string& text, int mode) {
-  const std::string temp = path + ".tmp" + std::to_string(getpid());
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return ServiceErrno(errno, temp);
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int err = n < 0 ? errno : EIO;
-      close(fd);
-      unlink(temp.c_str());
-      return ServiceErrno(err, temp);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0 || rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    unlink(temp.c_str());
-    return ServiceErrno(err, path);
-  }
-  return Status::Ok();
+  return AsServiceError(ReplaceFile(path, text, mode));
 }
 
 Result<RegistryLock> RegistryLock::Take(const std::string& dir, bool create) {
@@ -211,40 +188,15 @@ Result<RegistryLock> RegistryLock::Take(const std::string& dir, bool create) {
     std::filesystem::create_directories(dir, ec);
     if (ec) return ServiceErrno(ec.value(), dir);
   }
-  const std::string path = dir + "/.lock";
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  // A reader without write access to the folder can still lock an existing lock file.
-  if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  }
-  if (fd < 0) {
-    const int err = errno;
+  Result<UniqueFd> fd = LockFile(dir + "/.lock", true);
+  if (!fd.ok()) {
     struct stat st {};
-    if (err == ENOENT && stat(dir.c_str(), &st) != 0) {
+    if (fd.status().error() == ErrnoCode(ENOENT) && stat(dir.c_str(), &st) != 0) {
       return ServiceError(kErrorServiceDoesNotExist);  // no registry, so no service
     }
-    return ServiceErrno(err, path);
+    return AsServiceError(fd.status());
   }
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
-    const int err = errno;
-    close(fd);
-    return ServiceErrno(err, path);
-  }
-  return RegistryLock(fd);
-}
-
-RegistryLock& RegistryLock::operator=(RegistryLock&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-RegistryLock::~RegistryLock() {
-  if (fd_ >= 0) close(fd_);  // closing the last descriptor releases the lock
+  return RegistryLock(std::move(*fd));
 }
 
 }  // namespace tervane::svc

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/service_manager.h"
 #include "platform/status.h"
 
@@ -84,15 +85,9 @@ class RegistryLock {
   // `create` is not set.
   static Result<RegistryLock> Take(const std::string& dir, bool create);
 
-  RegistryLock(RegistryLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  RegistryLock& operator=(RegistryLock&& other) noexcept;
-  RegistryLock(const RegistryLock&) = delete;
-  RegistryLock& operator=(const RegistryLock&) = delete;
-  ~RegistryLock();
-
  private:
-  explicit RegistryLock(int fd) : fd_(fd) {}
-  int fd_;
+  explicit RegistryLock(UniqueFd fd) : fd_(std::move(fd)) {}
+  UniqueFd fd_;  // closing it releases the lock
 };
 
 }  // namespace tervane::svc

@@ -15,6 +15,7 @@
 
 #include <string>
 
+#include "platform/file.h"
 #include "platform/status.h"
 
 namespace tervane {
@@ -26,11 +27,6 @@ class InstanceLock {
   enum class Outcome { kAcquired, kHeldByAnother };
 
   InstanceLock() = default;
-  InstanceLock(InstanceLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  InstanceLock& operator=(InstanceLock&& other) noexcept;
-  InstanceLock(const InstanceLock&) = delete;
-  InstanceLock& operator=(const InstanceLock&) = delete;
-  ~InstanceLock() { Release(); }
 
   // Takes the lock of `folder` without waiting: kAcquired (held until Release or the end of
   // the object), or kHeldByAnother when another open of the lock file holds it (another
@@ -38,10 +34,10 @@ class InstanceLock {
   // be neither opened nor created; nothing is held then.
   Result<Outcome> Acquire(const std::string& folder);
   void Release();
-  bool held() const { return fd_ >= 0; }
+  bool held() const { return fd_.valid(); }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace tervane

@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/program_folder.h"
 #include "platform/run_state_report.h"
 #include "platform/service_manager.h"
@@ -53,14 +54,6 @@ std::string ArgumentText(int argc, char** argv) {
   return text;
 }
 
-// The path of this executable, as the service manager is to start it.
-Result<std::string> ProgramPath() {
-  char buf[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return SysError(errno, "/proc/self/exe");
-  return std::string(buf, static_cast<size_t>(n));
-}
-
 int ToServiceState(host::RunState state) {
   switch (state) {
     case host::RunState::kStartPending:
@@ -90,7 +83,7 @@ Status RunAsService(host::EventLog& log) {
 }
 
 Status Install() {
-  Result<std::string> program = ProgramPath();
+  Result<std::string> program = ExecutablePath();
   if (!program.ok()) return program.status();
   Result<svc::ServiceManager> scm =
       svc::ServiceManager::Open(svc::kScManagerConnect | svc::kScManagerCreateService);

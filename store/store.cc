@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <span>
 
+#include "platform/file.h"
 #include "platform/program_folder.h"
 #include "platform/sys_error.h"
 #include "store/schema_sql.h"
@@ -106,9 +107,9 @@ Result<Store> Store::Open(const std::string& folder) {
 Status Store::Create(const std::string& path) {
   // O_EXCL makes "refuses an existing file" race-free; SQLite takes an empty file as an
   // empty database.
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return SysError(errno, path);
-  close(fd);
+  if (Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_CREAT | O_EXCL); !fd.ok()) {
+    return fd.status();
+  }
   Status made;
   {
     sqlite3* db = nullptr;

@@ -1,0 +1,122 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/sys_error.h"
+
+namespace tervane {
+
+void UniqueFd::Reset(int fd) {
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+}
+
+Status UniqueFd::Close(const std::string& what) {
+  if (fd_ < 0) return Status::Ok();
+  // The descriptor is gone after close whatever it returns; EINTR must not be retried.
+  const int rc = close(Release());
+  if (rc != 0 && errno != EINTR) return SysError(errno, what);
+  return Status::Ok();
+}
+
+Result<UniqueFd> OpenFile(const std::string& path, int flags, int mode) {
+  int fd;
+  do {
+    fd = open(path.c_str(), flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return SysError(errno, path);
+  return UniqueFd(fd);
+}
+
+Status WriteAll(int fd, std::string_view data, const std::string& what) {
+  while (!data.empty()) {
+    const ssize_t n = write(fd, data.data(), data.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return SysError(errno, what);
+    if (n == 0) return SysError(EIO, what);
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return Status::Ok();
+}
+
+Result<std::string> ReadFile(const std::string& path) {
+  Result<UniqueFd> fd = OpenFile(path, O_RDONLY);
+  if (!fd.ok()) return fd.status();
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fd->get(), buf, sizeof buf);
+    if (n > 0) {
+      text.append(buf, static_cast<size_t>(n));
+    } else if (n == 0) {
+      return text;
+    } else if (errno != EINTR) {
+      return SysError(errno, path);
+    }
+  }
+}
+
+Status AppendToFile(const std::string& path, std::string_view data) {
+  Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT);
+  if (!fd.ok()) return fd.status();
+  if (Status s = WriteAll(fd->get(), data, path); !s.ok()) return s;
+  return fd->Close(path);
+}
+
+Status ReplaceFile(const std::string& path, std::string_view data, int mode) {
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  Status s;
+  {
+    Result<UniqueFd> fd = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    if (!fd.ok()) return fd.status();
+    // The umask may have taken bits of `mode` away; the file is to have exactly `mode`.
+    if (fchmod(fd->get(), static_cast<mode_t>(mode)) != 0) s = SysError(errno, temp);
+    if (s.ok()) s = WriteAll(fd->get(), data, temp);
+    if (s.ok()) s = fd->Close(temp);
+  }
+  if (s.ok() && rename(temp.c_str(), path.c_str()) != 0) s = SysError(errno, path);
+  if (!s.ok()) unlink(temp.c_str());
+  return s;
+}
+
+Status DeleteFileIfExists(const std::string& path) {
+  if (unlink(path.c_str()) == 0 || errno == ENOENT) return Status::Ok();
+  return SysError(errno, path);
+}
+
+Result<UniqueFd> LockFile(const std::string& path, bool wait) {
+  Result<UniqueFd> fd = OpenFile(path, O_RDWR | O_CREAT);
+  if (!fd.ok() &&
+      (fd.status().error() == ErrnoCode(EACCES) || fd.status().error() == ErrnoCode(EROFS) ||
+       fd.status().error() == ErrnoCode(EPERM))) {
+    fd = OpenFile(path, O_RDONLY);  // flock needs no more than a descriptor open for reading
+  }
+  if (!fd.ok()) return fd.status();
+  while (flock(fd->get(), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK && !wait) return UniqueFd();
+    return SysError(errno, path);
+  }
+  return std::move(*fd);
+}
+
+Result<std::string> ExecutablePath() {
+  char buf[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n < 0) return SysError(errno, "/proc/self/exe");
+  if (n == 0) return SysError(ENOENT, "/proc/self/exe");
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+void KeepGroupWritable() {
+  const mode_t mask = umask(0);
+  umask(mask & ~static_cast<mode_t>(S_IRGRP | S_IWGRP));
+}
+
+}  // namespace tervane

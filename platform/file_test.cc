@@ -1,0 +1,147 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/run_command.h"
+
+namespace tervane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char pattern[] = "/tmp/tervane-file-XXXXXX";
+    path_ = mkdtemp(pattern);
+  }
+  ~TempFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string Content(const std::string& path) {
+  Result<std::string> text = ReadFile(path);
+  return text.ok() ? *text : "<" + text.status().ToString() + ">";
+}
+
+TEST(File, AppendReplaceAndDeleteReportEveryFailureWithTheFile) {
+  TempFolder dir;
+  const std::string log = dir / "Debug.txt";
+  ASSERT_TRUE(AppendToFile(log, "one\r\n").ok());
+  ASSERT_TRUE(AppendToFile(log, "two\r\n").ok());
+  EXPECT_EQ(Content(log), "one\r\ntwo\r\n");
+
+  // A folder in the file's place, and a full disk: both refused, naming the file.
+  fs::create_directory(dir / "folder");
+  const Status on_folder = AppendToFile(dir / "folder", "x");
+  EXPECT_EQ(on_folder.error(), ErrnoCode(EISDIR));
+  EXPECT_NE(on_folder.description().find("folder"), std::string::npos);
+  EXPECT_EQ(AppendToFile("/dev/full", "x").error(), ErrnoCode(ENOSPC));
+
+  // A replacement that cannot be renamed into place leaves the old file and no temporary.
+  ASSERT_TRUE(ReplaceFile(dir / "unit", "first\n", 0640).ok());
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "unit").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  fs::create_directory(dir / "busy");
+  std::ofstream(dir / "busy/inside") << "x";
+  EXPECT_FALSE(ReplaceFile(dir / "busy", "second\n", 0644).ok());
+  EXPECT_TRUE(fs::is_directory(dir / "busy"));
+  EXPECT_EQ(Content(dir / "unit"), "first\n");
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir / "")) ++entries;
+  EXPECT_EQ(entries, 4u);  // Debug.txt, folder, unit, busy: no temporary file left
+
+  EXPECT_TRUE(DeleteFileIfExists(log).ok());
+  EXPECT_TRUE(DeleteFileIfExists(log).ok());  // already gone
+  EXPECT_EQ(DeleteFileIfExists(dir / "folder").error(), ErrnoCode(EISDIR));
+  EXPECT_EQ(ReadFile(log).status().error(), ErrnoCode(ENOENT));
+}
+
+TEST(File, LockFileIsExclusiveAcrossOpensAndGoesWithItsDescriptor) {
+  TempFolder dir;
+  Result<UniqueFd> first = LockFile(dir / ".lock", false);
+  ASSERT_TRUE(first.ok()) << first.status().ToString();
+  ASSERT_TRUE(first->valid());
+  Result<UniqueFd> second = LockFile(dir / ".lock", false);
+  ASSERT_TRUE(second.ok());
+  EXPECT_FALSE(second->valid());  // held by the first
+  first->Reset();
+  Result<UniqueFd> third = LockFile(dir / ".lock", false);
+  ASSERT_TRUE(third.ok());
+  EXPECT_TRUE(third->valid());
+  EXPECT_EQ(LockFile(dir / "none/.lock", true).status().error(), ErrnoCode(ENOENT));
+}
+
+TEST(File, ExecutablePathNamesThisTestProgram) {
+  Result<std::string> exe = ExecutablePath();
+  ASSERT_TRUE(exe.ok());
+  EXPECT_EQ(fs::path(*exe).filename(), "platform_test");
+  EXPECT_EQ((*exe)[0], '/');
+}
+
+// Interrupts a blocking call of the test with SIGALRM after `first_us` microseconds, and
+// then every `every_us` (0: only once), while it lives.
+class Alarms {
+ public:
+  Alarms(long first_us, long every_us) {
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    sigemptyset(&quiet.sa_mask);  // no SA_RESTART: interrupted calls fail with EINTR
+    sigaction(SIGALRM, &quiet, &previous_);
+    itimerval timer{{0, every_us}, {0, first_us}};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+  }
+  ~Alarms() {
+    itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous_, nullptr);
+  }
+  Alarms(const Alarms&) = delete;
+  Alarms& operator=(const Alarms&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+TEST(RunCommand, SignalsNeitherLoseOutputNorStretchTheTimeLimit) {
+  {
+    Alarms storm(1000, 1000);
+    Result<CommandResult> done =
+        RunCommand({"sh", "-c", "echo out; sleep 0.2; echo err >&2; exit 3"}, 10000);
+    ASSERT_TRUE(done.ok()) << done.status().ToString();
+    EXPECT_EQ(done->out, "out\n");
+    EXPECT_EQ(done->err, "err\n");
+    EXPECT_EQ(done->exit_code, 3);
+  }
+
+  // One signal once the first line has been read: the interrupted poll must not be taken
+  // for readable output, which would block in read until the program ends, long after the
+  // time limit.
+  Alarms once(100000, 0);
+  const auto start = std::chrono::steady_clock::now();
+  Result<CommandResult> slow = RunCommand({"sh", "-c", "echo first; exec sleep 20"}, 300);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(slow.status().error(), ErrnoCode(ETIMEDOUT));
+  EXPECT_LT(took, std::chrono::seconds(15));
+}
+
+}  // namespace
+}  // namespace tervane
