@@ -143,6 +143,9 @@ int Form_Load(const std::string& command, host::EventLog& log) {
 }  // namespace tervane
 
 int main(int argc, char** argv) {
+  // The program folder is shared with the administrators' group: what we create there
+  // (debug files, the database's -wal and -shm) stays writable for them.
+  tervane::KeepGroupWritable();
   tervane::host::SystemEventLog log;
   return tervane::Form_Load(tervane::ArgumentText(argc, argv), log);
 }

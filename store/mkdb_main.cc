@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/file.h"
 #include "store/store.h"
 
 int main(int argc, char** argv) {
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: tervane_mkdb <path of Tervix.mdb>\n");
     return 2;
   }
+  tervane::KeepGroupWritable();  // the service and the window's users share the file
   const std::string path = argv[1];
   struct stat info;
   if (stat(path.c_str(), &info) == 0) return 0;  // kept: a rebuild never resets settings
