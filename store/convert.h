@@ -6,9 +6,10 @@
 // line, naming the column: "TrapRecvPort: 70000 is not a port number (1 to 65535)".
 // `column` is that name; when it is empty the description starts with the value.
 //
-// Numbers: an integer, a real, or text holding one (blanks around it allowed, a sign, a
-// fraction and an exponent too). A fraction is rounded to the nearest whole number, a half
-// to the even neighbour (2.5 -> 2, 3.5 -> 4, -2.5 -> -2).
+// Numbers: an integer, a real, or text holding one as number_text.h's kRounded style reads
+// it (blanks around it allowed, a sign, a fraction and an exponent too). A fraction is
+// rounded to the nearest whole number, a half to the even neighbour (2.5 -> 2, 3.5 -> 4,
+// -2.5 -> -2).
 //
 // Error codes: kErrorConversion for Null and for what is not a number or Boolean,
 // kErrorOverflow for a number outside its type's range, kErrorInvalidArgument for a port
@@ -21,6 +22,7 @@
 #include <string_view>
 
 #include "platform/status.h"
+#include "store/number_text.h"
 #include "store/value.h"
 
 namespace tervane::store {
