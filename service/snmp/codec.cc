@@ -38,9 +38,6 @@ Status DecodeBindings(BerReader* pdu, bool snmp_v1, Message* out) {
   std::vector<Variable>& vars = out->variables;
   size_t n = 0;
   while (!list.empty()) {
-    if (n == kMaxBindings) {
-      return Malformed("more than " + std::to_string(kMaxBindings) + " bindings");
-    }
     BerReader binding;
     if (!list.ReadConstructed(kTagSequence, &binding)) return Malformed(list);
     if (n == vars.size()) vars.emplace_back();
@@ -151,10 +148,6 @@ Status EncodeInto(const Message& message, BerWriter* w) {
       break;
     default:
       return Refused("unknown message kind " + std::to_string(message.kind));
-  }
-  if (message.variables.size() > kMaxBindings) {
-    return Refused(std::to_string(message.variables.size()) + " bindings, more than " +
-                   std::to_string(kMaxBindings));
   }
   const bool v1 = message.kind == kKindTrapV1;
   // Back to front: the last binding first, the message header last. What is written before

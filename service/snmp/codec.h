@@ -2,8 +2,9 @@
 // (version 1) SNMPv2-Trap-PDU, InformRequest-PDU and Response-PDU, to and from Message.
 //
 // Both directions are pure functions over bytes and values. Decoding is strict about
-// structure and bounded in everything it accepts (datagram size, nesting depth, binding
-// count, OID length, sub-identifier size); a datagram it refuses must be dropped, never
+// structure and bounded in everything it accepts (datagram size, nesting depth, OID length,
+// sub-identifier size); the datagram's size bounds the number of bindings, so a well-formed
+// message is never refused for its count. A datagram it refuses must be dropped, never
 // half-used. Encoding refuses a value text that its type does not accept.
 //
 // Both directions hold SNMPv1 to what SNMPv1 has: generic-trap 0 to 6, no Counter64 and no
@@ -28,7 +29,6 @@ namespace tervane::snmp {
 // Largest datagram that is decoded at all; larger ones are refused.
 inline constexpr size_t kMaxDatagram = 65507;
 // Limits applied while decoding.
-inline constexpr size_t kMaxBindings = 1024;
 inline constexpr size_t kMaxOidSubIds = 128;
 inline constexpr int kMaxNesting = 8;
 
