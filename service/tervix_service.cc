@@ -1,17 +1,17 @@
 #include "service/tervix_service.h"
 
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "platform/program_folder.h"
-#include "service/relay/debug_log.h"
 #include "service/relay/debug_records.h"
 #include "service/relay/definitions.h"
 #include "service/relay/intake.h"
 #include "service/relay/outgoing.h"
+#include "service/relay/settings.h"
 #include "service/snmp/socket_util.h"
-#include "store/convert.h"
 #include "store/store.h"
 
 namespace tervane {
@@ -20,25 +20,23 @@ namespace {
 constexpr char kAgent[] = "snmpAgent";
 constexpr char kManager[] = "snmpManager";
 
+std::string Stamp() { return relay::TimeStamp(std::time(nullptr)); }
+
 }  // namespace
 
 TervixService::TervixService(std::string program_folder, snmp::EventLoop& loop,
                              host::ServiceHost& host)
-    : program_folder_(std::move(program_folder)), loop_(loop), host_(host), snmpManager_(loop) {
+    : program_folder_(std::move(program_folder)),
+      loop_(loop),
+      host_(host),
+      debug_(program_folder_, host.event_log()),
+      snmpManager_(loop) {
   snmpManager_.SetTrapHandler([this] { snmpManager_Trap(); });
-}
-
-std::string TervixService::FolderPath(const char* name) const {
-  return JoinPath(program_folder_, name);
 }
 
 void TervixService::LogFailure(const Status& status, const char* module) {
   host_.LogEvent(host::kEventError, 106,
                  status.ToString() + " (Module: " + std::string(module) + ")");
-}
-
-Status TervixService::AppendDebug(const std::string& record) {
-  return relay::AppendRecord(FolderPath(relay::kDebugFile), record);
 }
 
 void TervixService::svcHost_State() {
@@ -61,60 +59,51 @@ void TervixService::svcHost_State() {
 }
 
 void TervixService::StartRequest() {
-  if (!settings_.ConnectString.empty()) return;  // handled before
-  settings_.ConnectString = FolderPath("Tervix.mdb");
+  if (start_handled_) return;
+  start_handled_ = true;
+  constexpr char kModule[] = "svcHost_State";
 
-  // One step after the other; the first failure ends the request.
-  auto run = [&]() -> Status {
-    Result<store::Store> db = store::Store::Open(program_folder_);
-    if (!db.ok()) return db.status();
-    if (Status s = relay::DeleteIfExists(FolderPath(relay::kDebugFile)); !s.ok()) return s;
-    if (Status s = relay::DeleteIfExists(FolderPath(relay::kDebugErrorFile)); !s.ok()) return s;
+  Result<store::Store> db = store::Store::Open(program_folder_);
+  if (!db.ok()) return FailStart(db.status(), nullptr, kExitFailed);
+  debug_.Delete(kDebugFile, kModule);
+  debug_.Delete(kDebugErrorFile, kModule);
+  Result<store::SettingsRow> row = db->ReadSettings();
+  if (!row.ok()) return FailStart(row.status(), &*db, kExitFailed);
+  Result<relay::Settings> settings = relay::SettingsFromRow(*row);
+  if (!settings.ok()) return FailStart(settings.status(), &*db, kExitBadConfiguration);
+  Status endpoint = relay::CheckForwardEndpoint(*settings, snmp::IsLocalAddress);
+  if (!endpoint.ok()) return FailStart(endpoint, &*db, kExitBadConfiguration);
+  settings_ = *settings;
+  forward_destination_ = settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort);
 
-    Result<store::SettingsRow> row = db->ReadSettings();
-    if (!row.ok()) return row.status();
-    Result<bool> debug = store::ToBoolean(row->ByName("DebugMode"), "DebugMode");
-    if (!debug.ok()) return debug.status();
-    Result<std::string> recv_ip = store::ToText(row->ByName("TrapRecvIpAddr"), "TrapRecvIpAddr");
-    if (!recv_ip.ok()) return recv_ip.status();
-    Result<uint16_t> recv_port = store::ToPort(row->ByName("TrapRecvPort"), "TrapRecvPort");
-    if (!recv_port.ok()) return recv_port.status();
-    Result<std::string> forw_ip = store::ToText(row->ByName("TrapForwIpAddr"), "TrapForwIpAddr");
-    if (!forw_ip.ok()) return forw_ip.status();
-    Result<uint16_t> forw_port = store::ToPort(row->ByName("TrapForwPort"), "TrapForwPort");
-    if (!forw_port.ok()) return forw_port.status();
-    Result<bool> convert = store::ToBoolean(row->ByName("ConvV2ToV1"), "ConvV2ToV1");
-    if (!convert.ok()) return convert.status();
-    settings_.DebugMode = *debug;
-    settings_.TrapRecvIpAddr = *recv_ip;
-    settings_.TrapRecvPort = *recv_port;
-    settings_.TrapForwIpAddr = *forw_ip;
-    settings_.TrapForwPort = *forw_port;
-    settings_.ConvV2ToV1 = *convert;
-    forward_destination_ = settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort);
-
-    std::string status;
-    ServiceOpen(kAgent, status);
-    if (settings_.DebugMode) {
-      if (Status s = AppendDebug(relay::StartStatusRecord(status)); !s.ok()) return s;
-    }
-    ServiceOpen(kManager, status);
-    if (settings_.DebugMode) {
-      if (Status s = AppendDebug(relay::StartStatusRecord(status)); !s.ok()) return s;
-    }
-    return db->WriteSettings({{"TrapRecvStatus", store::Value(status)},
-                              {"TrapRecvIpAddr", store::Value(settings_.TrapRecvIpAddr)}});
-  };
-  if (Status s = run(); !s.ok()) {
-    LogFailure(s, "svcHost_State");
-    return;
-  }
+  std::string status;
+  ServiceOpen(kAgent, status);
+  if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
+  ServiceOpen(kManager, status);
+  if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
+  // The listener runs now: a status that cannot be stored is reported, and the definitions
+  // are loaded all the same, so that no trap passes unwrapped for it.
+  Status stored = db->WriteSettings({{"TrapRecvStatus", store::Value(status)},
+                                     {"TrapRecvIpAddr", store::Value(settings_.TrapRecvIpAddr)}});
+  if (!stored.ok()) LogFailure(stored, kModule);
   ReadSnmpTrapDB();
   host_.LogEvent(host::kEventInformation, 101);
 }
 
+void TervixService::FailStart(const Status& failure, store::Store* db, int exit_status) {
+  constexpr char kModule[] = "svcHost_State";
+  LogFailure(failure, kModule);
+  if (db != nullptr) {
+    // The window shows this text: a service that ended must not read as started before.
+    Status stored = db->WriteSettings(
+        {{"TrapRecvStatus", store::Value(relay::FailedStatus(Stamp(), failure.description()))}});
+    if (!stored.ok()) LogFailure(stored, kModule);
+  }
+  host_.EndProcess(exit_status);
+}
+
 void TervixService::StopRequest() {
-  Result<store::Store> db = settings_.ConnectString.empty()
+  Result<store::Store> db = !start_handled_
                                 ? Result<store::Store>(Status::Error(
                                       kErrorNotFound, "no database: the service was not started"))
                                 : store::Store::Open(program_folder_);
@@ -139,7 +128,7 @@ void TervixService::ServiceOpen(const std::string& name, std::string& status) {
   const bool manager = name == kManager;
   if (!manager && name != kAgent) return;
   const bool any = settings_.TrapRecvIpAddr == "0.0.0.0";
-  const auto port = static_cast<uint16_t>(settings_.TrapRecvPort);
+  const uint16_t port = settings_.TrapRecvPort;
   Status s = manager ? (any ? snmpManager_.Listen(port)
                             : snmpManager_.Listen(port, settings_.TrapRecvIpAddr))
                      : (any ? snmpAgent_.Start() : snmpAgent_.Start(0, settings_.TrapRecvIpAddr));
@@ -147,10 +136,10 @@ void TervixService::ServiceOpen(const std::string& name, std::string& status) {
     loop_.WaitWithEvents(500);
     if (manager) {
       settings_.TrapRecvIpAddr = snmpManager_.LocalAddress();
-      status = relay::StartedStatus(relay::Now(), "Trap Server Started", settings_.TrapRecvIpAddr,
+      status = relay::StartedStatus(Stamp(), "Trap Server Started", settings_.TrapRecvIpAddr,
                                     snmpManager_.LocalPort());
     } else {
-      status = relay::StartedStatus(relay::Now(), "SNMP Agent Started", snmpAgent_.LocalAddress(),
+      status = relay::StartedStatus(Stamp(), "SNMP Agent Started", snmpAgent_.LocalAddress(),
                                     snmpAgent_.LocalPort());
     }
     return;
@@ -168,7 +157,7 @@ void TervixService::ServiceOpen(const std::string& name, std::string& status) {
   } else {
     LogFailure(s, "ServiceOpen");
   }
-  status = relay::FailedStatus(relay::Now(), cause);
+  status = relay::FailedStatus(Stamp(), cause);
 }
 
 void TervixService::ServiceClose(const std::string& name, std::string& status) {
@@ -185,56 +174,44 @@ void TervixService::ServiceClose(const std::string& name, std::string& status) {
 }
 
 void TervixService::ReadSnmpTrapDB() {
+  constexpr char kModule[] = "ReadSnmpTrapDB";
   Result<store::Store> db = store::Store::Open(program_folder_);
-  if (!db.ok()) return LogFailure(db.status(), "ReadSnmpTrapDB");
+  if (!db.ok()) return LogFailure(db.status(), kModule);
   Result<std::vector<store::TrapRow>> rows = db->ReadTraps();
-  if (!rows.ok()) return LogFailure(rows.status(), "ReadSnmpTrapDB");
+  if (!rows.ok()) return LogFailure(rows.status(), kModule);
   if (Status s = relay::LoadDefinitions(*rows, definitions_); !s.ok()) {
-    return LogFailure(s, "ReadSnmpTrapDB");
+    return LogFailure(s, kModule);
   }
   if (settings_.DebugMode) {
-    if (Status s = AppendDebug(relay::DefinitionListRecord(definitions_)); !s.ok()) {
-      LogFailure(s, "ReadSnmpTrapDB");
-    }
+    debug_.Append(kDebugFile, relay::DefinitionListRecord(definitions_), kModule);
   }
 }
 
 void TervixService::snmpManager_Trap() {
+  constexpr char kModule[] = "snmpManager_Trap";
   snmp::Message& message = snmpManager_.CurrentMessage();
-  relay::Intake intake;
-  Status filled = relay::FillCurrentTrap(message, snmpManager_.SourceAddress(), trap_, &intake);
-  auto run = [&]() -> Status {
-    if (!intake.null_list.empty()) {
-      Status s = AppendDebug(relay::NullValuesRecord(relay::Now(), intake.null_list));
-      if (!s.ok()) return s;
-    }
-    if (!filled.ok()) return filled;
-    if (!intake.handled) return Status::Ok();
-    if (intake.inform) {
-      // Acknowledge before anything is forwarded.
-      message.kind = snmp::kKindResponse;
-      snmpAgent_.Outgoing().kind = snmp::kKindResponse;
-      if (Status s = snmpManager_.SendResponse(); !s.ok()) return s;
-    }
-    if (settings_.DebugMode) {
-      if (Status s = AppendDebug(relay::TrapInRecord(relay::Now(), trap_)); !s.ok()) return s;
-    }
-    if (!intake.null_list.empty() || intake.malformed) {
-      snmpManager_.ClearCurrentVariables();
-      return Status::Ok();
-    }
-    trap_.TrapIndex = relay::FindDefinition(definitions_, trap_.TrapOid);
-    // A Counter64 binding has no SNMPv1 form: such a trap goes on as SNMPv2.
-    const bool convert = settings_.ConvV2ToV1 && trap_.IsV2() && !relay::HasCounter64(trap_);
-    if (trap_.TrapIndex != 0) {
-      convert ? SendTrapWrappedAndConvToV1() : SendTrapWrapped();
+  const relay::Intake intake = relay::FillCurrentTrap(message, snmpManager_.SourceAddress(), trap_);
+  if (!intake.null_list.empty()) {
+    debug_.Append(kDebugFile, relay::NullValuesRecord(Stamp(), intake.null_list), kModule);
+  }
+  if (!intake.handled) return;
+  if (intake.inform) {
+    // Acknowledged before anything is forwarded, whatever the bindings hold.
+    message.kind = snmp::kKindResponse;
+    snmpAgent_.Outgoing().kind = snmp::kKindResponse;
+    if (Status s = snmpManager_.SendResponse(); !s.ok()) return LogFailure(s, kModule);
+  }
+  if (settings_.DebugMode) debug_.Append(kDebugFile, relay::TrapInRecord(Stamp(), trap_), kModule);
+  if (intake.null_list.empty() && !intake.malformed) {
+    const relay::Route route = relay::ChooseRoute(trap_, definitions_, settings_.ConvV2ToV1);
+    if (route.definition != 0) {
+      trap_.TrapIndex = route.definition;
+      route.to_v1 ? SendTrapWrappedAndConvToV1() : SendTrapWrapped();
     } else {
-      convert ? SendTrapNotWrappedAndConvToV1() : SendTrapNotWrapped();
+      route.to_v1 ? SendTrapNotWrappedAndConvToV1() : SendTrapNotWrapped();
     }
-    snmpManager_.ClearCurrentVariables();
-    return Status::Ok();
-  };
-  if (Status s = run(); !s.ok()) LogFailure(s, "snmpManager_Trap");
+  }
+  snmpManager_.ClearCurrentVariables();
 }
 
 Status TervixService::SetDestination() {
@@ -269,9 +246,9 @@ void TervixService::Wrapped(bool to_v1, const char* module) {
                            settings_.TrapRecvIpAddr,
                            trap_.TrapCommunity,
                            trap_.TrapSysUpTime};
-      Status s = AppendDebug(
-          relay::TrapDump(relay::kHeaderWrapped, relay::Now(), head, relay::MessageVars(out)));
-      if (!s.ok()) return s;
+      debug_.Append(kDebugFile,
+                    relay::TrapDump(relay::kHeaderWrapped, Stamp(), head, relay::MessageVars(out)),
+                    module);
     }
     return snmpAgent_.Send();
   };
@@ -290,9 +267,10 @@ void TervixService::NotWrapped(bool to_v1, const char* module) {
     if (Status s = SetDestination(); !s.ok()) return s;
     if (Status s = relay::BuildForwarded(trap_, to_v1, &out); !s.ok()) return s;
     if (settings_.DebugMode) {
-      Status s = AppendDebug(
-          relay::TrapDump(relay::kHeaderNotWrapped, relay::Now(), head, relay::MessageVars(out)));
-      if (!s.ok()) return s;
+      debug_.Append(
+          kDebugFile,
+          relay::TrapDump(relay::kHeaderNotWrapped, Stamp(), head, relay::MessageVars(out)),
+          module);
     }
     return snmpAgent_.Send();
   };
@@ -303,10 +281,9 @@ void TervixService::NotWrapped(bool to_v1, const char* module) {
   LogFailure(s, module);
   if (!settings_.DebugMode) return;
   std::string record =
-      relay::TrapDump(relay::kHeaderNotWrapped, relay::Now(), head, relay::TrapVars(trap_));
+      relay::TrapDump(relay::kHeaderNotWrapped, Stamp(), head, relay::TrapVars(trap_));
   record += "Module: " + std::string(module) + "\r\nError: " + s.description() + "\r\n";
-  Status ignored = relay::AppendRecord(FolderPath(relay::kDebugErrorFile), record);
-  (void)ignored;
+  debug_.Append(kDebugErrorFile, record, module);
 }
 
 }  // namespace tervane

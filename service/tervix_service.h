@@ -4,7 +4,8 @@
 //
 // Everything runs on the event loop's one thread. Every handler catches its own failures
 // and reports them to the event log as "[number] description (Module: name)"; none of
-// them fails to its caller.
+// them fails to its caller. A start request that cannot start the listener ends the
+// process (see StartRequest).
 #ifndef TERVANE_SERVICE_TERVIX_SERVICE_H_
 #define TERVANE_SERVICE_TERVIX_SERVICE_H_
 
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "platform/status.h"
+#include "service/debug_files.h"
 #include "service/host/service_host.h"
 #include "service/relay/trap_state.h"
 #include "service/snmp/agent.h"
@@ -19,6 +21,15 @@
 #include "service/snmp/manager.h"
 
 namespace tervane {
+
+namespace store {
+class Store;
+}
+
+// Exit statuses of a service process that ends on its own: a database that cannot be
+// opened now may open later (a mount not ready), a configuration that cannot work will not.
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitBadConfiguration = 4;
 
 class TervixService {
  public:
@@ -37,8 +48,15 @@ class TervixService {
   const snmp::Manager& manager() const { return snmpManager_; }
 
  private:
+  // Reads the settings, opens the agent and the listener, stores the listener's status and
+  // loads the definitions. A database that cannot be read, a setting that cannot be
+  // converted or a forward endpoint that is the listener's own fail the start before any
+  // socket is opened: the failure is logged and stored as the status text where the database
+  // can be written, and the process ends with kExitFailed or kExitBadConfiguration.
   void StartRequest();
   void StopRequest();
+  // Ends a start that failed before the listener opened; `db` is the open database or null.
+  void FailStart(const Status& failure, store::Store* db, int exit_status);
   void ServiceOpen(const std::string& name, std::string& status);
   void ServiceClose(const std::string& name, std::string& status);
   void ReadSnmpTrapDB();
@@ -54,15 +72,16 @@ class TervixService {
   // received trap's own.
   std::string_view RecordVersion(bool to_v1) const;
   void LogFailure(const Status& status, const char* module);
-  Status AppendDebug(const std::string& record);
-  std::string FolderPath(const char* name) const;
 
   std::string program_folder_;
   snmp::EventLoop& loop_;
   host::ServiceHost& host_;
+  DebugFiles debug_;
   snmp::Agent snmpAgent_;
   snmp::Manager snmpManager_;
 
+  // Set by the first start request: later ones do nothing.
+  bool start_handled_ = false;
   relay::Settings settings_;
   // TrapForwIpAddr + ":" + TrapForwPort, made once when the settings are read.
   std::string forward_destination_;

@@ -13,7 +13,9 @@
 //
 // Each message is one line "Tervix: <text>", information on standard output and errors on
 // standard error. Exit status: 0 after success, 1 after a failure (reported as event 106),
-// 2 after an invalid option, 3 when another copy runs in this program folder.
+// 2 after an invalid option, 3 when another copy runs in this program folder, 4 when the
+// service's configuration cannot work (a setting that does not convert, a forward endpoint
+// that is its own receive endpoint).
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,7 +39,6 @@ namespace tervane {
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
 constexpr int kExitInvalidOption = 2;
 constexpr int kExitAlreadyRunning = 3;
 
@@ -68,8 +69,9 @@ int ToServiceState(host::RunState state) {
   return svc::kServiceStopped;
 }
 
-// Hands control to the service host until the stop request has been handled.
-Status RunAsService(host::EventLog& log) {
+// Hands control to the service host until the stop request has been handled; the exit
+// status of the process.
+Result<int> RunAsService(host::EventLog& log) {
   snmp::EventLoop loop;
   host::ServiceHost host(loop, log);
   TervixService service(ProgramFolder(), loop, host);
@@ -135,8 +137,9 @@ int Form_Load(const std::string& command, host::EventLog& log) {
     ShowInformation("Invalid command option.");
     return kExitInvalidOption;
   }
-  if (Status s = RunAsService(log); !s.ok()) return failed(s);
-  return kExitOk;
+  Result<int> ran = RunAsService(log);
+  if (!ran.ok()) return failed(ran.status());
+  return *ran;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -78,36 +79,80 @@ TEST_F(RelayTest, StatusTextAfterStartAndStopAndOldDebugFilesDeleted) {
 // A setting that does not convert fails the start request: an error event of
 // svcHost_State, no component started, no event 101, the status left alone; the debug
 // files are gone all the same. The stop request still ends the service cleanly.
-TEST_F(RelayTest, UnusableSettingFailsTheStart) {
+// A start that cannot open the listener ends the process instead of leaving one that looks
+// running and listens nowhere: a configuration that cannot work with status 4 (not worth
+// restarting), a database that cannot be read with status 1 (it may be back later). Where the
+// database can be written, the status text says why.
+TEST_F(RelayTest, StartThatCannotWorkEndsTheProcessWithItsReason) {
   struct Case {
-    const char* column;
-    store::Value value;
-  } const cases[] = {{"TrapRecvPort", store::Value(0)},
-                     {"TrapForwPort", store::Value("seventy")},
-                     {"DebugMode", store::Value()}};
+    const char* name;
+    std::vector<std::pair<std::string, store::Value>> settings;  // over a working config
+    bool remove_database;
+    int exit_status;
+    const char* reason;  // the status text's last line, also in the event
+  };
+  const Case cases[] = {
+      {"port 0",
+       {{"TrapRecvPort", store::Value(0)}},
+       false,
+       4,
+       "TrapRecvPort: 0 is not a port number (1 to 65535)"},
+      {"port text",
+       {{"TrapForwPort", store::Value("seventy")}},
+       false,
+       4,
+       "TrapForwPort: \"seventy\" is not a number"},
+      {"no DebugMode", {{"DebugMode", store::Value()}}, false, 4, "DebugMode: no value"},
+      {"forward address",
+       {{"TrapForwIpAddr", store::Value("no.such.address")}},
+       false,
+       4,
+       "TrapForwIpAddr: \"no.such.address\" is not a dotted IPv4 address"},
+      // The forward endpoint is the receive endpoint: set below to the receive port.
+      {"loop",
+       {{"TrapForwIpAddr", store::Value("127.0.0.1")}},
+       false,
+       4,
+       "is this service's own receive address and port"},
+      {"no database", {}, true, 1, nullptr},
+  };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.column);
+    SCOPED_TRACE(c.name);
     ASSERT_NO_FATAL_FAILURE(Configure(RelayConfig()));
-    ASSERT_NO_FATAL_FAILURE(WriteSetting(c.column, c.value));
+    for (const auto& [column, value] : c.settings) {
+      ASSERT_NO_FATAL_FAILURE(WriteSetting(column, value));
+    }
+    if (std::string(c.name) == "loop") {
+      ASSERT_NO_FATAL_FAILURE(
+          WriteSetting("TrapForwPort", store::Value(static_cast<int>(recv_port_))));
+    }
     ASSERT_NO_FATAL_FAILURE(WriteSetting("TrapRecvStatus", store::Value("left alone")));
+    if (c.remove_database) std::filesystem::remove(folder_ / "Tervix.mdb");
     std::ofstream(folder_ / "Debug.txt") << "left from an earlier run\r\n";
     ASSERT_NO_FATAL_FAILURE(SpawnRelay());
-    ASSERT_TRUE(WaitLogged(" (Module: svcHost_State)\n")) << relay_->output();
+    const std::optional<int> code = relay_->WaitExit(10000);
+    ASSERT_TRUE(code.has_value()) << "still running:\n" << relay_->output();
+    EXPECT_EQ(*code, c.exit_status) << relay_->output();
+    relay_->Drain();
     const std::vector<std::string> events = Events();
     ASSERT_EQ(events.size(), 1u) << relay_->output();
     EXPECT_TRUE(IsFailureEvent(events[0], "svcHost_State")) << events[0];
-    EXPECT_NE(events[0].find(c.column), std::string::npos) << events[0];
-    EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText(), "left alone");
-    EXPECT_FALSE(ReadProgramFile("Debug.txt").has_value());
-    {
-      // Nothing listens on the receive port: it can still be bound.
-      snmp::Manager probe(loop_);
-      const Status bound = probe.Listen(recv_port_, "127.0.0.1");
-      EXPECT_TRUE(bound.ok()) << bound.ToString();
+    if (c.reason == nullptr) {
+      EXPECT_NE(events[0].find("Tervix.mdb"), std::string::npos) << events[0];
+    } else {
+      EXPECT_NE(events[0].find(c.reason), std::string::npos) << events[0];
+      const std::string status = Settings().ByName("TrapRecvStatus").AsText();
+      const size_t last = status.rfind("\r\n");
+      ASSERT_NE(last, std::string::npos) << Escaped(status);
+      EXPECT_TRUE(LineMatches(status.substr(0, last), "{stamp}\r\nFailed to Start"))
+          << Escaped(status);
+      EXPECT_NE(status.find(c.reason, last), std::string::npos) << Escaped(status);
+      EXPECT_FALSE(ReadProgramFile("Debug.txt").has_value());
     }
-    ASSERT_NO_FATAL_FAILURE(StopRelay());
-    EXPECT_EQ(Events().size(), 2u) << relay_->output();
-    EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText(), "Not Started");
+    // Nothing listens on the receive port: it can still be bound.
+    snmp::Manager probe(loop_);
+    const Status bound = probe.Listen(recv_port_, "127.0.0.1");
+    EXPECT_TRUE(bound.ok()) << bound.ToString();
     relay_.reset();
   }
 }
@@ -152,7 +197,7 @@ TEST_F(RelayTest, ReceiveAddressNotOnThisMachineIsReported) {
   EXPECT_TRUE(received_.empty());
 }
 
-TEST_F(RelayTest, PauseAndResumeAreRefusedAndTrapsStillRelay) {
+TEST_F(RelayTest, PauseAndResumeAreRefusedAndAHangUpStops) {
   ASSERT_NO_FATAL_FAILURE(Configure(RelayConfig()));
   ASSERT_NO_FATAL_FAILURE(StartRelay());
   ASSERT_EQ(kill(relay_->pid(), SIGUSR1), 0);
@@ -163,12 +208,65 @@ TEST_F(RelayTest, PauseAndResumeAreRefusedAndTrapsStillRelay) {
   EXPECT_TRUE(WaitLogged("Tervane: warning 107: Resume is not implemented.\n"));
   got = Flush();
   EXPECT_TRUE(got.has_value() && got->empty());
+  // The terminal of a run in the foreground closing is a stop request like any other.
+  ASSERT_EQ(kill(relay_->pid(), SIGHUP), 0);
+  const std::optional<int> code = relay_->WaitExit(10000);
+  ASSERT_TRUE(code.has_value()) << relay_->output();
+  EXPECT_EQ(*code, 0);
+  relay_->Drain();
+  EXPECT_TRUE(Logged("Tervane: information 102\n")) << relay_->output();
+  EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText(), "Not Started");
+}
+
+// Debug files that cannot be written (here folders in their places) cost no trap and no
+// part of the start: each failure is reported once as the writing procedure's, and the
+// service goes on as with debug mode off.
+TEST_F(RelayTest, DebugFilesThatCannotBeWrittenNeverCostATrap) {
+  RelayConfig config;
+  config.debug = true;
+  config.definitions = {Definition("1.3.6.1.4.1.32473.7.9.1", 1, {Piece(1, 3)}, 1000)};
+  ASSERT_NO_FATAL_FAILURE(Configure(config));
+  std::filesystem::create_directory(folder_ / "Debug.txt");
+  std::filesystem::create_directory(folder_ / "Debug-Error.txt");
+  ASSERT_NO_FATAL_FAILURE(StartRelay());
+  const Variable binding = {"1.3.6.1.4.1.32473.7.9.2", kTypeDisplayString, "ABCDEF"};
+  for (int i = 0; i < 3; ++i) {
+    Send(V2Trap("1.3.6.1.4.1.32473.7.9.1", {binding}));
+    Send(V2Trap("1.3.6.1.4.1.32473.7.9.3", {binding}));
+  }
+  std::optional<std::vector<Received>> got = Flush();
+  ASSERT_TRUE(got.has_value());
+  ASSERT_EQ(got->size(), 6u);
+  for (size_t i = 0; i < 6; i += 2) {
+    EXPECT_EQ(TrapOidOf((*got)[i].message), kWrappedTrapPrefix + std::string("1000"));
+    EXPECT_EQ(TrapOidOf((*got)[i + 1].message), "1.3.6.1.4.1.32473.7.9.3");
+  }
+  // One event per procedure and file, however often it failed; then the start's own 101.
+  std::vector<std::string> failures;
+  for (const std::string& event : Events()) {
+    if (event == "Tervane: information 101") continue;
+    const size_t module = event.find(" (Module: ");
+    ASSERT_NE(module, std::string::npos) << event;
+    const size_t file = event.rfind("/", module);
+    ASSERT_NE(file, std::string::npos) << event;
+    failures.push_back(event.substr(file + 1));
+  }
+  EXPECT_EQ(failures,
+            (std::vector<std::string>{"Debug.txt: Is a directory (Module: svcHost_State)",
+                                      "Debug-Error.txt: Is a directory (Module: svcHost_State)",
+                                      "Debug.txt: Is a directory (Module: ReadSnmpTrapDB)",
+                                      "Debug.txt: Is a directory (Module: snmpManager_Trap)",
+                                      "Debug.txt: Is a directory (Module: SendTrapWrapped)",
+                                      "Debug.txt: Is a directory (Module: SendTrapNotWrapped)"}))
+      << relay_->output();
+  EXPECT_TRUE(Logged("Tervane: information 101\n"));
+  EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText().find("Trap Server Started"), 21u);
   ASSERT_NO_FATAL_FAILURE(StopRelay());
 }
 
-// A forward address that is no address makes every send fail. A trap passed on reports
-// its sender in an error event and, with DebugMode on, leaves the trap in Debug-Error.txt;
-// a wrapped trap reports only the event.
+// The broadcast address refuses every send of a socket not made for broadcasting. A trap
+// passed on reports its sender in an error event and, with DebugMode on, leaves the trap in
+// Debug-Error.txt; a wrapped trap reports only the event.
 TEST_F(RelayTest, FailedSendsAreReported) {
   struct Case {
     bool debug;
@@ -180,7 +278,7 @@ TEST_F(RelayTest, FailedSendsAreReported) {
     RelayConfig config;
     config.debug = c.debug;
     config.convert = c.convert;
-    config.forw_ip = "no.such.address";
+    config.forw_ip = "255.255.255.255";
     config.definitions = {Definition("1.3.6.1.4.1.32473.7.5.1", 1, {Piece(1, 3)}, 1000)};
     ASSERT_NO_FATAL_FAILURE(Configure(config));
     ASSERT_NO_FATAL_FAILURE(StartRelay());

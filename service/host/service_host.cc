@@ -19,11 +19,12 @@ ServiceHost::~ServiceHost() {
   }
 }
 
-Status ServiceHost::Run() {
+Result<int> ServiceHost::Run() {
   sigset_t mask;
   sigemptyset(&mask);
   sigaddset(&mask, SIGTERM);
   sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGHUP);
   sigaddset(&mask, SIGUSR1);
   sigaddset(&mask, SIGUSR2);
   if (sigprocmask(SIG_BLOCK, &mask, nullptr) != 0) return SysError(errno, "sigprocmask");
@@ -35,7 +36,13 @@ Status ServiceHost::Run() {
   Raise(kRequestStart);
   while (!stopped_) loop_.RunOnce(-1);
   Report(RunState::kStopped);
-  return Status::Ok();
+  return exit_status_;
+}
+
+void ServiceHost::EndProcess(int exit_status) {
+  exit_status_ = exit_status;
+  stopped_ = true;
+  pending_.clear();
 }
 
 void ServiceHost::OnSignal() {
@@ -44,6 +51,7 @@ void ServiceHost::OnSignal() {
     switch (info.ssi_signo) {
       case SIGTERM:
       case SIGINT:
+      case SIGHUP:
         Raise(kRequestStop);
         break;
       case SIGUSR1:
@@ -69,6 +77,7 @@ void ServiceHost::Raise(int request) {
     in_handler_ = true;
     if (on_state_) on_state_();
     in_handler_ = false;
+    if (stopped_) break;  // the handler ended the process
     if (requested_ == kRequestStart) Report(RunState::kRunning);
     if (requested_ == kRequestStop) stopped_ = true;
   }

@@ -1,12 +1,14 @@
 // The service host: runs the program as a service in the foreground and turns the
 // operating system's requests into state-change events on the program's one thread.
 //
-// The start request is raised at once when Run begins; SIGTERM and SIGINT raise the stop
-// request, SIGUSR1 pause and SIGUSR2 resume. Signals arrive through a signalfd watched by
-// the event loop, so handlers run on the loop's thread like every other event. State
-// requests never nest: one that arrives while a state handler runs (for example during
-// its waits) is handled right after that handler returns. After the stop request has been
-// handled, Run returns and the process ends.
+// The start request is raised at once when Run begins; SIGTERM, SIGINT and SIGHUP (the
+// terminal of a run in the foreground closing) raise the stop request, SIGUSR1 pause and
+// SIGUSR2 resume. Signals arrive through a signalfd watched by the event loop, so handlers
+// run on the loop's thread like every other event. State requests never nest: one that
+// arrives while a state handler runs (for example during its waits) is handled right after
+// that handler returns. After the stop request has been handled, Run returns and the
+// process ends with status 0; a start handler that cannot start ends it with a status of its
+// own through EndProcess, and the service is never reported running.
 #ifndef TERVANE_SERVICE_HOST_SERVICE_HOST_H_
 #define TERVANE_SERVICE_HOST_SERVICE_HOST_H_
 
@@ -44,13 +46,19 @@ class ServiceHost {
   // The request being handled, valid inside the state handler.
   int RequestedState() const { return requested_; }
 
-  // Runs the service until its stop request has been handled. Fails, without running
-  // anything, when the signals cannot be routed to the event loop.
-  Status Run();
+  // Runs the service until its stop request has been handled or a handler ended it, and
+  // returns the process's exit status. Fails, without running anything, when the signals
+  // cannot be routed to the event loop.
+  Result<int> Run();
+
+  // Called from the state handler: ends the process with `exit_status` once the handler
+  // returns, without handling further requests.
+  void EndProcess(int exit_status);
 
   void LogEvent(int type, int number, const std::string& text = "") {
     log_.Log(type, number, text);
   }
+  EventLog& event_log() { return log_; }
 
  private:
   void OnSignal();
@@ -65,6 +73,7 @@ class ServiceHost {
   int requested_ = -1;
   bool in_handler_ = false;
   bool stopped_ = false;
+  int exit_status_ = 0;
   std::deque<int> pending_;
 };
 

@@ -25,8 +25,6 @@ std::string TimeStamp(std::time_t when) {
   return buf;
 }
 
-std::string Now() { return TimeStamp(std::time(nullptr)); }
-
 std::string Printable(std::string_view value) {
   std::string out(value);
   for (char& c : out) {
@@ -51,17 +49,17 @@ std::string TrapDump(const char* header, const std::string& stamp, const DumpHea
   std::string out;
   out.reserve(256 + vars.size() * 96);
   Line(out, header, stamp);
-  Line(out, "TrapVersion=", head.version);
-  Line(out, "TrapOid=", head.oid);
-  Line(out, "TrapSourceAgent=", head.source_agent);
-  Line(out, "TrapSourceNetwork=", head.source_network);
+  Line(out, "TrapVersion=", Printable(head.version));
+  Line(out, "TrapOid=", Printable(head.oid));
+  Line(out, "TrapSourceAgent=", Printable(head.source_agent));
+  Line(out, "TrapSourceNetwork=", Printable(head.source_network));
   Line(out, "TrapCommunity=", Printable(head.community));
-  Line(out, "TrapSysUpTime=", head.sys_up_time);
+  Line(out, "TrapSysUpTime=", head.sys_up_time ? std::to_string(*head.sys_up_time) : "");
   for (size_t i = 0; i < vars.size(); ++i) {
     std::string n = std::to_string(i + 1);
-    Line(out, "TrapVarList.varOid(" + n + ")=", vars[i].oid);
+    Line(out, "TrapVarList.varOid(" + n + ")=", Printable(vars[i].oid));
     Line(out, "TrapVarList.varValue(" + n + ")=", Printable(vars[i].value));
-    Line(out, "TrapVarList.varType(" + n + ")=", vars[i].type);
+    Line(out, "TrapVarList.varType(" + n + ")=", std::to_string(vars[i].type));
   }
   out.append(kCrLf);
   return out;
@@ -81,7 +79,7 @@ std::vector<DumpVar> MessageVars(const snmp::Message& message) {
   size_t first = message.kind == snmp::kKindTrapV1 ? 0 : 2;
   for (size_t i = first; i < message.variables.size(); ++i) {
     const snmp::Variable& v = message.variables[i];
-    vars.push_back({v.oid, v.value, std::to_string(v.type)});
+    vars.push_back({v.oid, v.value, v.type});
   }
   return vars;
 }
@@ -116,10 +114,10 @@ std::string DefinitionListRecord(const DefinitionTable& table) {
   for (int k = 1; k <= kMaxDefinitions; ++k) {
     const TrapDefinition& d = table[k];
     if (d.TrapOID.empty()) continue;
-    Line(out, "TrapOID=", d.TrapOID);
+    Line(out, "TrapOID=", Printable(d.TrapOID));
     Line(out, "WrapSourceVariable=", std::to_string(d.TrapSourceVarNo));
     Line(out, "NewVariables=", std::to_string(d.TrapNewVarNo));
-    Line(out, "NewTrapOID=", kWrappedTrapPrefix + d.TrapNewNumber);
+    Line(out, "NewTrapOID=", kWrappedTrapPrefix + Printable(d.TrapNewNumber));
     for (int n = 1; n <= d.TrapNewVarNo && n <= kMaxNewVars; ++n) {
       std::string k_text = std::to_string(n);
       Line(out, "NewVarOid" + k_text + "=", d.NewVarOid[n]);

@@ -1,12 +1,16 @@
 // The text of the debug records and status texts: pure formatting, byte for byte, with CR LF
-// line ends. Writing them to files is debug_log's job.
+// line ends. The caller passes the time stamp in and writes the records to their files.
 //
-// Values are printed with CR, LF, TAB and NUL shown as blanks so that each stays on its
-// line; what is stored and sent keeps the received bytes.
+// Every value a record prints (a received binding's value, but also the community, the
+// agent address an SNMPv2 sender may fill with any text, a stored trap OID) is printed with
+// CR, LF, TAB and NUL shown as blanks, so that each stays on its line; what is stored and
+// sent keeps the received bytes.
 #ifndef TERVANE_SERVICE_RELAY_DEBUG_RECORDS_H_
 #define TERVANE_SERVICE_RELAY_DEBUG_RECORDS_H_
 
+#include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +28,6 @@ inline constexpr char kHeaderTrapDb[] = "*** SNMP Trap DB *** ";
 
 // Local time as "YYYY-MM-DD HH:MM:SS".
 std::string TimeStamp(std::time_t when);
-std::string Now();
 
 // `value` with CR, LF, TAB and NUL replaced by blanks.
 std::string Printable(std::string_view value);
@@ -42,7 +45,7 @@ std::string StartStatusRecord(const std::string& status);
 struct DumpVar {
   std::string_view oid;
   std::string_view value;
-  std::string type;  // the type code in decimal
+  int32_t type;
 };
 
 // Head fields of a trap dump (lines 2 to 7).
@@ -52,7 +55,7 @@ struct DumpHead {
   std::string_view source_agent;
   std::string_view source_network;
   std::string_view community;
-  std::string_view sys_up_time;
+  std::optional<uint32_t> sys_up_time;  // printed empty when there is none
 };
 
 // header + stamp, the six head lines, three lines per binding numbered from 1, one empty

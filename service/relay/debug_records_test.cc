@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ctime>
 
 #include "service/relay/intake.h"
 
@@ -10,7 +11,7 @@ namespace tervane::relay {
 namespace {
 
 TEST(DebugRecords, TimeStampForm) {
-  const std::string stamp = Now();
+  const std::string stamp = TimeStamp(std::time(nullptr));
   const std::string form = "dddd-dd-dd dd:dd:dd";
   ASSERT_EQ(stamp.size(), form.size()) << stamp;
   for (size_t i = 0; i < form.size(); ++i) {
@@ -22,7 +23,7 @@ TEST(DebugRecords, TimeStampForm) {
   }
 }
 
-TEST(DebugRecords, WrappedRecordOfTheWorkedExample) {
+TEST(DebugRecords, WrappedRecordListsPiecesThenTheOtherBindings) {
   snmp::Message out;
   out.kind = snmp::kKindTrapV2;
   out.variables = {{"1.3.6.1.2.1.1.3.0", 7, "987"},
@@ -32,7 +33,7 @@ TEST(DebugRecords, WrappedRecordOfTheWorkedExample) {
                    {"1.3.6.1.2.1.2.2.1.1.7", 1, "7"}};
   std::string record = TrapDump(
       kHeaderWrapped, "2007-03-09 14:05:59",
-      {"SNMPv2Trap", "1.3.6.1.4.1.32473.1.100.2.0.1000", "0.0.0.0", "192.0.2.10", "C", "987"},
+      {"SNMPv2Trap", "1.3.6.1.4.1.32473.1.100.2.0.1000", "0.0.0.0", "192.0.2.10", "C", 987},
       MessageVars(out));
   EXPECT_EQ(record,
             "*** SNMP Trap Out (Wrapped) ***  2007-03-09 14:05:59\r\n"
@@ -54,7 +55,7 @@ TEST(DebugRecords, WrappedRecordOfTheWorkedExample) {
             "\r\n");
 }
 
-TEST(DebugRecords, TrapInPrintsLineBreaksAsBlanksWithoutTouchingTheTrap) {
+TEST(DebugRecords, EveryValuePrintsLineBreaksAsBlanksWithoutTouchingTheTrap) {
   snmp::Message m;
   m.kind = snmp::kKindTrapV1;
   m.community = "pub";
@@ -66,14 +67,35 @@ TEST(DebugRecords, TrapInPrintsLineBreaksAsBlanksWithoutTouchingTheTrap) {
   const std::string value("a\r\nb\tc\0d", 8);
   m.variables = {{"1.3.6.1.4.1.9.1", 2, value}};
   CurrentTrap trap;
-  Intake intake;
-  ASSERT_TRUE(FillCurrentTrap(m, "127.0.0.1", trap, &intake).ok());
+  FillCurrentTrap(m, "127.0.0.1", trap);
   std::string record = TrapInRecord("2007-03-09 14:05:59", trap);
   EXPECT_NE(record.find("TrapVarList.varValue(1)=a  b c d\r\n"), std::string::npos) << record;
   EXPECT_EQ(trap.TrapVarList.varValue[1], value);
 
+  // An SNMPv2 sender fills the agent address from a binding of any type, and the community
+  // is any octets: neither may split a line either.
+  snmp::Message v2;
+  v2.kind = snmp::kKindTrapV2;
+  v2.community = "c\r\nd";
+  v2.variables = {{"1.3.6.1.2.1.1.3.0", 7, "1"},
+                  {"1.3.6.1.6.3.1.1.4.1.0", 3, "1.3.6.1.4.1.9.0.1"},
+                  {"1.3.6.1.6.3.18.1.3.0", 2, "evil\r\nTrapOid=forged"}};
+  FillCurrentTrap(v2, "127.0.0.1", trap);
+  EXPECT_EQ(trap.TrapSourceAgent, "evil\r\nTrapOid=forged");
+  const std::string in = TrapInRecord("2007-03-09 14:05:59", trap);
+  EXPECT_NE(in.find("TrapSourceAgent=evil  TrapOid=forged\r\nTrapSourceNetwork="),
+            std::string::npos)
+      << in;
+  EXPECT_NE(in.find("TrapCommunity=c  d\r\n"), std::string::npos) << in;
+  DefinitionTable table;
+  table[1].TrapOID = "1.3\r\n4";
+  table[1].TrapNewNumber = "10\t00";
+  const std::string list = DefinitionListRecord(table);
+  EXPECT_NE(list.find("TrapOID=1.3  4\r\n"), std::string::npos) << list;
+  EXPECT_NE(list.find("NewTrapOID=1.3.6.1.4.1.32473.1.100.2.0.10 00\r\n"), std::string::npos);
+
   m.variables.clear();
-  ASSERT_TRUE(FillCurrentTrap(m, "127.0.0.1", trap, &intake).ok());
+  FillCurrentTrap(m, "127.0.0.1", trap);
   EXPECT_EQ(TrapInRecord("2007-03-09 14:05:59", trap),
             "*** SNMP Trap In ***  2007-03-09 14:05:59\r\n"
             "TrapVersion=SNMPv1Trap\r\n"

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "service/relay/number_text.h"
 #include "store/convert.h"
 
 namespace tervane::relay {
@@ -32,14 +31,14 @@ Status LoadDefinitions(const std::vector<store::TrapRow>& rows, DefinitionTable&
     if (!count.ok()) return count.status();
     d.TrapNewVarNo = *count;
     d.TrapNewNumber = row.ByName("TrapNewNumber").AsText();
-    // The variables' OIDs add their number to the trap number; a definition without
-    // variables never needs it as a number.
-    int64_t number = 0;
-    if (d.TrapNewVarNo >= 1) {
-      Result<int64_t> parsed =
-          ParseNumberText(d.TrapNewNumber, INT32_MIN, INT32_MAX, "TrapNewNumber");
-      if (!parsed.ok()) return parsed.status();
-      number = *parsed;
+    // The variables' OIDs add their number to the trap number, so a definition with
+    // variables needs it as a number; one without only needs it for the SNMPv1 form, which
+    // fails on its own when it is none.
+    Result<int32_t> number = store::ToInt32(row.ByName("TrapNewNumber"), "TrapNewNumber");
+    if (number.ok()) {
+      d.new_number = *number;
+    } else if (d.TrapNewVarNo >= 1) {
+      return number.status();
     }
     for (int n = 1; n <= d.TrapNewVarNo; ++n) {
       if (n > kMaxNewVars) {
@@ -47,7 +46,7 @@ Status LoadDefinitions(const std::vector<store::TrapRow>& rows, DefinitionTable&
                                                  std::to_string(d.TrapNewVarNo) +
                                                  " new variables; at most 14 are possible");
       }
-      d.NewVarOid[n] = kNewVarPrefix + std::to_string(number + n);
+      d.NewVarOid[n] = kNewVarPrefix + std::to_string(int64_t{*d.new_number} + n);
       Result<int16_t> pos =
           store::ToInt16(row.Var(n, store::VarField::kPos), "VarPos" + std::to_string(n));
       if (!pos.ok()) return pos.status();

@@ -34,6 +34,7 @@ TEST(LoadDefinitions, DerivesOidsAndTypeCodes) {
                                Row(3, "1.3.6.1.4.1.9.0.3", 0, 1100, "TimeTicks")};
   ASSERT_TRUE(LoadDefinitions(rows, table).ok());
   EXPECT_EQ(table[1].TrapNewNumber, "3900");
+  EXPECT_EQ(table[1].new_number, 3900);
   EXPECT_EQ(table[1].NewVarOid[1], "1.3.6.1.4.1.32473.1.100.1.3901");
   EXPECT_EQ(table[1].NewVarOid[14], "1.3.6.1.4.1.32473.1.100.1.3914");
   EXPECT_EQ(table[1].NewVarPos[14], 14);
@@ -46,6 +47,21 @@ TEST(LoadDefinitions, DerivesOidsAndTypeCodes) {
   EXPECT_EQ(TypeCode("OBJECT IDENTIFIER"), 3);
   EXPECT_EQ(TypeCode("Gauge32"), 6);
   EXPECT_EQ(TypeCode("Counter64"), 0);
+
+  // Without variables the number is needed only for the SNMPv1 form, which then fails alone.
+  std::vector<TrapRow> unnumbered = {Row(1, "1.3.6.1.4.1.9.0.1", 0, 0)};
+  unnumbered[0] = TrapRow(1, [] {
+    std::vector<Value> v(store::kTrapColumns.size());
+    v[1] = "1.3.6.1.4.1.9.0.1";
+    v[2] = 1;
+    v[3] = 0;
+    v[60] = "next";
+    return v;
+  }());
+  DefinitionTable loose;
+  ASSERT_TRUE(LoadDefinitions(unnumbered, loose).ok());
+  EXPECT_EQ(loose[1].TrapNewNumber, "next");
+  EXPECT_EQ(loose[1].new_number, std::nullopt);
 }
 
 TEST(LoadDefinitions, FailuresKeepWhatWasLoaded) {

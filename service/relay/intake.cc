@@ -1,6 +1,8 @@
 #include "service/relay/intake.h"
 
 #include <charconv>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tervane::relay {
@@ -9,53 +11,68 @@ namespace {
 void StoreBinding(const snmp::Variable& v, int n, VarList& list) {
   list.varOid[n] = v.oid;
   list.varValue[n] = v.value;
-  // The type code in decimal, written in place: no temporary string per binding.
-  char digits[12];
-  const auto end = std::to_chars(digits, digits + sizeof digits, v.type).ptr;
-  list.varType[n].assign(digits, end);
+  list.varType[n] = v.type;
 }
 
-bool IsDecimal(const std::string& s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
+// The sysUpTime.0 binding's value: a number of any unsigned-capable type that fits TimeTicks.
+std::optional<uint32_t> UpTime(const snmp::Variable& v) {
+  switch (v.type) {
+    case snmp::kTypeInteger32:
+    case snmp::kTypeCounter32:
+    case snmp::kTypeGauge32:
+    case snmp::kTypeTimeTicks:
+    case snmp::kTypeCounter64:
+      break;
+    default:
+      return std::nullopt;
   }
-  return true;
+  uint64_t ticks = 0;
+  const char* end = v.value.data() + v.value.size();
+  const auto [stop, ec] = std::from_chars(v.value.data(), end, ticks);
+  if (ec != std::errc() || stop != end || v.value.empty() || v.value[0] == '-' ||
+      ticks > UINT32_MAX) {
+    return std::nullopt;
+  }
+  return static_cast<uint32_t>(ticks);
 }
 
 }  // namespace
 
-Status FillCurrentTrap(const snmp::Message& message, const std::string& source_address,
-                       CurrentTrap& trap, Intake* intake) {
-  *intake = Intake();
+Intake FillCurrentTrap(const snmp::Message& message, const std::string& source_address,
+                       CurrentTrap& trap) {
+  Intake intake;
   for (int i = 1; i <= kMaxVars; ++i) {
     trap.TrapVarList.varOid[i].clear();
     trap.TrapVarList.varValue[i].clear();
-    trap.TrapVarList.varType[i].clear();
+    trap.TrapVarList.varType[i] = snmp::kTypeNoValue;
   }
   for (const snmp::Variable& v : message.variables) {
-    if (v.type == snmp::kTypeNoValue) intake->null_list += v.oid + "\r\n";
+    if (v.type == snmp::kTypeNoValue) intake.null_list.append(v.oid).append("\r\n");
   }
 
   if (message.kind == snmp::kKindTrapV1) {
-    intake->handled = true;
+    intake.handled = true;
     trap.TrapVersion = kVersionV1;
     trap.TrapSourceAgent = message.agent_address;
     trap.TrapSourceNetwork = source_address;
     trap.TrapCommunity = message.community;
     // TimeTicks are unsigned 32-bit and pass through unchanged.
-    trap.TrapSysUpTime = std::to_string(message.time_stamp);
+    trap.TrapSysUpTime = message.time_stamp;
     // A forwarded trap keeps the enterprise it came with, also a generic one: for those it
     // names the kind of device, which the station would otherwise lose.
     trap.TrapEnterprise = message.enterprise;
+    trap.TrapGeneric = message.generic_trap;
+    char digits[12];
     if (message.generic_trap != 6) {
-      trap.TrapGeneric = std::to_string(message.generic_trap);
-      trap.TrapSpecific = "0";
-      trap.TrapOid = std::string(kSnmpV1GenericEnterprise) + ".0." + trap.TrapGeneric;
+      trap.TrapSpecific = 0;
+      trap.TrapOid.assign(kSnmpV1GenericEnterprise).append(".0.");
+      trap.TrapOid.append(digits,
+                          std::to_chars(digits, digits + sizeof digits, message.generic_trap).ptr);
     } else {
-      trap.TrapGeneric = "6";
-      trap.TrapSpecific = std::to_string(message.specific_trap);
-      trap.TrapOid = message.enterprise + ".0." + trap.TrapSpecific;
+      trap.TrapSpecific = message.specific_trap;
+      trap.TrapOid.assign(message.enterprise).append(".0.");
+      trap.TrapOid.append(digits,
+                          std::to_chars(digits, digits + sizeof digits, message.specific_trap).ptr);
     }
     int n = 0;
     for (const snmp::Variable& v : message.variables) {
@@ -63,22 +80,20 @@ Status FillCurrentTrap(const snmp::Message& message, const std::string& source_a
       StoreBinding(v, ++n, trap.TrapVarList);
     }
     trap.TrapVarCount = n;
-    return Status::Ok();
+    return intake;
   }
 
-  if (message.kind != snmp::kKindTrapV2 && message.kind != snmp::kKindInform) {
-    return Status::Ok();
-  }
-  intake->handled = true;
-  intake->inform = message.kind == snmp::kKindInform;
-  trap.TrapVersion = intake->inform ? kVersionInform : kVersionV2;
+  if (message.kind != snmp::kKindTrapV2 && message.kind != snmp::kKindInform) return intake;
+  intake.handled = true;
+  intake.inform = message.kind == snmp::kKindInform;
+  trap.TrapVersion = intake.inform ? kVersionInform : kVersionV2;
   trap.TrapSourceAgent = "0.0.0.0";
   trap.TrapSourceNetwork = source_address;
   trap.TrapCommunity = message.community;
 
   int counter = 0;
-  bool have_uptime = false;
   bool have_trap_oid = false;
+  trap.TrapSysUpTime.reset();
   for (const snmp::Variable& v : message.variables) {
     if (v.oid == kSnmpTrapAddressOid) {
       trap.TrapSourceAgent = v.value;
@@ -86,14 +101,7 @@ Status FillCurrentTrap(const snmp::Message& message, const std::string& source_a
     }
     ++counter;
     if (counter == 1) {
-      have_uptime = v.oid == kSysUpTimeOid;
-      if (have_uptime) {
-        if (!IsDecimal(v.value)) {
-          return Status::Error(kErrorConversion,
-                               "sysUpTime.0 value \"" + v.value + "\" is not a number");
-        }
-        trap.TrapSysUpTime = v.value;
-      }
+      if (v.oid == kSysUpTimeOid) trap.TrapSysUpTime = UpTime(v);
     } else if (counter == 2) {
       have_trap_oid = v.oid == kSnmpTrapOid && v.type == snmp::kTypeObjectId;
       if (have_trap_oid) trap.TrapOid = v.value;
@@ -103,12 +111,9 @@ Status FillCurrentTrap(const snmp::Message& message, const std::string& source_a
     if (counter == kMaxVars + 2) break;
   }
   trap.TrapVarCount = counter > 2 ? counter - 2 : 0;
-  if (!have_uptime || !have_trap_oid) {
-    intake->malformed = true;
-    if (!have_uptime) trap.TrapSysUpTime.clear();
-    if (!have_trap_oid) trap.TrapOid.clear();
-  }
-  return Status::Ok();
+  if (!have_trap_oid) trap.TrapOid.clear();
+  intake.malformed = !trap.TrapSysUpTime || !have_trap_oid;
+  return intake;
 }
 
 }  // namespace tervane::relay

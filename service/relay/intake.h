@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "platform/status.h"
 #include "service/relay/trap_state.h"
 #include "service/snmp/message.h"
 
@@ -21,18 +20,19 @@ struct Intake {
   bool handled = false;
   // An inform, to be acknowledged.
   bool inform = false;
-  // An SNMPv2 message whose first two bindings are not sysUpTime.0 and snmpTrapOID.0: it is
-  // acknowledged and recorded but never looked up or sent. The OID and sysUpTime of the
-  // previous trap are not reused: both are emptied.
+  // An SNMPv2 message whose first two bindings are not sysUpTime.0 holding a TimeTicks value
+  // (a number from 0 to 4294967295) and snmpTrapOID.0 holding an OID: it is acknowledged and
+  // recorded but never looked up or sent. What it lacks is not taken from the previous trap:
+  // a missing OID is emptied, a missing sysUpTime is none.
   bool malformed = false;
 };
 
 // Fills `trap` from `message`, received from `source_address`. The variable arrays are
 // emptied first; the other fields are overwritten where the message sets them and keep
-// their earlier values otherwise (SNMPv1 header fields on an SNMPv2 message).
-// Fails (leaving `trap` partly filled) when a sysUpTime value is not a number.
-Status FillCurrentTrap(const snmp::Message& message, const std::string& source_address,
-                       CurrentTrap& trap, Intake* intake);
+// their earlier values otherwise (SNMPv1 header fields on an SNMPv2 message). Every message
+// can be taken in: what is wrong with it is said in the Intake.
+Intake FillCurrentTrap(const snmp::Message& message, const std::string& source_address,
+                       CurrentTrap& trap);
 
 }  // namespace tervane::relay
 

@@ -1,12 +1,13 @@
 #include "service/relay/outgoing.h"
 
+#include <charconv>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "service/relay/number_text.h"
 #include "service/snmp/codec.h"
+#include "store/number_text.h"
 
 namespace tervane::relay {
 namespace {
@@ -39,40 +40,46 @@ class Bindings {
   size_t count_ = 0;
 };
 
-Status AppendBinding(const std::string& oid, const std::string& type_text, const std::string& value,
-                     Bindings& bindings) {
-  int32_t type;
-  if (type_text.size() == 1 && type_text[0] >= '0' && type_text[0] <= '9') {
-    type = type_text[0] - '0';  // what every received binding carries: spare the general parse
-  } else {
-    Result<int64_t> parsed =
-        ParseNumberText(type_text, INT32_MIN, INT32_MAX, "type code of " + oid);
-    if (!parsed.ok()) return parsed.status();
-    type = static_cast<int32_t>(*parsed);
-  }
-  bindings.Add(oid, type, value);
-  return Status::Ok();
-}
+// A specific-trap made of an OID's last sub-identifier.
+constexpr store::NumberRange kSpecificTrapRange{
+    0, INT32_MAX, "is not an SNMPv1 specific-trap (0 to 2147483647)", kErrorConversion};
 
 // SNMPv1 header with the time stamp from TrapSysUpTime.
 Status SetV1Head(const CurrentTrap& trap, const std::string& enterprise, int32_t generic,
                  int32_t specific, const std::string& agent_address, snmp::Message* out) {
-  Result<int64_t> uptime = ParseNumberText(trap.TrapSysUpTime, 0, UINT32_MAX, "TrapSysUpTime");
-  if (!uptime.ok()) return uptime.status();
+  if (!trap.TrapSysUpTime) return Status::Error(kErrorConversion, "TrapSysUpTime: no value");
   out->kind = snmp::kKindTrapV1;
   out->enterprise = enterprise;
   out->generic_trap = generic;
   out->specific_trap = specific;
-  out->time_stamp = static_cast<uint32_t>(*uptime);
+  out->time_stamp = *trap.TrapSysUpTime;
   out->agent_address = agent_address;
   return Status::Ok();
 }
 
 // The two leading bindings; the caller fills in the trap OID.
-std::string& SetV2Head(const CurrentTrap& trap, Bindings& bindings, snmp::Message* out) {
+Result<std::string*> SetV2Head(const CurrentTrap& trap, Bindings& bindings, snmp::Message* out) {
+  if (!trap.TrapSysUpTime) return Status::Error(kErrorConversion, "TrapSysUpTime: no value");
   out->kind = snmp::kKindTrapV2;
-  bindings.Add(kSysUpTimeOid, snmp::kTypeTimeTicks, trap.TrapSysUpTime);
-  return bindings.Next(kSnmpTrapOid, snmp::kTypeObjectId).value;
+  std::string& uptime = bindings.Next(kSysUpTimeOid, snmp::kTypeTimeTicks).value;
+  char digits[12];
+  uptime.assign(digits, std::to_chars(digits, digits + sizeof digits, *trap.TrapSysUpTime).ptr);
+  return &bindings.Next(kSnmpTrapOid, snmp::kTypeObjectId).value;
+}
+
+void AppendReceived(const CurrentTrap& trap, int skip, Bindings& bindings) {
+  for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
+    if (i == skip) continue;
+    bindings.Add(trap.TrapVarList.varOid[i], trap.TrapVarList.varType[i],
+                 trap.TrapVarList.varValue[i]);
+  }
+}
+
+bool HasCounter64(const CurrentTrap& trap, int skip) {
+  for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
+    if (i != skip && trap.TrapVarList.varType[i] == snmp::kTypeCounter64) return true;
+  }
+  return false;
 }
 
 // The snmpTrapAddress binding is kept out of the variable list, but it is the only trace of
@@ -122,16 +129,19 @@ Result<std::string> CutPiece(const std::string& source, int position, int length
   return piece;
 }
 
-bool HasCounter64(const CurrentTrap& trap) {
-  for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
-    if (trap.TrapVarList.varType[i] == "8") return true;
-  }
-  return false;
+Route ChooseRoute(const CurrentTrap& trap, const DefinitionTable& table, bool convert) {
+  Route route;
+  route.definition = FindDefinition(table, trap.TrapOid);
+  const int skip = route.definition != 0 ? table[route.definition].TrapSourceVarNo : 0;
+  route.to_v1 = convert && trap.IsV2() && !HasCounter64(trap, skip);
+  return route;
 }
 
 Result<V1Identity> ConvertTrapOid(const std::string& trap_oid) {
   V1Identity id;
-  if (trap_oid.find(kSnmpTrapsOid) != std::string::npos) {
+  const std::string_view traps = kSnmpTrapsOid;
+  if (trap_oid.starts_with(traps) &&
+      (trap_oid.size() == traps.size() || trap_oid[traps.size()] == '.')) {
     id.enterprise = kSnmpTrapsOid;
     static const char* const kStandard[] = {"1.3.6.1.6.3.1.1.5.1", "1.3.6.1.6.3.1.1.5.2",
                                             "1.3.6.1.6.3.1.1.5.3", "1.3.6.1.6.3.1.1.5.4",
@@ -148,7 +158,8 @@ Result<V1Identity> ConvertTrapOid(const std::string& trap_oid) {
     return Status::Error(kErrorConversion, "trap OID \"" + trap_oid + "\" has no SNMPv1 form");
   }
   Result<int64_t> specific =
-      ParseNumberText(trap_oid.substr(last_dot + 1), 0, INT32_MAX, "specific-trap");
+      store::ParseNumberText(std::string_view(trap_oid).substr(last_dot + 1),
+                             store::NumberStyle::kWhole, kSpecificTrapRange, "specific-trap");
   if (!specific.ok()) return specific.status();
   std::string enterprise = trap_oid.substr(0, last_dot);
   size_t prev_dot = enterprise.rfind('.');
@@ -167,14 +178,18 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
   Bindings bindings(out);
   StartMessage(trap, out);
   if (to_v1 || !trap.IsV2()) {
-    Result<int64_t> specific =
-        ParseNumberText(d.TrapNewNumber, INT32_MIN, INT32_MAX, "TrapNewNumber");
-    if (!specific.ok()) return specific.status();
-    Status head = SetV1Head(trap, kWrappedEnterprise, 6, static_cast<int32_t>(*specific),
+    if (!d.new_number) {
+      return store::ParseNumberText(d.TrapNewNumber, store::NumberStyle::kRounded,
+                                    store::kInt32Range, "TrapNewNumber")
+          .status();
+    }
+    Status head = SetV1Head(trap, kWrappedEnterprise, 6, *d.new_number,
                             to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent, out);
     if (!head.ok()) return head;
   } else {
-    SetV2Head(trap, bindings, out).assign(kWrappedTrapPrefix).append(d.TrapNewNumber);
+    Result<std::string*> oid = SetV2Head(trap, bindings, out);
+    if (!oid.ok()) return oid.status();
+    (*oid)->assign(kWrappedTrapPrefix).append(d.TrapNewNumber);
   }
 
   int source_no = d.TrapSourceVarNo;
@@ -196,12 +211,7 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
       return s;
     }
   }
-  for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
-    if (i == source_no) continue;
-    Status s = AppendBinding(trap.TrapVarList.varOid[i], trap.TrapVarList.varType[i],
-                             trap.TrapVarList.varValue[i], bindings);
-    if (!s.ok()) return s;
-  }
+  AppendReceived(trap, source_no, bindings);
   if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, bindings);
   return Status::Ok();
 }
@@ -216,23 +226,15 @@ Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out) {
                             trap.TrapSourceNetwork, out);
     if (!head.ok()) return head;
   } else if (!trap.IsV2()) {
-    Result<int64_t> generic =
-        ParseNumberText(trap.TrapGeneric, INT32_MIN, INT32_MAX, "TrapGeneric");
-    if (!generic.ok()) return generic.status();
-    Result<int64_t> specific =
-        ParseNumberText(trap.TrapSpecific, INT32_MIN, INT32_MAX, "TrapSpecific");
-    if (!specific.ok()) return specific.status();
-    Status head = SetV1Head(trap, trap.TrapEnterprise, static_cast<int32_t>(*generic),
-                            static_cast<int32_t>(*specific), trap.TrapSourceAgent, out);
+    Status head = SetV1Head(trap, trap.TrapEnterprise, trap.TrapGeneric, trap.TrapSpecific,
+                            trap.TrapSourceAgent, out);
     if (!head.ok()) return head;
   } else {
-    SetV2Head(trap, bindings, out) = trap.TrapOid;
+    Result<std::string*> oid = SetV2Head(trap, bindings, out);
+    if (!oid.ok()) return oid.status();
+    **oid = trap.TrapOid;
   }
-  for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
-    Status s = AppendBinding(trap.TrapVarList.varOid[i], trap.TrapVarList.varType[i],
-                             trap.TrapVarList.varValue[i], bindings);
-    if (!s.ok()) return s;
-  }
+  AppendReceived(trap, 0, bindings);
   if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, bindings);
   return Status::Ok();
 }

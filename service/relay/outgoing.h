@@ -19,9 +19,18 @@ namespace tervane::relay {
 // 0. A position below 1 or a negative length fails.
 Result<std::string> CutPiece(const std::string& source, int position, int length);
 
-// True when the current trap carries a Counter64 binding: such a notification has no SNMPv1
-// form and is sent on as SNMPv2 instead of being lost.
-bool HasCounter64(const CurrentTrap& trap);
+// How the current trap is sent on: wrapped by the definition in slot `definition` (0: not
+// wrapped, forwarded as it is), and whether in its SNMPv1 form.
+struct Route {
+  int definition = 0;
+  bool to_v1 = false;
+};
+
+// Looks the trap up in `table` and decides its form. An SNMPv2 trap or inform is converted
+// when `convert` is on, unless a binding that the sent trap carries is a Counter64: that has
+// no SNMPv1 form, so such a trap goes on as SNMPv2 instead of being lost. A wrapped trap
+// does not carry its source binding, which the pieces replace.
+Route ChooseRoute(const CurrentTrap& trap, const DefinitionTable& table, bool convert);
 
 // The wrapped trap for `definition`: SNMPv1 form when the received trap is SNMPv1 or
 // `to_v1` is set (agent address `TrapSourceNetwork` then), else the SNMPv2 form.
@@ -31,7 +40,9 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, b
 // The trap forwarded unchanged: its own version, or converted to SNMPv1 when `to_v1`.
 Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out);
 
-// Enterprise, generic-trap and specific-trap of the SNMPv1 form of an SNMPv2 trap OID.
+// Enterprise, generic-trap and specific-trap of the SNMPv1 form of an SNMPv2 trap OID: the
+// standard traps (1.3.6.1.6.3.1.1.5 and below) by their generic-trap numbers, any other OID
+// as an enterprise-specific trap.
 struct V1Identity {
   std::string enterprise;
   int32_t generic_trap = 0;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "service/relay/intake.h"
-#include "service/relay/number_text.h"
 
 namespace tervane::relay {
 namespace {
@@ -11,7 +10,7 @@ namespace {
 using snmp::Message;
 using snmp::Variable;
 
-TEST(CutPiece, FollowsThePieceRule) {
+TEST(CutPiece, CutsShortAtTheEndAndRefusesNegativeNumbers) {
   struct Case {
     const char* source;
     int position;
@@ -38,22 +37,6 @@ TEST(CutPiece, FollowsThePieceRule) {
   EXPECT_FALSE(CutPiece("ABC", 1, -1).ok());
 }
 
-TEST(ParseNumberText, RoundsHalfToEvenAndChecksRange) {
-  EXPECT_EQ(*ParseNumberText("1000", 0, 5000, "x"), 1000);
-  EXPECT_EQ(*ParseNumberText("2.5", 0, 5000, "x"), 2);
-  EXPECT_EQ(*ParseNumberText("3.5", 0, 5000, "x"), 4);
-  EXPECT_EQ(*ParseNumberText("-2.5", -10, 10, "x"), -2);
-  EXPECT_EQ(*ParseNumberText("2.51", 0, 10, "x"), 3);
-  EXPECT_EQ(*ParseNumberText("4294967295", 0, UINT32_MAX, "x"), 4294967295);
-  EXPECT_FALSE(ParseNumberText("4294967296", 0, UINT32_MAX, "x").ok());
-  EXPECT_FALSE(ParseNumberText("", 0, 10, "x").ok());
-  EXPECT_FALSE(ParseNumberText("12a", 0, 100, "x").ok());
-  EXPECT_FALSE(ParseNumberText(" 1", 0, 100, "x").ok());
-  EXPECT_FALSE(ParseNumberText("99999999999999999999999", 0, 100, "x").ok());
-  Result<int64_t> bad = ParseNumberText("abc", 0, 10, "TrapNewNumber");
-  EXPECT_NE(bad.status().description().find("TrapNewNumber"), std::string::npos);
-}
-
 TEST(ConvertTrapOid, StandardTrapsAndEnterpriseSpecific) {
   struct Case {
     const char* oid;
@@ -65,6 +48,11 @@ TEST(ConvertTrapOid, StandardTrapsAndEnterpriseSpecific) {
       {"1.3.6.1.6.3.1.1.5.3", "1.3.6.1.6.3.1.1.5", 2, 0},
       {"1.3.6.1.6.3.1.1.5.6", "1.3.6.1.6.3.1.1.5", 5, 0},
       {"1.3.6.1.6.3.1.1.5.7", "1.3.6.1.6.3.1.1.5", 0, 0},
+      {"1.3.6.1.6.3.1.1.5", "1.3.6.1.6.3.1.1.5", 0, 0},
+      {"1.3.6.1.6.3.1.1.5.3.1", "1.3.6.1.6.3.1.1.5", 0, 0},
+      // Holding the standard branch's text is not being under it.
+      {"1.3.6.1.4.1.11.3.6.1.6.3.1.1.5.9", "1.3.6.1.4.1.11.3.6.1.6.3.1.1.5", 6, 9},
+      {"1.3.6.1.6.3.1.1.50.1", "1.3.6.1.6.3.1.1.50", 6, 1},
       {"1.3.6.1.4.1.9.9.41.2.0.1", "1.3.6.1.4.1.9.9.41.2", 6, 1},  // next-to-last 0 dropped
       {"1.3.6.1.4.1.8072.2.3.0.1", "1.3.6.1.4.1.8072.2.3", 6, 1},
       {"1.3.6.1.4.1.99.5", "1.3.6.1.4.1.99", 6, 5},
@@ -80,7 +68,7 @@ TEST(ConvertTrapOid, StandardTrapsAndEnterpriseSpecific) {
   EXPECT_FALSE(ConvertTrapOid("1.3.6.1.4.1.99.4294967295").ok());
 }
 
-// The received SNMPv2 linkDown of the worked example.
+// A received SNMPv2 linkDown whose second binding names the port and its state.
 CurrentTrap ExampleTrap() {
   Message m;
   m.kind = snmp::kKindTrapV2;
@@ -90,8 +78,7 @@ CurrentTrap ExampleTrap() {
                  {"1.3.6.1.2.1.2.2.1.1.7", snmp::kTypeInteger32, "7"},
                  {"1.3.6.1.2.1.2.2.1.2.7", snmp::kTypeDisplayString, "PORT 042 DOWN"}};
   CurrentTrap trap;
-  Intake intake;
-  EXPECT_TRUE(FillCurrentTrap(m, "192.0.2.7", trap, &intake).ok());
+  EXPECT_FALSE(FillCurrentTrap(m, "192.0.2.7", trap).malformed);
   return trap;
 }
 
@@ -101,6 +88,7 @@ TrapDefinition ExampleDefinition() {
   d.TrapSourceVarNo = 2;
   d.TrapNewVarNo = 2;
   d.TrapNewNumber = "1000";
+  d.new_number = 1000;
   d.NewVarOid[1] = "1.3.6.1.4.1.32473.1.100.1.1001";
   d.NewVarPos[1] = 1;
   d.NewVarChar[1] = 4;
@@ -112,7 +100,7 @@ TrapDefinition ExampleDefinition() {
   return d;
 }
 
-TEST(BuildWrapped, WorkedExampleInBothForms) {
+TEST(BuildWrapped, PiecesFirstThenTheOtherBindingsInBothForms) {
   CurrentTrap trap = ExampleTrap();
   Message v2;
   ASSERT_TRUE(BuildWrapped(trap, ExampleDefinition(), false, &v2).ok());
@@ -176,8 +164,7 @@ TEST(BuildForwarded, KeepsTheTrapAndConverts) {
   v1in.time_stamp = 4294967295u;
   v1in.variables = {{"1.3.6.1.2.1.2.2.1.1.3", 1, "3"}};
   CurrentTrap trap;
-  Intake intake;
-  ASSERT_TRUE(FillCurrentTrap(v1in, "127.0.0.1", trap, &intake).ok());
+  FillCurrentTrap(v1in, "127.0.0.1", trap);
   EXPECT_EQ(trap.TrapOid, "1.3.6.1.2.1.11.0.2");
   Message out;
   ASSERT_TRUE(BuildForwarded(trap, false, &out).ok());
@@ -198,6 +185,37 @@ TEST(BuildForwarded, KeepsTheTrapAndConverts) {
   EXPECT_EQ(out.variables.size(), 4u);
 }
 
+TEST(ChooseRoute, ConvertsUnlessTheSentTrapWouldCarryACounter64) {
+  CurrentTrap trap = ExampleTrap();
+  DefinitionTable table;
+  table[2] = ExampleDefinition();  // wraps binding 2
+  struct Case {
+    int counter64_at;  // the binding made a Counter64, or 0
+    bool convert;
+    bool to_v1;
+  };
+  const Case cases[] = {
+      {0, true, true},
+      {0, false, false},
+      {2, true, true},   // the only Counter64 is the source, which the pieces replace
+      {1, true, false},  // a Counter64 that goes on has no SNMPv1 form
+  };
+  for (const Case& c : cases) {
+    CurrentTrap t = trap;
+    if (c.counter64_at != 0) t.TrapVarList.varType[c.counter64_at] = snmp::kTypeCounter64;
+    const Route route = ChooseRoute(t, table, c.convert);
+    EXPECT_EQ(route.definition, 2);
+    EXPECT_EQ(route.to_v1, c.to_v1) << c.counter64_at << " " << c.convert;
+  }
+  trap.TrapOid = "1.3.6.1.6.3.1.1.5.4";
+  trap.TrapVarList.varType[2] = snmp::kTypeCounter64;  // no definition: the binding goes on
+  EXPECT_EQ(ChooseRoute(trap, table, true).definition, 0);
+  EXPECT_FALSE(ChooseRoute(trap, table, true).to_v1);
+  trap.TrapVersion = kVersionV1;  // never converted
+  trap.TrapVarList.varType[2] = snmp::kTypeDisplayString;
+  EXPECT_FALSE(ChooseRoute(trap, table, true).to_v1);
+}
+
 TEST(BuildForwarded, SnmpTrapAddressGoesLastAndCounter64StaysV2) {
   Message m;
   m.kind = snmp::kKindInform;
@@ -207,13 +225,12 @@ TEST(BuildForwarded, SnmpTrapAddressGoesLastAndCounter64StaysV2) {
                  {"1.3.6.1.6.3.18.1.3.0", 4, "10.1.2.3"},
                  {"1.3.6.1.2.1.31.1.1.1.6.1", 8, "18446744073709551615"}};
   CurrentTrap trap;
-  Intake intake;
-  ASSERT_TRUE(FillCurrentTrap(m, "127.0.0.1", trap, &intake).ok());
-  EXPECT_TRUE(intake.inform);
+  EXPECT_TRUE(FillCurrentTrap(m, "127.0.0.1", trap).inform);
   EXPECT_EQ(trap.TrapVersion, "SNMPv2Inform");
   EXPECT_EQ(trap.TrapSourceAgent, "10.1.2.3");
   EXPECT_EQ(trap.TrapVarCount, 1);
-  EXPECT_TRUE(HasCounter64(trap));
+  DefinitionTable none;
+  EXPECT_FALSE(ChooseRoute(trap, none, true).to_v1);
   Message out;
   ASSERT_TRUE(BuildForwarded(trap, false, &out).ok());
   ASSERT_EQ(out.variables.size(), 4u);

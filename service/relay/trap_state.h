@@ -3,12 +3,14 @@
 //
 // All of it lives for the whole process in one place (the service module); nothing is
 // allocated per trap beyond the strings themselves. Field names follow the names that the
-// debug records and the documentation use, so a record line and its field read alike.
+// debug records use, so a record line and its field read alike. Numbers that arrive as
+// numbers stay numbers: they are formatted only where a record or a binding shows them.
 #ifndef TERVANE_SERVICE_RELAY_TRAP_STATE_H_
 #define TERVANE_SERVICE_RELAY_TRAP_STATE_H_
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tervane::relay {
@@ -32,32 +34,34 @@ inline constexpr char kVersionInform[] = "SNMPv2Inform";
 
 // General_Setting as the service uses it.
 struct Settings {
-  std::string ConnectString;  // database path; empty until the first start request
   bool DebugMode = false;
   std::string TrapRecvIpAddr;
-  int32_t TrapRecvPort = 0;
+  uint16_t TrapRecvPort = 0;
   std::string TrapForwIpAddr;
-  int32_t TrapForwPort = 0;
+  uint16_t TrapForwPort = 0;
   bool ConvV2ToV1 = false;
 };
 
-// The received bindings, 1-based: index 0 is unused so that varOid[i] is binding i.
+// The received bindings, 1-based: index 0 is unused so that varOid[i] is binding i. An entry
+// is in use when its OID is not empty.
 struct VarList {
   std::array<std::string, kMaxVars + 1> varOid;
   std::array<std::string, kMaxVars + 1> varValue;
-  std::array<std::string, kMaxVars + 1> varType;  // the type code in decimal
+  std::array<int32_t, kMaxVars + 1> varType{};  // the type code
 };
 
 struct CurrentTrap {
   std::string TrapVersion;
   std::string TrapOid;
+  // The SNMPv1 header of the last SNMPv1 trap: an SNMPv2 trap leaves them as they were.
   std::string TrapEnterprise;
-  std::string TrapGeneric;
-  std::string TrapSpecific;
+  int32_t TrapGeneric = 0;
+  int32_t TrapSpecific = 0;
   std::string TrapSourceAgent;
   std::string TrapSourceNetwork;
   std::string TrapCommunity;
-  std::string TrapSysUpTime;
+  // TimeTicks; nothing for an SNMPv2 message whose sysUpTime.0 is missing or no number.
+  std::optional<uint32_t> TrapSysUpTime;
   VarList TrapVarList;
   int TrapVarCount = 0;
   int TrapIndex = 0;  // 1-based slot of the matching definition
@@ -70,7 +74,11 @@ struct TrapDefinition {
   std::string TrapOID;
   int16_t TrapSourceVarNo = 0;
   int16_t TrapNewVarNo = 0;
+  // As stored: the wrapped trap's OID ends with this text.
   std::string TrapNewNumber;
+  // The same as a 32-bit number, the SNMPv1 form's specific-trap; nothing when the text is
+  // no such number (a definition without variables never needs it at load).
+  std::optional<int32_t> new_number;
   std::array<std::string, kMaxNewVars + 1> NewVarOid;
   std::array<int16_t, kMaxNewVars + 1> NewVarPos{};
   std::array<int16_t, kMaxNewVars + 1> NewVarChar{};

@@ -46,6 +46,17 @@ bool ParseIpv4(const std::string& text, in_addr* out) {
   return true;
 }
 
+bool IsLocalAddress(const std::string& address) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  if (!ParseIpv4(address, &sa.sin_addr)) return false;
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+  close(fd);
+  return bound;
+}
+
 std::string FormatIpv4(in_addr address) {
   char text[INET_ADDRSTRLEN] = {};
   if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) return "0.0.0.0";

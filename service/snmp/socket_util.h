@@ -28,6 +28,10 @@ Status SocketError(int err, const std::string& what);
 // Parses strictly dotted-decimal IPv4 text ("a.b.c.d") into *out (network byte order).
 // Returns false, leaving *out unchanged, for anything else.
 bool ParseIpv4(const std::string& text, in_addr* out);
+// Whether `address` (dotted IPv4) is an address of this machine: one a socket can be bound
+// to, which includes every loopback address and 0.0.0.0. False for anything else.
+bool IsLocalAddress(const std::string& address);
+
 // Dotted-decimal text of `address`.
 std::string FormatIpv4(in_addr address);
 

@@ -1,0 +1,30 @@
+// The settings the service starts with: read from the General_Setting row and checked before
+// anything is opened, so that a configuration that cannot work stops the start with a reason
+// instead of losing every trap afterwards.
+#ifndef TERVANE_SERVICE_RELAY_SETTINGS_H_
+#define TERVANE_SERVICE_RELAY_SETTINGS_H_
+
+#include <functional>
+#include <string>
+
+#include "platform/status.h"
+#include "service/relay/trap_state.h"
+#include "store/rows.h"
+
+namespace tervane::relay {
+
+// DebugMode, TrapRecvIpAddr, TrapRecvPort, TrapForwIpAddr, TrapForwPort and ConvV2ToV1, in
+// this order. Fails on the first column that does not convert (its Status names it), and on a
+// forward address that is no dotted IPv4 address, which no trap could be sent to. The receive
+// address is the listener's to judge when it starts.
+Result<Settings> SettingsFromRow(const store::SettingsRow& row);
+
+// Refuses a forward endpoint that is the listener's own, to which every trap would loop back
+// at full speed: the same port and the same address, or, when receiving on every address
+// (0.0.0.0), any address of this machine, which `is_local` tells.
+Status CheckForwardEndpoint(const Settings& settings,
+                            const std::function<bool(const std::string&)>& is_local);
+
+}  // namespace tervane::relay
+
+#endif  // TERVANE_SERVICE_RELAY_SETTINGS_H_
