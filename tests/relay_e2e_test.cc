@@ -20,16 +20,16 @@ constexpr char kLinkDown[] = "1.3.6.1.6.3.1.1.5.3";
 constexpr char kIfIndex7[] = "1.3.6.1.2.1.2.2.1.1.7";
 constexpr char kIfDescr7[] = "1.3.6.1.2.1.2.2.1.2.7";
 
-// The definition of the worked example: binding 2 cut into "PORT" and "042".
-Definition WorkedExample() {
+// A linkDown definition: binding 2 (the port's description) cut into "PORT" and "042".
+Definition PortDownDefinition() {
   return {kLinkDown, 2, {{1, 4, "DisplayString"}, {6, 3, "Integer32"}}, 1000};
 }
 
-// snmptrap's arguments for the worked example's trap. It comes from another loopback
+// snmptrap's arguments for a linkDown of port 7 described as "PORT 042 DOWN". It comes from another loopback
 // address than the one the service receives on, so that the records and the SNMPv1
 // agent-addr show which of the two they carry.
 constexpr char kDevice[] = "127.0.0.2";
-std::vector<std::string> WorkedExampleTrap() {
+std::vector<std::string> PortDownTrap() {
   return {"--clientaddr=" + std::string(kDevice),
           "-v",
           "2c",
@@ -45,13 +45,14 @@ std::vector<std::string> WorkedExampleTrap() {
           "PORT 042 DOWN"};
 }
 
-// Worked example, SNMPv2 form; the whole debug file of the run, from the start records on.
-TEST_F(RelayTest, WorkedExampleWrappedAsSnmpV2WithWholeDebugFile) {
+// The linkDown wrapped in SNMPv2 form; the whole debug file of the run, from the start
+// records on.
+TEST_F(RelayTest, LinkDownWrappedAsSnmpV2WithWholeDebugFile) {
   RelayConfig config;
   config.debug = true;
-  // Besides the worked example: no new variables, an unknown type name (code 0), and a
+  // Besides the linkDown: no new variables, an unknown type name (code 0), and a
   // row without a trap OID, which the definition record leaves out.
-  config.definitions = {WorkedExample(),
+  config.definitions = {PortDownDefinition(),
                         {"", 1, {{1, 1}}, 2000},
                         {"1.3.6.1.4.1.32473.5.0.1", 1, {}, 3900},
                         {"1.3.6.1.4.1.32473.5.0.2", 1, {{2, 5, "integer32"}}, 1100}};
@@ -59,7 +60,7 @@ TEST_F(RelayTest, WorkedExampleWrappedAsSnmpV2WithWholeDebugFile) {
   ASSERT_NO_FATAL_FAILURE(StartRelay());
 
   std::string output;
-  ASSERT_EQ(RunTool(snmptrap_, WorkedExampleTrap(), &output), 0) << output;
+  ASSERT_EQ(RunTool(snmptrap_, PortDownTrap(), &output), 0) << output;
   const std::vector<Received> got = Receive(1);
   ASSERT_EQ(got.size(), 1u);
   const Message& m = got[0].message;
@@ -159,17 +160,17 @@ TEST_F(RelayTest, WorkedExampleWrappedAsSnmpV2WithWholeDebugFile) {
   ASSERT_NO_FATAL_FAILURE(StopRelay());
 }
 
-// Worked example with ConvV2ToV1 on: one SNMPv1 trap of the same notification.
-TEST_F(RelayTest, WorkedExampleWrappedAndConvertedToSnmpV1) {
+// The same linkDown with ConvV2ToV1 on: one SNMPv1 trap of the same notification.
+TEST_F(RelayTest, LinkDownWrappedAndConvertedToSnmpV1) {
   RelayConfig config;
   config.debug = true;
   config.convert = true;
-  config.definitions = {WorkedExample()};
+  config.definitions = {PortDownDefinition()};
   ASSERT_NO_FATAL_FAILURE(Configure(config));
   ASSERT_NO_FATAL_FAILURE(StartRelay());
 
   std::string output;
-  ASSERT_EQ(RunTool(snmptrap_, WorkedExampleTrap(), &output), 0) << output;
+  ASSERT_EQ(RunTool(snmptrap_, PortDownTrap(), &output), 0) << output;
   const std::vector<Received> got = Receive(1);
   ASSERT_EQ(got.size(), 1u);
   const Message& m = got[0].message;

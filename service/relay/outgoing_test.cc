@@ -69,7 +69,7 @@ TEST(ConvertTrapOid, StandardTrapsAndEnterpriseSpecific) {
 }
 
 // A received SNMPv2 linkDown whose second binding names the port and its state.
-CurrentTrap ExampleTrap() {
+CurrentTrap PortDownTrap() {
   Message m;
   m.kind = snmp::kKindTrapV2;
   m.community = "C";
@@ -82,7 +82,7 @@ CurrentTrap ExampleTrap() {
   return trap;
 }
 
-TrapDefinition ExampleDefinition() {
+TrapDefinition PortDownDefinition() {
   TrapDefinition d;
   d.TrapOID = "1.3.6.1.6.3.1.1.5.3";
   d.TrapSourceVarNo = 2;
@@ -101,9 +101,9 @@ TrapDefinition ExampleDefinition() {
 }
 
 TEST(BuildWrapped, PiecesFirstThenTheOtherBindingsInBothForms) {
-  CurrentTrap trap = ExampleTrap();
+  CurrentTrap trap = PortDownTrap();
   Message v2;
-  ASSERT_TRUE(BuildWrapped(trap, ExampleDefinition(), false, &v2).ok());
+  ASSERT_TRUE(BuildWrapped(trap, PortDownDefinition(), false, &v2).ok());
   EXPECT_EQ(v2.kind, snmp::kKindTrapV2);
   EXPECT_EQ(v2.community, "C");
   std::vector<Variable> expected = {
@@ -115,7 +115,7 @@ TEST(BuildWrapped, PiecesFirstThenTheOtherBindingsInBothForms) {
   EXPECT_EQ(v2.variables, expected);
 
   Message v1;
-  ASSERT_TRUE(BuildWrapped(trap, ExampleDefinition(), true, &v1).ok());
+  ASSERT_TRUE(BuildWrapped(trap, PortDownDefinition(), true, &v1).ok());
   EXPECT_EQ(v1.kind, snmp::kKindTrapV1);
   EXPECT_EQ(v1.enterprise, "1.3.6.1.4.1.32473.1.100.2");
   EXPECT_EQ(v1.generic_trap, 6);
@@ -126,8 +126,8 @@ TEST(BuildWrapped, PiecesFirstThenTheOtherBindingsInBothForms) {
 }
 
 TEST(BuildWrapped, SourceNumberAndPieceFailures) {
-  CurrentTrap trap = ExampleTrap();
-  TrapDefinition d = ExampleDefinition();
+  CurrentTrap trap = PortDownTrap();
+  TrapDefinition d = PortDownDefinition();
   Message out;
 
   d.TrapSourceVarNo = 3;  // above the binding count: empty pieces, both bindings follow
@@ -143,11 +143,11 @@ TEST(BuildWrapped, SourceNumberAndPieceFailures) {
   d.TrapSourceVarNo = 0;
   EXPECT_FALSE(BuildWrapped(trap, d, false, &out).ok());
 
-  d = ExampleDefinition();
+  d = PortDownDefinition();
   d.NewVarPos[2] = 0;
   EXPECT_FALSE(BuildWrapped(trap, d, false, &out).ok());
 
-  d = ExampleDefinition();
+  d = PortDownDefinition();
   d.TrapNewVarNo = 0;  // only the other received binding
   ASSERT_TRUE(BuildWrapped(trap, d, false, &out).ok());
   ASSERT_EQ(out.variables.size(), 3u);
@@ -171,7 +171,7 @@ TEST(BuildForwarded, KeepsTheTrapAndConverts) {
   Message expected = v1in;
   EXPECT_EQ(out, expected);  // the generic trap keeps its enterprise and full time stamp
 
-  trap = ExampleTrap();
+  trap = PortDownTrap();
   ASSERT_TRUE(BuildForwarded(trap, true, &out).ok());
   EXPECT_EQ(out.kind, snmp::kKindTrapV1);
   EXPECT_EQ(out.enterprise, "1.3.6.1.6.3.1.1.5");
@@ -186,9 +186,9 @@ TEST(BuildForwarded, KeepsTheTrapAndConverts) {
 }
 
 TEST(ChooseRoute, ConvertsUnlessTheSentTrapWouldCarryACounter64) {
-  CurrentTrap trap = ExampleTrap();
+  CurrentTrap trap = PortDownTrap();
   DefinitionTable table;
-  table[2] = ExampleDefinition();  // wraps binding 2
+  table[2] = PortDownDefinition();  // wraps binding 2
   struct Case {
     int counter64_at;  // the binding made a Counter64, or 0
     bool convert;

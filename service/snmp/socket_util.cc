@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 
 #include "platform/sys_error.h"
+#include "service/snmp/value_text.h"
 
 namespace tervane::snmp {
 
@@ -38,11 +40,9 @@ Status SocketError(int err, const std::string& what) {
 }
 
 bool ParseIpv4(const std::string& text, in_addr* out) {
-  // c_str() would silently cut the text at an embedded NUL.
-  if (text.find('\0') != std::string::npos) return false;
-  in_addr parsed{};
-  if (inet_pton(AF_INET, text.c_str(), &parsed) != 1) return false;
-  *out = parsed;
+  uint8_t octets[4];
+  if (ParseIpText(text, octets) != nullptr) return false;
+  std::memcpy(&out->s_addr, octets, sizeof octets);  // the octets are in network order
   return true;
 }
 

@@ -25,8 +25,9 @@ inline constexpr ErrorCode kErrorAddressNotAvailable = WindowsCode(10049);
 // the system's text.
 Status SocketError(int err, const std::string& what);
 
-// Parses strictly dotted-decimal IPv4 text ("a.b.c.d") into *out (network byte order).
-// Returns false, leaving *out unchanged, for anything else.
+// Parses dotted-decimal IPv4 text ("a.b.c.d") into *out (network byte order), by the codec's
+// rule for IpAddress values, so that an address reads alike everywhere. Returns false,
+// leaving *out unchanged, for anything else.
 bool ParseIpv4(const std::string& text, in_addr* out);
 // Whether `address` (dotted IPv4) is an address of this machine: one a socket can be bound
 // to, which includes every loopback address and 0.0.0.0. False for anything else.
