@@ -25,8 +25,8 @@ Definition PortDownDefinition() {
   return {kLinkDown, 2, {{1, 4, "DisplayString"}, {6, 3, "Integer32"}}, 1000};
 }
 
-// snmptrap's arguments for a linkDown of port 7 described as "PORT 042 DOWN". It comes from another loopback
-// address than the one the service receives on, so that the records and the SNMPv1
+// snmptrap's arguments for a linkDown of port 7 described as "PORT 042 DOWN". It comes from another
+// loopback address than the one the service receives on, so that the records and the SNMPv1
 // agent-addr show which of the two they carry.
 constexpr char kDevice[] = "127.0.0.2";
 std::vector<std::string> PortDownTrap() {

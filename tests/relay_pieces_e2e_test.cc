@@ -127,8 +127,8 @@ TEST_F(RelayTest, PiecesAreCutByBytePositionAndFollowedByTheOtherBindings) {
   ASSERT_NO_FATAL_FAILURE(StopRelay());
 }
 
-// A definition with a piece position below 1 or a negative length, or whose piece does not fit its type, fails
-// the send: an error event names the sender and nothing is sent, not even unwrapped.
+// A definition with a piece position below 1 or a negative length, or whose piece does not fit its
+// type, fails the send: an error event names the sender and nothing is sent, not even unwrapped.
 TEST_F(RelayTest, BrokenDefinitionsFailTheSendWithAnErrorEvent) {
   for (const bool convert : {false, true}) {
     SCOPED_TRACE(convert ? "converting" : "not converting");

@@ -2,7 +2,8 @@
 // definition, and the trap forwarded unchanged, each in its SNMPv1 or SNMPv2 form.
 //
 // Pure: the result is a Message for the agent to send. Each builder fails without a usable
-// message when a value does not convert (a piece position below 1 or a negative length, a number that is no number).
+// message when a value does not convert (a piece position below 1 or a negative length, a
+// number that is no number).
 #ifndef TERVANE_SERVICE_RELAY_OUTGOING_H_
 #define TERVANE_SERVICE_RELAY_OUTGOING_H_
 
