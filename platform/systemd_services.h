@@ -4,6 +4,13 @@
 // systemd shows it activating until then: start pending), started without arguments in the
 // program folder, stopped with SIGTERM, restarted after a crash, enabled at boot.
 //
+// The unit gives the program no more than it needs: it runs as the system user and group
+// "tervane", with CAP_NET_BIND_SERVICE (port 162) as its only capability, on a read-only
+// system in which only the program folder is writable, without access to homes, devices,
+// kernel settings or other processes, with IPv4 and local sockets only and the system calls
+// of an ordinary service. The refusals that would only fail again (exit statuses 2, 3 and 4)
+// are not restarted, and a start that keeps failing is given up after five tries a minute.
+//
 // Everything else goes through systemctl: the state from `systemctl show` (ActiveState,
 // SubState, FreezerState mapped to the states 1 to 7), start, stop, enable, disable,
 // daemon-reload. Delete disables the unit and removes its file; a unit that still runs stays
@@ -29,6 +36,9 @@
 namespace tervane::svc {
 
 inline constexpr char kSystemdUnitDir[] = "/etc/systemd/system";
+// The system user and group the unit runs as; administrators who use the window join the
+// group.
+inline constexpr char kServiceAccount[] = "tervane";
 
 // The properties Show asks systemctl for.
 inline constexpr char kShowProperties[] =
@@ -50,7 +60,8 @@ struct UnitStatus {
 };
 
 // The unit file for `program` (an absolute path without line breaks), started in
-// `working_directory`, described as `display_name`.
+// `working_directory` (the program folder, the only place it may write), described as
+// `display_name`.
 std::string UnitText(const std::string& program, const std::string& working_directory,
                      const std::string& display_name);
 

@@ -24,6 +24,10 @@ TEST(SystemdUnit, StartsTheProgramFolderProgramWithoutArguments) {
             "Description=Tervane\n"
             "Wants=network-online.target\n"
             "After=network-online.target\n"
+            "# A start that keeps failing (a database that cannot be opened yet) is given up\n"
+            "# after five tries within a minute.\n"
+            "StartLimitIntervalSec=60\n"
+            "StartLimitBurst=5\n"
             "\n"
             "[Service]\n"
             "Type=notify\n"
@@ -32,10 +36,50 @@ TEST(SystemdUnit, StartsTheProgramFolderProgramWithoutArguments) {
             "WorkingDirectory=/opt/tervane\n"
             "KillSignal=SIGTERM\n"
             "TimeoutStopSec=30\n"
+            "# Restarted after a failure, but not after a refusal that would only fail again:\n"
+            "# 2 an invalid option, 3 another copy runs in the program folder, 4 a configuration\n"
+            "# that cannot work.\n"
             "Restart=on-failure\n"
             "RestartSec=5\n"
-            "RestartPreventExitStatus=2 3\n"
+            "RestartPreventExitStatus=2 3 4\n"
             "SyslogIdentifier=Tervane\n"
+            "# Its own account; binding port 162 is its only privilege. Files it makes stay\n"
+            "# writable for the group, whose members use the window on the same files.\n"
+            "User=tervane\n"
+            "Group=tervane\n"
+            "UMask=0007\n"
+            "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
+            "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
+            "NoNewPrivileges=yes\n"
+            "# The whole system read-only but the program folder (settings database, debug\n"
+            "# files, lock file).\n"
+            "ProtectSystem=strict\n"
+            "ReadWritePaths=\"/opt/tervane\"\n"
+            "ProtectHome=yes\n"
+            "PrivateTmp=yes\n"
+            "PrivateDevices=yes\n"
+            "PrivateMounts=yes\n"
+            "ProtectKernelTunables=yes\n"
+            "ProtectKernelModules=yes\n"
+            "ProtectKernelLogs=yes\n"
+            "ProtectControlGroups=yes\n"
+            "ProtectClock=yes\n"
+            "ProtectHostname=yes\n"
+            "# Of /proc it reads only /proc/self/exe.\n"
+            "ProtectProc=invisible\n"
+            "ProcSubset=pid\n"
+            "# UDP over IPv4 for SNMP; local sockets for the notifications and syslog.\n"
+            "RestrictAddressFamilies=AF_INET AF_UNIX\n"
+            "RestrictNamespaces=yes\n"
+            "RestrictRealtime=yes\n"
+            "RestrictSUIDSGID=yes\n"
+            "LockPersonality=yes\n"
+            "MemoryDenyWriteExecute=yes\n"
+            "RemoveIPC=yes\n"
+            "SystemCallArchitectures=native\n"
+            "SystemCallFilter=@system-service\n"
+            "SystemCallFilter=~@privileged @resources\n"
+            "SystemCallErrorNumber=EPERM\n"
             "\n"
             "[Install]\n"
             "WantedBy=multi-user.target\n");
@@ -43,12 +87,17 @@ TEST(SystemdUnit, StartsTheProgramFolderProgramWithoutArguments) {
 
 TEST(SystemdUnit, EscapesWhatSystemdWouldExpand) {
   const std::string unit =
-      UnitText("/srv/my \"relay\" 100%/$HOME\\TervixSrv", "/srv/100%", "Tervane 100%");
+      UnitText("/srv/my \"relay\" 100%/$HOME\\TervixSrv", "/srv/my \"relay\" 100%", "Tervane 100%");
   EXPECT_NE(unit.find("ExecStart=\"/srv/my \\\"relay\\\" 100%%/$$HOME\\\\TervixSrv\"\n"),
             std::string::npos)
       << unit;
-  EXPECT_NE(unit.find("WorkingDirectory=/srv/100%%\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("WorkingDirectory=/srv/my \"relay\" 100%%\n"), std::string::npos) << unit;
+  // A list of paths: one quoted word, its blanks inside.
+  EXPECT_NE(unit.find("ReadWritePaths=\"/srv/my \\\"relay\\\" 100%%\"\n"), std::string::npos)
+      << unit;
   EXPECT_NE(unit.find("Description=Tervane 100%%\n"), std::string::npos) << unit;
+  EXPECT_NE(UnitText("/a\\b/TervixSrv", "/a\\b", "T").find("ReadWritePaths=\"/a\\\\b\"\n"),
+            std::string::npos);
 }
 
 // What systemctl show prints for the installed, running service (systemd 252).
