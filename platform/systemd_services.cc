@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/service_account.h"
 #include "platform/service_record.h"
 
 namespace tervane::svc {
@@ -273,6 +274,11 @@ Status SystemdServices::Install(const std::string& name, const std::string& prog
                                                    : kErrorServiceExists);
   }
   const std::string folder = program.substr(0, std::max<size_t>(program.rfind('/'), 1));
+  // The account and the folder first: the unit names the user, and the service writes its
+  // folder from its first start. They stay after a later failure, as after an uninstall.
+  Result<gid_t> group = EnsureServiceAccount(run_, kServiceAccount);
+  if (!group.ok()) return group.status();
+  if (Status shared = ShareFolderWithGroup(folder, *group); !shared.ok()) return shared;
   Status s = WriteTextFileAtomic(UnitPath(name), UnitText(program, folder, display_name), 0644);
   if (!s.ok()) return s;
   s = Systemctl({"daemon-reload"});

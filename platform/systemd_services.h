@@ -25,7 +25,6 @@
 
 #include <sys/types.h>
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -84,18 +83,19 @@ int StartTypeOf(const std::string& unit_file_state);
 // masked one, else the exit status with systemctl's own words.
 Status SystemctlFailure(const std::string& what, int exit_code, const std::string& err);
 
-using CommandRunner = std::function<Result<CommandResult>(const std::vector<std::string>& argv)>;
-
 class SystemdServices : public ServiceBackEnd {
  public:
   // The system's units through the real systemctl.
   SystemdServices();
-  // Units in `unit_dir`, systemctl through `run` (tests).
+  // Units in `unit_dir`; systemctl, getent, groupadd and useradd through `run` (tests).
   SystemdServices(std::string unit_dir, CommandRunner run)
       : unit_dir_(std::move(unit_dir)), run_(std::move(run)) {}
 
   const char* Kind() const override { return "systemd"; }
   Status Exists(const std::string& name) override;
+  // Besides writing and enabling the unit, creates the account kServiceAccount when it is
+  // missing and shares the program folder with its group (ShareFolderWithGroup). A failure
+  // leaves no unit behind; the account and the folder's group stay.
   Status Install(const std::string& name, const std::string& program,
                  const std::string& display_name) override;
   Result<ServiceConfig> QueryConfig(const std::string& name) override;

@@ -1,6 +1,7 @@
 #include "platform/systemd_services.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -245,21 +246,35 @@ TEST(SystemctlShow, FailuresBecomeServiceErrors) {
   EXPECT_EQ(other.description(), "systemctl start: Job failed.");
 }
 
-// The back end's calls, against a recording stand-in for systemctl and a unit folder of the
-// test's own.
+// The back end's calls, against a recording stand-in for systemctl and the account tools, with
+// a unit folder and a program folder of the test's own.
 class SystemdBackEnd : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
+  void SetUp() override {
+    ASSERT_TRUE(dir_.ok());
+    ASSERT_EQ(mkdir(unit_dir_.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(program_dir_.c_str(), 0755), 0);
+  }
 
   SystemdServices Services() {
-    return SystemdServices(dir_.path().string(), [this](const std::vector<std::string>& argv) {
-      calls_.push_back(Join(argv));
+    return SystemdServices(unit_dir_, [this](const std::vector<std::string>& argv) {
+      const std::string line = Join(argv);
+      calls_.push_back(line);
       CommandResult result;
-      if (argv.size() > 1 && argv[1] == "show") {
-        result.out = show_;
-      } else if (Join(argv).find(fail_) != std::string::npos && !fail_.empty()) {
+      if (!fail_.empty() && line.find(fail_) != std::string::npos) {
         result.exit_code = 1;
         result.err = "Failed: something\n";
+      } else if (argv.size() > 1 && argv[1] == "show") {
+        result.out = show_;
+      } else if (line == "getent group tervane") {
+        result.exit_code = group_exists_ ? 0 : 2;
+        if (group_exists_) result.out = "tervane:x:" + std::to_string(getegid()) + ":\n";
+      } else if (line == "getent passwd tervane") {
+        result.exit_code = user_exists_ ? 0 : 2;
+      } else if (argv[0] == "groupadd") {
+        group_exists_ = true;
+      } else if (argv[0] == "useradd") {
+        user_exists_ = true;
       }
       return Result<CommandResult>(result);
     });
@@ -270,7 +285,8 @@ class SystemdBackEnd : public ::testing::Test {
     for (const std::string& a : argv) text += (text.empty() ? "" : " ") + a;
     return text;
   }
-  std::string UnitFile() const { return (dir_.path() / "Tervane.service").string(); }
+  std::string Program() const { return program_dir_ + "/TervixSrv"; }
+  std::string UnitFile() const { return unit_dir_ + "/Tervane.service"; }
   // The running service, its unit file in the test's folder.
   std::string RunningShow() const {
     std::string text = kRunningShow;
@@ -279,37 +295,98 @@ class SystemdBackEnd : public ::testing::Test {
   }
 
   testing::TempDir dir_;
+  std::string unit_dir_ = (dir_.path() / "units").string();
+  std::string program_dir_ = (dir_.path() / "program").string();
   std::string show_ = "LoadState=not-found\nActiveState=inactive\n";
   std::string fail_;
+  bool group_exists_ = true;
+  bool user_exists_ = true;
   std::vector<std::string> calls_;
 };
 
-TEST_F(SystemdBackEnd, InstallWritesEnablesAndRefusesATakenName) {
-  SystemdServices services = Services();
-  ASSERT_TRUE(services.Install("Tervane", "/opt/tervane/TervixSrv", "Tervane").ok());
-  Result<std::string> unit = ReadTextFile(UnitFile());
-  ASSERT_TRUE(unit.ok());
-  EXPECT_EQ(*unit, UnitText("/opt/tervane/TervixSrv", "/opt/tervane", "Tervane"));
-  ASSERT_EQ(calls_.size(), 3u);
-  EXPECT_EQ(calls_[1], "systemctl --no-ask-password daemon-reload");
-  EXPECT_EQ(calls_[2], "systemctl --no-ask-password enable Tervane.service");
+TEST_F(SystemdBackEnd, InstallIsAllOrNothing) {
+  struct Case {
+    const char* name;
+    bool account_exists;
+    const char* fail;                // what fails: a command, or "unit" for the unit folder
+    std::vector<std::string> calls;  // after the first, systemctl show
+    bool shared;                     // the folder was handed to the group
+  };
+  const std::string getent_group = "getent group tervane";
+  const std::string getent_user = "getent passwd tervane";
+  const std::string groupadd = "groupadd --system tervane";
+  const std::string useradd =
+      "useradd --system --gid tervane --no-create-home --home-dir /nonexistent --shell "
+      "/usr/sbin/nologin --comment Tervane SNMP trap relay tervane";
+  const std::string reload = "systemctl --no-ask-password daemon-reload";
+  const std::string enable = "systemctl --no-ask-password enable Tervane.service";
+  const Case cases[] = {
+      {"account there", true, "", {getent_group, getent_user, reload, enable}, true},
+      {"account made",
+       false,
+       "",
+       {getent_group, groupadd, getent_group, getent_user, useradd, reload, enable},
+       true},
+      {"group refused", false, "groupadd", {getent_group, groupadd}, false},
+      {"user refused",
+       false,
+       "useradd",
+       {getent_group, groupadd, getent_group, getent_user, useradd},
+       false},
+      {"unit not written", true, "unit", {getent_group, getent_user}, true},
+      {"not reloaded", true, "daemon-reload", {getent_group, getent_user, reload, reload}, true},
+      {"not enabled", true, "enable", {getent_group, getent_user, reload, enable, reload}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TempDir scratch;  // a program folder and a unit folder for this case alone
+    ASSERT_TRUE(scratch.ok());
+    program_dir_ = (scratch.path() / "program").string();
+    ASSERT_EQ(mkdir(program_dir_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(program_dir_.c_str(), 0755), 0);
+    unit_dir_ = (scratch.path() / "units").string();
+    const bool unit_fails = c.fail == std::string("unit");
+    if (unit_fails) {
+      // A file in place of the unit folder: the unit cannot be written.
+      ASSERT_TRUE(WriteTextFileAtomic(unit_dir_, "x", 0644).ok());
+    } else {
+      ASSERT_EQ(mkdir(unit_dir_.c_str(), 0755), 0);
+    }
+    group_exists_ = user_exists_ = c.account_exists;
+    fail_ = unit_fails ? "" : c.fail;
+    calls_.clear();
 
+    SystemdServices services = Services();
+    const Status s = services.Install("Tervane", Program(), "Tervane");
+    ASSERT_FALSE(calls_.empty());
+    EXPECT_EQ(calls_.front().rfind("systemctl show", 0), 0u) << calls_.front();
+    EXPECT_EQ(std::vector<std::string>(calls_.begin() + 1, calls_.end()), c.calls);
+    const bool ok = *c.fail == '\0';
+    EXPECT_EQ(s.ok(), ok) << s.ToString();
+    Result<std::string> unit = ReadTextFile(UnitFile());
+    EXPECT_EQ(unit.ok(), ok);
+    if (ok && unit.ok()) {
+      EXPECT_EQ(*unit, UnitText(Program(), program_dir_, "Tervane"));
+    }
+    // The folder is handed to the group before the unit is written, and stays so.
+    struct stat st {};
+    ASSERT_EQ(stat(program_dir_.c_str(), &st), 0);
+    EXPECT_EQ((st.st_mode & 07777) == 02775, c.shared) << std::oct << st.st_mode;
+  }
+}
+
+TEST_F(SystemdBackEnd, InstallRefusesATakenName) {
+  SystemdServices services = Services();
+  ASSERT_TRUE(WriteTextFileAtomic(UnitFile(), "x", 0644).ok());
   show_ = RunningShow();
-  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").error(), kErrorServiceExists);
+  EXPECT_EQ(services.Install("Tervane", Program(), "Tervane").error(), kErrorServiceExists);
   show_ = "LoadState=not-found\nActiveState=active\n";
-  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").error(),
+  EXPECT_EQ(services.Install("Tervane", Program(), "Tervane").error(),
             kErrorServiceMarkedForDelete);
   EXPECT_EQ(services.Install("Tervane", "relative/TervixSrv", "Tervane").error(),
             ErrnoCode(EINVAL));
-}
-
-TEST_F(SystemdBackEnd, AnInstallThatCannotBeEnabledLeavesNoUnit) {
-  fail_ = "enable";
-  SystemdServices services = Services();
-  Status s = services.Install("Tervane", "/opt/tervane/TervixSrv", "Tervane");
-  EXPECT_FALSE(s.ok());
-  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
-  EXPECT_EQ(calls_.back(), "systemctl --no-ask-password daemon-reload");
+  // Refused before anything was made.
+  for (const std::string& call : calls_) EXPECT_EQ(call.rfind("systemctl show", 0), 0u) << call;
 }
 
 TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
