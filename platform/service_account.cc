@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -64,6 +65,24 @@ Result<gid_t> GroupId(const std::string& entry) {
   return static_cast<gid_t>(id);
 }
 
+// `text` as a JavaScript string literal.
+std::string JsString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
 // Gives the open file `fd` to group `gid` and adds `bits` to its mode. The descriptor, not the
 // name, is changed, so a link put in place of the file meanwhile changes nothing.
 Status GiveToGroup(int fd, const std::string& path, gid_t gid, mode_t bits) {
@@ -121,6 +140,27 @@ Status ShareFolderWithGroup(const std::string& folder, gid_t gid) {
     if (Status s = GiveToGroup(file->get(), path, gid, S_IRGRP | S_IWGRP); !s.ok()) return s;
   }
   return Status::Ok();
+}
+
+std::string PolkitRuleText(const std::string& unit, const std::string& group) {
+  return "// Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+         "// Members of the group " +
+         JsString(group) + " may start, stop and restart " + JsString(unit) +
+         " without being root.\n"
+         "polkit.addRule(function(action, subject) {\n"
+         "    if (action.id == \"org.freedesktop.systemd1.manage-units\" &&\n"
+         "        action.lookup(\"unit\") == " +
+         JsString(unit) +
+         " &&\n"
+         "        subject.isInGroup(" +
+         JsString(group) +
+         ")) {\n"
+         "        var verb = action.lookup(\"verb\");\n"
+         "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\") {\n"
+         "            return polkit.Result.YES;\n"
+         "        }\n"
+         "    }\n"
+         "});\n";
 }
 
 }  // namespace tervane::svc

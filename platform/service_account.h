@@ -1,13 +1,14 @@
-// The system account that the systemd service runs as, and the program folder that its group
-// shares with it.
+// The system account that the systemd service runs as, the program folder that its group
+// shares with it, and the group's right to start and stop the service.
 //
 // The service runs as the system user and group "tervane" (no home, no login shell), made by
 // the install when missing with the system's own tools (getent, groupadd, useradd) through a
 // command runner, so tests can stand in for them. Administrators who use the window join the
 // group: the program folder and the files that the programs write in it belong to the group
 // and are writable for it, and the folder's set-group-ID bit gives files made in it later the
-// same group. Uninstalling leaves account and folder as they are: files may still belong to
-// them.
+// same group. A polkit rule lets the group's members start, stop and restart the unit without
+// root (querying needs no privilege). Uninstalling removes the rule but leaves account and
+// folder as they are: files may still belong to them.
 #ifndef TERVANE_PLATFORM_SERVICE_ACCOUNT_H_
 #define TERVANE_PLATFORM_SERVICE_ACCOUNT_H_
 
@@ -37,6 +38,11 @@ Result<gid_t> EnsureServiceAccount(const CommandRunner& run, const std::string& 
 // files are not created; symbolic links and anything but regular files are left alone. Fails
 // with 5 when the ownership may not be changed; what was handed over before a failure stays.
 Status ShareFolderWithGroup(const std::string& folder, gid_t gid);
+
+// The polkit rule (JavaScript) that lets members of group `group` start, stop and restart the
+// systemd unit `unit` ("Tervane.service"); every other action, unit and verb is left to the
+// other rules.
+std::string PolkitRuleText(const std::string& unit, const std::string& group);
 
 }  // namespace tervane::svc
 

@@ -211,5 +211,28 @@ TEST(ServiceAccount, SharesTheFolderAndTheFilesTheProgramsWrite) {
   EXPECT_EQ(ShareFolderWithGroup((dir.path() / "none").string(), gid).error(), ErrnoCode(ENOENT));
 }
 
+TEST(ServiceAccount, PolkitRuleAllowsTheGroupToStartAndStopThatUnitOnly) {
+  EXPECT_EQ(PolkitRuleText("Tervane.service", "tervane"),
+            "// Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+            "// Members of the group \"tervane\" may start, stop and restart \"Tervane.service\" "
+            "without being root.\n"
+            "polkit.addRule(function(action, subject) {\n"
+            "    if (action.id == \"org.freedesktop.systemd1.manage-units\" &&\n"
+            "        action.lookup(\"unit\") == \"Tervane.service\" &&\n"
+            "        subject.isInGroup(\"tervane\")) {\n"
+            "        var verb = action.lookup(\"verb\");\n"
+            "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\") {\n"
+            "            return polkit.Result.YES;\n"
+            "        }\n"
+            "    }\n"
+            "});\n");
+  // Names are JavaScript strings, whatever they hold: no line of theirs ends the comment.
+  const std::string odd = PolkitRuleText("a\"b\\c\nd.service", "g");
+  EXPECT_NE(odd.find("action.lookup(\"unit\") == \"a\\\"b\\\\c\\u000ad.service\""),
+            std::string::npos)
+      << odd;
+  EXPECT_EQ(odd.find("\nd.service"), std::string::npos) << odd;
+}
+
 }  // namespace
 }  // namespace tervane::svc

@@ -226,12 +226,18 @@ Status SystemctlFailure(const std::string& what, int exit_code, const std::strin
 }
 
 SystemdServices::SystemdServices()
-    : unit_dir_(kSystemdUnitDir), run_([](const std::vector<std::string>& argv) {
+    : unit_dir_(kSystemdUnitDir),
+      polkit_dir_(kPolkitRulesDir),
+      run_([](const std::vector<std::string>& argv) {
         return RunCommand(argv, kSystemctlTimeoutMs);
       }) {}
 
 std::string SystemdServices::UnitPath(const std::string& name) const {
   return unit_dir_ + "/" + name + ".service";
+}
+
+std::string SystemdServices::RulePath(const std::string& name) const {
+  return polkit_dir_ + "/50-" + name + ".rules";
 }
 
 Result<UnitStatus> SystemdServices::Show(const std::string& name) {
@@ -279,14 +285,23 @@ Status SystemdServices::Install(const std::string& name, const std::string& prog
   Result<gid_t> group = EnsureServiceAccount(run_, kServiceAccount);
   if (!group.ok()) return group.status();
   if (Status shared = ShareFolderWithGroup(folder, *group); !shared.ok()) return shared;
-  Status s = WriteTextFileAtomic(UnitPath(name), UnitText(program, folder, display_name), 0644);
-  if (!s.ok()) return s;
-  s = Systemctl({"daemon-reload"});
+  Status s = AsServiceError(MakeFolders(polkit_dir_, 0755));
+  if (s.ok()) {
+    s = WriteTextFileAtomic(RulePath(name), PolkitRuleText(name + ".service", kServiceAccount),
+                            0644);
+  }
+  bool unit_written = false;
+  if (s.ok()) {
+    s = WriteTextFileAtomic(UnitPath(name), UnitText(program, folder, display_name), 0644);
+    unit_written = s.ok();
+  }
+  if (s.ok()) s = Systemctl({"daemon-reload"});
   if (s.ok()) s = Systemctl({"enable", name + ".service"});
   if (!s.ok()) {
-    // All or nothing: a unit that could not be enabled is taken away again.
+    // All or nothing: neither the unit nor the rule stays.
     unlink(UnitPath(name).c_str());
-    (void)Systemctl({"daemon-reload"});
+    unlink(RulePath(name).c_str());
+    if (unit_written) (void)Systemctl({"daemon-reload"});
   }
   return s;
 }
@@ -346,6 +361,8 @@ Status SystemdServices::Delete(const std::string& name) {
   std::string path = UnitPath(name);
   if (access(path.c_str(), F_OK) != 0 && !unit->fragment_path.empty()) path = unit->fragment_path;
   if (unlink(path.c_str()) != 0 && errno != ENOENT) return ServiceErrno(errno, path);
+  const std::string rule = RulePath(name);
+  if (unlink(rule.c_str()) != 0 && errno != ENOENT) return ServiceErrno(errno, rule);
   // A unit that still runs stays loaded until it stops, and is gone after that.
   return Systemctl({"daemon-reload"});
 }

@@ -35,6 +35,9 @@
 namespace tervane::svc {
 
 inline constexpr char kSystemdUnitDir[] = "/etc/systemd/system";
+// Where polkit reads the local administrator's rules; the install's rule for NAME is
+// 50-NAME.rules there.
+inline constexpr char kPolkitRulesDir[] = "/etc/polkit-1/rules.d";
 // The system user and group the unit runs as; administrators who use the window join the
 // group.
 inline constexpr char kServiceAccount[] = "tervane";
@@ -87,21 +90,25 @@ class SystemdServices : public ServiceBackEnd {
  public:
   // The system's units through the real systemctl.
   SystemdServices();
-  // Units in `unit_dir`; systemctl, getent, groupadd and useradd through `run` (tests).
-  SystemdServices(std::string unit_dir, CommandRunner run)
-      : unit_dir_(std::move(unit_dir)), run_(std::move(run)) {}
+  // Units in `unit_dir`, polkit rules in `polkit_dir`; systemctl, getent, groupadd and
+  // useradd through `run` (tests).
+  SystemdServices(std::string unit_dir, std::string polkit_dir, CommandRunner run)
+      : unit_dir_(std::move(unit_dir)), polkit_dir_(std::move(polkit_dir)), run_(std::move(run)) {}
 
   const char* Kind() const override { return "systemd"; }
   Status Exists(const std::string& name) override;
   // Besides writing and enabling the unit, creates the account kServiceAccount when it is
-  // missing and shares the program folder with its group (ShareFolderWithGroup). A failure
-  // leaves no unit behind; the account and the folder's group stay.
+  // missing, shares the program folder with its group (ShareFolderWithGroup) and writes the
+  // polkit rule that lets the group start and stop the unit (the rules folder is made when
+  // missing). A failure leaves neither unit nor rule behind; the account and the folder's
+  // group stay.
   Status Install(const std::string& name, const std::string& program,
                  const std::string& display_name) override;
   Result<ServiceConfig> QueryConfig(const std::string& name) override;
   Result<int> QueryState(const std::string& name) override;
   Status Start(const std::string& name) override;
   Status Stop(const std::string& name) override;
+  // Also removes the polkit rule; the account stays.
   Status Delete(const std::string& name) override;
 
  private:
@@ -109,8 +116,10 @@ class SystemdServices : public ServiceBackEnd {
   // Runs `systemctl --no-ask-password <args>`; the failure as SystemctlFailure describes.
   Status Systemctl(const std::vector<std::string>& args);
   std::string UnitPath(const std::string& name) const;
+  std::string RulePath(const std::string& name) const;
 
   std::string unit_dir_;
+  std::string polkit_dir_;
   CommandRunner run_;
 };
 

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/file.h"
 #include "platform/run_state_report.h"
+#include "platform/service_account.h"
 #include "platform/service_record.h"
 #include "tests/subprocess.h"
 
@@ -257,7 +259,7 @@ class SystemdBackEnd : public ::testing::Test {
   }
 
   SystemdServices Services() {
-    return SystemdServices(unit_dir_, [this](const std::vector<std::string>& argv) {
+    return SystemdServices(unit_dir_, polkit_dir_, [this](const std::vector<std::string>& argv) {
       const std::string line = Join(argv);
       calls_.push_back(line);
       CommandResult result;
@@ -287,6 +289,7 @@ class SystemdBackEnd : public ::testing::Test {
   }
   std::string Program() const { return program_dir_ + "/TervixSrv"; }
   std::string UnitFile() const { return unit_dir_ + "/Tervane.service"; }
+  std::string RuleFile() const { return polkit_dir_ + "/50-Tervane.rules"; }
   // The running service, its unit file in the test's folder.
   std::string RunningShow() const {
     std::string text = kRunningShow;
@@ -297,6 +300,7 @@ class SystemdBackEnd : public ::testing::Test {
   testing::TempDir dir_;
   std::string unit_dir_ = (dir_.path() / "units").string();
   std::string program_dir_ = (dir_.path() / "program").string();
+  std::string polkit_dir_ = (dir_.path() / "polkit-1/rules.d").string();  // made by Install
   std::string show_ = "LoadState=not-found\nActiveState=inactive\n";
   std::string fail_;
   bool group_exists_ = true;
@@ -333,6 +337,7 @@ TEST_F(SystemdBackEnd, InstallIsAllOrNothing) {
        "useradd",
        {getent_group, groupadd, getent_group, getent_user, useradd},
        false},
+      {"rule not written", true, "rule", {getent_group, getent_user}, true},
       {"unit not written", true, "unit", {getent_group, getent_user}, true},
       {"not reloaded", true, "daemon-reload", {getent_group, getent_user, reload, reload}, true},
       {"not enabled", true, "enable", {getent_group, getent_user, reload, enable, reload}, true},
@@ -345,15 +350,19 @@ TEST_F(SystemdBackEnd, InstallIsAllOrNothing) {
     ASSERT_EQ(mkdir(program_dir_.c_str(), 0755), 0);
     ASSERT_EQ(chmod(program_dir_.c_str(), 0755), 0);
     unit_dir_ = (scratch.path() / "units").string();
-    const bool unit_fails = c.fail == std::string("unit");
-    if (unit_fails) {
-      // A file in place of the unit folder: the unit cannot be written.
-      ASSERT_TRUE(WriteTextFileAtomic(unit_dir_, "x", 0644).ok());
-    } else {
-      ASSERT_EQ(mkdir(unit_dir_.c_str(), 0755), 0);
+    polkit_dir_ = (scratch.path() / "polkit-1/rules.d").string();
+    ASSERT_EQ(mkdir(unit_dir_.c_str(), 0755), 0);
+    const std::string failing_folder = c.fail == std::string("unit")   ? unit_dir_
+                                       : c.fail == std::string("rule") ? polkit_dir_
+                                                                       : "";
+    if (!failing_folder.empty()) {
+      // A file in place of the folder: nothing can be written into it.
+      std::filesystem::remove_all(failing_folder);
+      ASSERT_TRUE(MakeFolders(scratch.path() / "polkit-1", 0755).ok());
+      ASSERT_TRUE(WriteTextFileAtomic(failing_folder, "x", 0644).ok());
     }
     group_exists_ = user_exists_ = c.account_exists;
-    fail_ = unit_fails ? "" : c.fail;
+    fail_ = failing_folder.empty() ? c.fail : "";
     calls_.clear();
 
     SystemdServices services = Services();
@@ -367,6 +376,16 @@ TEST_F(SystemdBackEnd, InstallIsAllOrNothing) {
     EXPECT_EQ(unit.ok(), ok);
     if (ok && unit.ok()) {
       EXPECT_EQ(*unit, UnitText(Program(), program_dir_, "Tervane"));
+    }
+    Result<std::string> rule = ReadTextFile(RuleFile());
+    EXPECT_EQ(rule.ok(), ok);
+    if (ok && rule.ok()) {
+      EXPECT_EQ(*rule, PolkitRuleText("Tervane.service", "tervane"));
+      struct stat st {};
+      ASSERT_EQ(stat(RuleFile().c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0644u);
+      ASSERT_EQ(stat(polkit_dir_.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0755u);
     }
     // The folder is handed to the group before the unit is written, and stays so.
     struct stat st {};
@@ -408,10 +427,14 @@ TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
   ASSERT_TRUE(services.Stop("Tervane").ok());
   EXPECT_EQ(calls_.back(), "systemctl --no-ask-password stop --no-block Tervane.service");
 
-  // Delete of a running unit: disabled, its file removed, systemd reloaded; it runs on.
+  // Delete of a running unit: disabled, its file and rule removed, systemd reloaded; it runs
+  // on.
+  ASSERT_TRUE(MakeFolders(polkit_dir_, 0755).ok());
+  ASSERT_TRUE(WriteTextFileAtomic(RuleFile(), "x", 0644).ok());
   calls_.clear();
   ASSERT_TRUE(services.Delete("Tervane").ok());
   EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+  EXPECT_FALSE(std::filesystem::exists(RuleFile()));
   ASSERT_EQ(calls_.size(), 3u);
   EXPECT_EQ(calls_[1], "systemctl --no-ask-password disable Tervane.service");
   EXPECT_EQ(calls_[2], "systemctl --no-ask-password daemon-reload");
