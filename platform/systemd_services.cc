@@ -28,11 +28,12 @@ std::string EscapeSpecifiers(const std::string& text) {
   return out;
 }
 
-std::string QuoteExecArgument(const std::string& arg) {
+// The program of ExecStart=, quoted for its blanks. systemd expands "%" specifiers in it but
+// no "$" variables (those only in the arguments), and refuses quotes, backslashes and control
+// characters in it (ProgramPathProblem).
+std::string QuoteExecPath(const std::string& path) {
   std::string out = "\"";
-  for (char c : arg) {
-    if (c == '\\' || c == '"') out += '\\';
-    if (c == '$') out += '$';
+  for (char c : path) {
     if (c == '%') out += '%';
     out += c;
   }
@@ -77,7 +78,7 @@ std::string UnitText(const std::string& program, const std::string& working_dire
        << "[Service]\n"
        << "Type=notify\n"
        << "NotifyAccess=main\n"
-       << "ExecStart=" << QuoteExecArgument(program) << "\n"
+       << "ExecStart=" << QuoteExecPath(program) << "\n"
        << "WorkingDirectory=" << EscapeSpecifiers(working_directory) << "\n"
        << "KillSignal=SIGTERM\n"
        << "TimeoutStopSec=30\n"
@@ -129,6 +130,16 @@ std::string UnitText(const std::string& program, const std::string& working_dire
        << "[Install]\n"
        << "WantedBy=multi-user.target\n";
   return unit.str();
+}
+
+const char* ProgramPathProblem(const std::string& program) {
+  if (program.empty() || program[0] != '/') return "the path is not absolute";
+  for (char c : program) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) return "the path holds a control character";
+    if (c == '"' || c == '\'' || c == '\\') return "the path holds a quote or a backslash";
+  }
+  return nullptr;
 }
 
 std::map<std::string, std::string> ParseShowOutput(const std::string& output) {
@@ -269,9 +280,8 @@ Status SystemdServices::Exists(const std::string& name) {
 
 Status SystemdServices::Install(const std::string& name, const std::string& program,
                                 const std::string& display_name) {
-  if (program.empty() || program[0] != '/' || program.find_first_of("\r\n") != std::string::npos) {
-    return Status::Error(ErrnoCode(EINVAL),
-                         "the program path must be absolute and one line: " + program);
+  if (const char* problem = ProgramPathProblem(program); problem != nullptr) {
+    return Status::Error(ErrnoCode(EINVAL), "systemd cannot start " + program + ": " + problem);
   }
   Result<UnitStatus> unit = Show(name);
   if (!unit.ok()) return unit.status();

@@ -61,7 +61,11 @@ struct UnitStatus {
   std::string working_directory;
 };
 
-// The unit file for `program` (an absolute path without line breaks), started in
+// Why systemd would refuse `program` as the program of a unit (not absolute, or holding a
+// quote, a backslash or a control character), or null when it would not.
+const char* ProgramPathProblem(const std::string& program);
+
+// The unit file for `program` (a path ProgramPathProblem accepts), started in
 // `working_directory` (the program folder, the only place it may write), described as
 // `display_name`.
 std::string UnitText(const std::string& program, const std::string& working_directory,

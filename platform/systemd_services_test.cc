@@ -90,17 +90,33 @@ TEST(SystemdUnit, StartsTheProgramFolderProgramWithoutArguments) {
 
 TEST(SystemdUnit, EscapesWhatSystemdWouldExpand) {
   const std::string unit =
-      UnitText("/srv/my \"relay\" 100%/$HOME\\TervixSrv", "/srv/my \"relay\" 100%", "Tervane 100%");
-  EXPECT_NE(unit.find("ExecStart=\"/srv/my \\\"relay\\\" 100%%/$$HOME\\\\TervixSrv\"\n"),
-            std::string::npos)
+      UnitText("/srv/my relay 100%/$HOME/TervixSrv", "/srv/my relay 100%/$HOME", "Tervane 100%");
+  // "%" specifiers are expanded everywhere, "$" variables nowhere in these settings.
+  EXPECT_NE(unit.find("ExecStart=\"/srv/my relay 100%%/$HOME/TervixSrv\"\n"), std::string::npos)
       << unit;
-  EXPECT_NE(unit.find("WorkingDirectory=/srv/my \"relay\" 100%%\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("WorkingDirectory=/srv/my relay 100%%/$HOME\n"), std::string::npos) << unit;
   // A list of paths: one quoted word, its blanks inside.
-  EXPECT_NE(unit.find("ReadWritePaths=\"/srv/my \\\"relay\\\" 100%%\"\n"), std::string::npos)
-      << unit;
+  EXPECT_NE(unit.find("ReadWritePaths=\"/srv/my relay 100%%/$HOME\"\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("Description=Tervane 100%%\n"), std::string::npos) << unit;
-  EXPECT_NE(UnitText("/a\\b/TervixSrv", "/a\\b", "T").find("ReadWritePaths=\"/a\\\\b\"\n"),
-            std::string::npos);
+}
+
+TEST(SystemdUnit, ProgramPathsThatSystemdRefuses) {
+  const std::pair<const char*, bool> cases[] = {
+      {"/opt/tervane/TervixSrv", true},
+      {"/opt/my relay 100% $HOME ;&|*?[]{}()<>~!#=@^`,:+/TervixSrv", true},
+      {"/opt/caf\xc3\xa9/TervixSrv", true},
+      {"opt/tervane/TervixSrv", false},
+      {"", false},
+      {"/opt/\"q\"/TervixSrv", false},
+      {"/opt/it's/TervixSrv", false},
+      {"/opt/a\\b/TervixSrv", false},
+      {"/opt/a\tb/TervixSrv", false},
+      {"/opt/a\nb/TervixSrv", false},
+      {"/opt/a\x7f/TervixSrv", false},
+  };
+  for (const auto& [path, accepted] : cases) {
+    EXPECT_EQ(ProgramPathProblem(path) == nullptr, accepted) << path;
+  }
 }
 
 // What systemctl show prints for the installed, running service (systemd 252).
@@ -403,6 +419,8 @@ TEST_F(SystemdBackEnd, InstallRefusesATakenName) {
   EXPECT_EQ(services.Install("Tervane", Program(), "Tervane").error(),
             kErrorServiceMarkedForDelete);
   EXPECT_EQ(services.Install("Tervane", "relative/TervixSrv", "Tervane").error(),
+            ErrnoCode(EINVAL));
+  EXPECT_EQ(services.Install("Tervane", "/opt/it's/TervixSrv", "Tervane").error(),
             ErrnoCode(EINVAL));
   // Refused before anything was made.
   for (const std::string& call : calls_) EXPECT_EQ(call.rfind("systemctl show", 0), 0u) << call;
