@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <vector>
 
 #include "platform/file.h"
@@ -69,16 +69,8 @@ Result<gid_t> GroupId(const std::string& entry) {
 std::string JsString(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
-    if (c == '\\' || c == '"') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-      out += escape;
-    } else {
-      out += c;
-    }
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
   }
   return out + "\"";
 }
@@ -143,24 +135,22 @@ Status ShareFolderWithGroup(const std::string& folder, gid_t gid) {
 }
 
 std::string PolkitRuleText(const std::string& unit, const std::string& group) {
-  return "// Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
-         "// Members of the group " +
-         JsString(group) + " may start, stop and restart " + JsString(unit) +
-         " without being root.\n"
-         "polkit.addRule(function(action, subject) {\n"
-         "    if (action.id == \"org.freedesktop.systemd1.manage-units\" &&\n"
-         "        action.lookup(\"unit\") == " +
-         JsString(unit) +
-         " &&\n"
-         "        subject.isInGroup(" +
-         JsString(group) +
-         ")) {\n"
-         "        var verb = action.lookup(\"verb\");\n"
-         "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\") {\n"
-         "            return polkit.Result.YES;\n"
-         "        }\n"
-         "    }\n"
-         "});\n";
+  const std::string u = JsString(unit), g = JsString(group);
+  std::ostringstream rule;
+  rule << "// Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+       << "// Members of the group " << g << " may start, stop and restart " << u
+       << " without being root.\n"
+       << "polkit.addRule(function(action, subject) {\n"
+       << "    if (action.id == \"org.freedesktop.systemd1.manage-units\" &&\n"
+       << "        action.lookup(\"unit\") == " << u << " &&\n"
+       << "        subject.isInGroup(" << g << ")) {\n"
+       << "        var verb = action.lookup(\"verb\");\n"
+       << "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\") {\n"
+       << "            return polkit.Result.YES;\n"
+       << "        }\n"
+       << "    }\n"
+       << "});\n";
+  return rule.str();
 }
 
 }  // namespace tervane::svc
