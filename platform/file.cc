@@ -90,6 +90,24 @@ Status DeleteFileIfExists(const std::string& path) {
   return SysError(errno, path);
 }
 
+Status MakeFolders(const std::string& path, int mode) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0)
+    return S_ISDIR(st.st_mode) ? Status::Ok() : SysError(ENOTDIR, path);
+  if (errno != ENOENT) return SysError(errno, path);
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) {
+    if (Status s = MakeFolders(path.substr(0, slash), mode); !s.ok()) return s;
+  }
+  if (mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+    if (errno == EEXIST) return Status::Ok();  // made meanwhile by someone else
+    return SysError(errno, path);
+  }
+  // The umask may have taken bits of `mode` away.
+  if (chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return SysError(errno, path);
+  return Status::Ok();
+}
+
 Result<UniqueFd> LockFile(const std::string& path, bool wait) {
   Result<UniqueFd> fd = OpenFile(path, O_RDWR | O_CREAT);
   if (!fd.ok() &&

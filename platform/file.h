@@ -70,6 +70,11 @@ Status ReplaceFile(const std::string& path, std::string_view data, int mode);
 // Deletes `path`; a missing file is no failure.
 Status DeleteFileIfExists(const std::string& path);
 
+// Makes the folder `path` and those of its parents that are missing, each with exactly `mode`
+// whatever the umask; folders already there are left as they are. On failure the folders
+// made before it stay.
+Status MakeFolders(const std::string& path, int mode);
+
 // Takes an exclusive lock (flock) on the lock file `path`, creating it when missing. A reader
 // without write access to its folder can still lock an existing lock file. With `wait` false
 // and the lock held by another open of the file, the result is an empty descriptor. The lock

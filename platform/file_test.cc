@@ -41,6 +41,21 @@ std::string Content(const std::string& path) {
   return text.ok() ? *text : "<" + text.status().ToString() + ">";
 }
 
+TEST(File, MakeFoldersMakesTheMissingOnesWithTheirModeWhateverTheUmask) {
+  TempFolder dir;
+  const mode_t old_mask = umask(077);
+  const Status made = MakeFolders(dir / "a/b", 0755);
+  umask(old_mask);
+  ASSERT_TRUE(made.ok()) << made.ToString();
+  for (const char* path : {"a", "a/b"}) {
+    struct stat st {};
+    ASSERT_EQ(stat((dir / path).c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_mode & 07777, 0755u) << path;
+  }
+  std::ofstream(dir / "file") << "x";
+  EXPECT_EQ(MakeFolders(dir / "file/sub", 0755).error(), ErrnoCode(ENOTDIR));
+}
+
 TEST(File, AppendReplaceAndDeleteReportEveryFailureWithTheFile) {
   TempFolder dir;
   const std::string log = dir / "Debug.txt";

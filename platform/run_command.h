@@ -3,6 +3,7 @@
 #ifndef TERVANE_PLATFORM_RUN_COMMAND_H_
 #define TERVANE_PLATFORM_RUN_COMMAND_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ struct CommandResult {
 // ETIMEDOUT; it fails with errno when the program cannot be started. Nothing of the child
 // is left behind either way.
 Result<CommandResult> RunCommand(const std::vector<std::string>& argv, int timeout_ms);
+
+// What runs helper programs for a module: RunCommand with a time limit of its choice, or a
+// stand-in in tests.
+using CommandRunner = std::function<Result<CommandResult>(const std::vector<std::string>& argv)>;
 
 }  // namespace tervane
 

@@ -49,6 +49,12 @@ Status ServiceErrno(int err, const std::string& what) {
   return SysError(err, what);
 }
 
+Status AsServiceError(const Status& status) {
+  if (status.error().domain != ErrorDomain::kErrno) return status;
+  const int err = status.code();
+  return err == EACCES || err == EPERM ? ServiceError(kErrorAccessDenied) : status;
+}
+
 const char* StateName(int state) {
   switch (state) {
     case kServiceStopped:

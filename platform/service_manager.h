@@ -69,6 +69,8 @@ Status ServiceError(ErrorCode code);
 // Status for errno value `err`: 5 "Access is denied." for EACCES and EPERM, else the errno
 // value with "<what>: <strerror text>".
 Status ServiceErrno(int err, const std::string& what);
+// `status`, or 5 "Access is denied." in place of an EACCES or EPERM failure.
+Status AsServiceError(const Status& status);
 
 // The name of a state as sc and tervane-svc print it ("RUNNING"); "UNKNOWN" for others.
 const char* StateName(int state);

@@ -161,17 +161,6 @@ bool IsLiveProcess(const ProcessId& id, const std::string& binary) {
   return exe == (ec ? binary : want.string());
 }
 
-namespace {
-
-// The service manager reports a refused file access as Windows does: 5, "Access is denied.".
-Status AsServiceError(const Status& status) {
-  if (status.error().domain != ErrorDomain::kErrno) return status;
-  const int err = status.code();
-  return err == EACCES || err == EPERM ? ServiceError(kErrorAccessDenied) : status;
-}
-
-}  // namespace
-
 Result<std::string> ReadTextFile(const std::string& path) {
   Result<std::string> text = ReadFile(path);
   if (!text.ok()) return AsServiceError(text.status());

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/service_account.h"
 #include "platform/service_record.h"
 
 namespace tervane::svc {
@@ -27,11 +28,24 @@ std::string EscapeSpecifiers(const std::string& text) {
   return out;
 }
 
-std::string QuoteExecArgument(const std::string& arg) {
+// The program of ExecStart=, quoted for its blanks. systemd expands "%" specifiers in it but
+// no "$" variables (those only in the arguments), and refuses quotes, backslashes and control
+// characters in it (ProgramPathProblem).
+std::string QuoteExecPath(const std::string& path) {
   std::string out = "\"";
-  for (char c : arg) {
+  for (char c : path) {
+    if (c == '%') out += '%';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// One word of a path list (ReadWritePaths=): quoted, so that blanks stay inside it, with
+// backslash escapes for the quote and the backslash, and "%" doubled.
+std::string QuotePathWord(const std::string& path) {
+  std::string out = "\"";
+  for (char c : path) {
     if (c == '\\' || c == '"') out += '\\';
-    if (c == '$') out += '$';
     if (c == '%') out += '%';
     out += c;
   }
@@ -56,24 +70,76 @@ std::string UnitText(const std::string& program, const std::string& working_dire
        << "Description=" << EscapeSpecifiers(display_name) << "\n"
        << "Wants=network-online.target\n"
        << "After=network-online.target\n"
+       << "# A start that keeps failing (a database that cannot be opened yet) is given up\n"
+       << "# after five tries within a minute.\n"
+       << "StartLimitIntervalSec=60\n"
+       << "StartLimitBurst=5\n"
        << "\n"
        << "[Service]\n"
        << "Type=notify\n"
        << "NotifyAccess=main\n"
-       << "ExecStart=" << QuoteExecArgument(program) << "\n"
+       << "ExecStart=" << QuoteExecPath(program) << "\n"
        << "WorkingDirectory=" << EscapeSpecifiers(working_directory) << "\n"
        << "KillSignal=SIGTERM\n"
        << "TimeoutStopSec=30\n"
-       // A crash brings the relay back; a refusal (2: bad option, 3: another copy runs in
-       // the program folder) would only fail again.
+       << "# Restarted after a failure, but not after a refusal that would only fail again:\n"
+       << "# 2 an invalid option, 3 another copy runs in the program folder, 4 a configuration\n"
+       << "# that cannot work.\n"
        << "Restart=on-failure\n"
        << "RestartSec=5\n"
-       << "RestartPreventExitStatus=2 3\n"
+       << "RestartPreventExitStatus=2 3 4\n"
        << "SyslogIdentifier=Tervane\n"
+       << "# Its own account; binding port 162 is its only privilege. Files it makes stay\n"
+       << "# writable for the group, whose members use the window on the same files.\n"
+       << "User=" << kServiceAccount << "\n"
+       << "Group=" << kServiceAccount << "\n"
+       << "UMask=0007\n"
+       << "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
+       << "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
+       << "NoNewPrivileges=yes\n"
+       << "# The whole system read-only but the program folder (settings database, debug\n"
+       << "# files, lock file).\n"
+       << "ProtectSystem=strict\n"
+       << "ReadWritePaths=" << QuotePathWord(working_directory) << "\n"
+       << "ProtectHome=yes\n"
+       << "PrivateTmp=yes\n"
+       << "PrivateDevices=yes\n"
+       << "PrivateMounts=yes\n"
+       << "ProtectKernelTunables=yes\n"
+       << "ProtectKernelModules=yes\n"
+       << "ProtectKernelLogs=yes\n"
+       << "ProtectControlGroups=yes\n"
+       << "ProtectClock=yes\n"
+       << "ProtectHostname=yes\n"
+       << "# Of /proc it reads only /proc/self/exe.\n"
+       << "ProtectProc=invisible\n"
+       << "ProcSubset=pid\n"
+       << "# UDP over IPv4 for SNMP; local sockets for the notifications and syslog.\n"
+       << "RestrictAddressFamilies=AF_INET AF_UNIX\n"
+       << "RestrictNamespaces=yes\n"
+       << "RestrictRealtime=yes\n"
+       << "RestrictSUIDSGID=yes\n"
+       << "LockPersonality=yes\n"
+       << "MemoryDenyWriteExecute=yes\n"
+       << "RemoveIPC=yes\n"
+       << "SystemCallArchitectures=native\n"
+       << "SystemCallFilter=@system-service\n"
+       << "SystemCallFilter=~@privileged @resources\n"
+       << "SystemCallErrorNumber=EPERM\n"
        << "\n"
        << "[Install]\n"
        << "WantedBy=multi-user.target\n";
   return unit.str();
+}
+
+const char* ProgramPathProblem(const std::string& program) {
+  if (program.empty() || program[0] != '/') return "the path is not absolute";
+  for (char c : program) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) return "the path holds a control character";
+    if (c == '"' || c == '\'' || c == '\\') return "the path holds a quote or a backslash";
+  }
+  return nullptr;
 }
 
 std::map<std::string, std::string> ParseShowOutput(const std::string& output) {
@@ -171,12 +237,18 @@ Status SystemctlFailure(const std::string& what, int exit_code, const std::strin
 }
 
 SystemdServices::SystemdServices()
-    : unit_dir_(kSystemdUnitDir), run_([](const std::vector<std::string>& argv) {
+    : unit_dir_(kSystemdUnitDir),
+      polkit_dir_(kPolkitRulesDir),
+      run_([](const std::vector<std::string>& argv) {
         return RunCommand(argv, kSystemctlTimeoutMs);
       }) {}
 
 std::string SystemdServices::UnitPath(const std::string& name) const {
   return unit_dir_ + "/" + name + ".service";
+}
+
+std::string SystemdServices::RulePath(const std::string& name) const {
+  return polkit_dir_ + "/50-" + name + ".rules";
 }
 
 Result<UnitStatus> SystemdServices::Show(const std::string& name) {
@@ -208,9 +280,8 @@ Status SystemdServices::Exists(const std::string& name) {
 
 Status SystemdServices::Install(const std::string& name, const std::string& program,
                                 const std::string& display_name) {
-  if (program.empty() || program[0] != '/' || program.find_first_of("\r\n") != std::string::npos) {
-    return Status::Error(ErrnoCode(EINVAL),
-                         "the program path must be absolute and one line: " + program);
+  if (const char* problem = ProgramPathProblem(program); problem != nullptr) {
+    return Status::Error(ErrnoCode(EINVAL), "systemd cannot start " + program + ": " + problem);
   }
   Result<UnitStatus> unit = Show(name);
   if (!unit.ok()) return unit.status();
@@ -219,14 +290,28 @@ Status SystemdServices::Install(const std::string& name, const std::string& prog
                                                    : kErrorServiceExists);
   }
   const std::string folder = program.substr(0, std::max<size_t>(program.rfind('/'), 1));
-  Status s = WriteTextFileAtomic(UnitPath(name), UnitText(program, folder, display_name), 0644);
-  if (!s.ok()) return s;
-  s = Systemctl({"daemon-reload"});
+  // The account and the folder first: the unit names the user, and the service writes its
+  // folder from its first start. They stay after a later failure, as after an uninstall.
+  Result<gid_t> group = EnsureServiceAccount(run_, kServiceAccount);
+  if (!group.ok()) return group.status();
+  if (Status shared = ShareFolderWithGroup(folder, *group); !shared.ok()) return shared;
+  Status s = AsServiceError(MakeFolders(polkit_dir_, 0755));
+  if (s.ok()) {
+    s = WriteTextFileAtomic(RulePath(name), PolkitRuleText(name + ".service", kServiceAccount),
+                            0644);
+  }
+  bool unit_written = false;
+  if (s.ok()) {
+    s = WriteTextFileAtomic(UnitPath(name), UnitText(program, folder, display_name), 0644);
+    unit_written = s.ok();
+  }
+  if (s.ok()) s = Systemctl({"daemon-reload"});
   if (s.ok()) s = Systemctl({"enable", name + ".service"});
   if (!s.ok()) {
-    // All or nothing: a unit that could not be enabled is taken away again.
+    // All or nothing: neither the unit nor the rule stays.
     unlink(UnitPath(name).c_str());
-    (void)Systemctl({"daemon-reload"});
+    unlink(RulePath(name).c_str());
+    if (unit_written) (void)Systemctl({"daemon-reload"});
   }
   return s;
 }
@@ -286,6 +371,8 @@ Status SystemdServices::Delete(const std::string& name) {
   std::string path = UnitPath(name);
   if (access(path.c_str(), F_OK) != 0 && !unit->fragment_path.empty()) path = unit->fragment_path;
   if (unlink(path.c_str()) != 0 && errno != ENOENT) return ServiceErrno(errno, path);
+  const std::string rule = RulePath(name);
+  if (unlink(rule.c_str()) != 0 && errno != ENOENT) return ServiceErrno(errno, rule);
   // A unit that still runs stays loaded until it stops, and is gone after that.
   return Systemctl({"daemon-reload"});
 }

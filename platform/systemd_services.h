@@ -4,6 +4,13 @@
 // systemd shows it activating until then: start pending), started without arguments in the
 // program folder, stopped with SIGTERM, restarted after a crash, enabled at boot.
 //
+// The unit gives the program no more than it needs: it runs as the system user and group
+// "tervane", with CAP_NET_BIND_SERVICE (port 162) as its only capability, on a read-only
+// system in which only the program folder is writable, without access to homes, devices,
+// kernel settings or other processes, with IPv4 and local sockets only and the system calls
+// of an ordinary service. The refusals that would only fail again (exit statuses 2, 3 and 4)
+// are not restarted, and a start that keeps failing is given up after five tries a minute.
+//
 // Everything else goes through systemctl: the state from `systemctl show` (ActiveState,
 // SubState, FreezerState mapped to the states 1 to 7), start, stop, enable, disable,
 // daemon-reload. Delete disables the unit and removes its file; a unit that still runs stays
@@ -18,7 +25,6 @@
 
 #include <sys/types.h>
 
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +35,12 @@
 namespace tervane::svc {
 
 inline constexpr char kSystemdUnitDir[] = "/etc/systemd/system";
+// Where polkit reads the local administrator's rules; the install's rule for NAME is
+// 50-NAME.rules there.
+inline constexpr char kPolkitRulesDir[] = "/etc/polkit-1/rules.d";
+// The system user and group the unit runs as; administrators who use the window join the
+// group.
+inline constexpr char kServiceAccount[] = "tervane";
 
 // The properties Show asks systemctl for.
 inline constexpr char kShowProperties[] =
@@ -49,8 +61,13 @@ struct UnitStatus {
   std::string working_directory;
 };
 
-// The unit file for `program` (an absolute path without line breaks), started in
-// `working_directory`, described as `display_name`.
+// Why systemd would refuse `program` as the program of a unit (not absolute, or holding a
+// quote, a backslash or a control character), or null when it would not.
+const char* ProgramPathProblem(const std::string& program);
+
+// The unit file for `program` (a path ProgramPathProblem accepts), started in
+// `working_directory` (the program folder, the only place it may write), described as
+// `display_name`.
 std::string UnitText(const std::string& program, const std::string& working_directory,
                      const std::string& display_name);
 
@@ -73,24 +90,29 @@ int StartTypeOf(const std::string& unit_file_state);
 // masked one, else the exit status with systemctl's own words.
 Status SystemctlFailure(const std::string& what, int exit_code, const std::string& err);
 
-using CommandRunner = std::function<Result<CommandResult>(const std::vector<std::string>& argv)>;
-
 class SystemdServices : public ServiceBackEnd {
  public:
   // The system's units through the real systemctl.
   SystemdServices();
-  // Units in `unit_dir`, systemctl through `run` (tests).
-  SystemdServices(std::string unit_dir, CommandRunner run)
-      : unit_dir_(std::move(unit_dir)), run_(std::move(run)) {}
+  // Units in `unit_dir`, polkit rules in `polkit_dir`; systemctl, getent, groupadd and
+  // useradd through `run` (tests).
+  SystemdServices(std::string unit_dir, std::string polkit_dir, CommandRunner run)
+      : unit_dir_(std::move(unit_dir)), polkit_dir_(std::move(polkit_dir)), run_(std::move(run)) {}
 
   const char* Kind() const override { return "systemd"; }
   Status Exists(const std::string& name) override;
+  // Besides writing and enabling the unit, creates the account kServiceAccount when it is
+  // missing, shares the program folder with its group (ShareFolderWithGroup) and writes the
+  // polkit rule that lets the group start and stop the unit (the rules folder is made when
+  // missing). A failure leaves neither unit nor rule behind; the account and the folder's
+  // group stay.
   Status Install(const std::string& name, const std::string& program,
                  const std::string& display_name) override;
   Result<ServiceConfig> QueryConfig(const std::string& name) override;
   Result<int> QueryState(const std::string& name) override;
   Status Start(const std::string& name) override;
   Status Stop(const std::string& name) override;
+  // Also removes the polkit rule; the account stays.
   Status Delete(const std::string& name) override;
 
  private:
@@ -98,8 +120,10 @@ class SystemdServices : public ServiceBackEnd {
   // Runs `systemctl --no-ask-password <args>`; the failure as SystemctlFailure describes.
   Status Systemctl(const std::vector<std::string>& args);
   std::string UnitPath(const std::string& name) const;
+  std::string RulePath(const std::string& name) const;
 
   std::string unit_dir_;
+  std::string polkit_dir_;
   CommandRunner run_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/systemd_services.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -10,44 +11,38 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/file.h"
 #include "platform/run_state_report.h"
+#include "platform/service_account.h"
 #include "platform/service_record.h"
 #include "tests/subprocess.h"
 
 namespace tervane::svc {
 namespace {
 
-TEST(SystemdUnit, StartsTheProgramFolderProgramWithoutArguments) {
-  EXPECT_EQ(UnitText("/opt/tervane/TervixSrv", "/opt/tervane", "Tervane"),
-            "# Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
-            "[Unit]\n"
-            "Description=Tervane\n"
-            "Wants=network-online.target\n"
-            "After=network-online.target\n"
-            "\n"
-            "[Service]\n"
-            "Type=notify\n"
-            "NotifyAccess=main\n"
-            "ExecStart=\"/opt/tervane/TervixSrv\"\n"
-            "WorkingDirectory=/opt/tervane\n"
-            "KillSignal=SIGTERM\n"
-            "TimeoutStopSec=30\n"
-            "Restart=on-failure\n"
-            "RestartSec=5\n"
-            "RestartPreventExitStatus=2 3\n"
-            "SyslogIdentifier=Tervane\n"
-            "\n"
-            "[Install]\n"
-            "WantedBy=multi-user.target\n");
+// What the unit must say; systemd-analyze checks the rest of it (tests/systemd_unit_e2e_test).
+TEST(SystemdUnit, RunsTheProgramFolderProgramAsItsOwnUserWithOnlyWhatItNeeds) {
+  const std::string unit = "\n" + UnitText("/opt/tervane/TervixSrv", "/opt/tervane", "Tervane");
+  for (const char* line :
+       {"StartLimitIntervalSec=60", "StartLimitBurst=5", "Type=notify", "NotifyAccess=main",
+        "ExecStart=\"/opt/tervane/TervixSrv\"", "WorkingDirectory=/opt/tervane",
+        "Restart=on-failure", "RestartSec=5", "RestartPreventExitStatus=2 3 4", "User=tervane",
+        "Group=tervane", "UMask=0007", "AmbientCapabilities=CAP_NET_BIND_SERVICE",
+        "CapabilityBoundingSet=CAP_NET_BIND_SERVICE", "ReadWritePaths=\"/opt/tervane\"",
+        "RestrictAddressFamilies=AF_INET AF_UNIX", "WantedBy=multi-user.target"}) {
+    EXPECT_NE(unit.find("\n" + std::string(line) + "\n"), std::string::npos) << line;
+  }
 }
 
 TEST(SystemdUnit, EscapesWhatSystemdWouldExpand) {
   const std::string unit =
-      UnitText("/srv/my \"relay\" 100%/$HOME\\TervixSrv", "/srv/100%", "Tervane 100%");
-  EXPECT_NE(unit.find("ExecStart=\"/srv/my \\\"relay\\\" 100%%/$$HOME\\\\TervixSrv\"\n"),
-            std::string::npos)
+      UnitText("/srv/my relay 100%/$HOME/TervixSrv", "/srv/my relay 100%/$HOME", "Tervane 100%");
+  // "%" specifiers are expanded everywhere, "$" variables nowhere in these settings.
+  EXPECT_NE(unit.find("ExecStart=\"/srv/my relay 100%%/$HOME/TervixSrv\"\n"), std::string::npos)
       << unit;
-  EXPECT_NE(unit.find("WorkingDirectory=/srv/100%%\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("WorkingDirectory=/srv/my relay 100%%/$HOME\n"), std::string::npos) << unit;
+  // A list of paths: one quoted word, its blanks inside.
+  EXPECT_NE(unit.find("ReadWritePaths=\"/srv/my relay 100%%/$HOME\"\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("Description=Tervane 100%%\n"), std::string::npos) << unit;
 }
 
@@ -196,21 +191,40 @@ TEST(SystemctlShow, FailuresBecomeServiceErrors) {
   EXPECT_EQ(other.description(), "systemctl start: Job failed.");
 }
 
-// The back end's calls, against a recording stand-in for systemctl and a unit folder of the
-// test's own.
+// The back end's calls, against a recording stand-in for systemctl and the account tools, with
+// a unit folder and a program folder of the test's own.
 class SystemdBackEnd : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir_.ok()); }
+  void SetUp() override { UseFolders(dir_.path()); }
+
+  // Program, unit and polkit folders under `root`; the polkit folder is left to Install.
+  void UseFolders(const std::filesystem::path& root) {
+    program_dir_ = (root / "program").string();
+    unit_dir_ = (root / "units").string();
+    polkit_dir_ = (root / "polkit-1/rules.d").string();
+    ASSERT_TRUE(MakeFolders(program_dir_, 0755).ok());
+    ASSERT_TRUE(MakeFolders(unit_dir_, 0755).ok());
+  }
 
   SystemdServices Services() {
-    return SystemdServices(dir_.path().string(), [this](const std::vector<std::string>& argv) {
-      calls_.push_back(Join(argv));
+    return SystemdServices(unit_dir_, polkit_dir_, [this](const std::vector<std::string>& argv) {
+      const std::string line = Join(argv);
+      calls_.push_back(line);
       CommandResult result;
-      if (argv.size() > 1 && argv[1] == "show") {
-        result.out = show_;
-      } else if (Join(argv).find(fail_) != std::string::npos && !fail_.empty()) {
+      if (!fail_.empty() && line.find(fail_) != std::string::npos) {
         result.exit_code = 1;
-        result.err = "Failed: something\n";
+        result.err = argv[0] + ": Permission denied.\n";
+      } else if (argv.size() > 1 && argv[1] == "show") {
+        result.out = show_;
+      } else if (line == "getent group tervane") {
+        result.exit_code = group_exists_ ? 0 : 2;
+        if (group_exists_) result.out = "tervane:x:" + std::to_string(getegid()) + ":\n";
+      } else if (line == "getent passwd tervane") {
+        result.exit_code = user_exists_ ? 0 : 2;
+      } else if (argv[0] == "groupadd") {
+        group_exists_ = true;
+      } else if (argv[0] == "useradd") {
+        user_exists_ = true;
       }
       return Result<CommandResult>(result);
     });
@@ -221,7 +235,9 @@ class SystemdBackEnd : public ::testing::Test {
     for (const std::string& a : argv) text += (text.empty() ? "" : " ") + a;
     return text;
   }
-  std::string UnitFile() const { return (dir_.path() / "Tervane.service").string(); }
+  std::string Program() const { return program_dir_ + "/TervixSrv"; }
+  std::string UnitFile() const { return unit_dir_ + "/Tervane.service"; }
+  std::string RuleFile() const { return polkit_dir_ + "/50-Tervane.rules"; }
   // The running service, its unit file in the test's folder.
   std::string RunningShow() const {
     std::string text = kRunningShow;
@@ -230,37 +246,93 @@ class SystemdBackEnd : public ::testing::Test {
   }
 
   testing::TempDir dir_;
+  std::string program_dir_, unit_dir_, polkit_dir_;
   std::string show_ = "LoadState=not-found\nActiveState=inactive\n";
   std::string fail_;
+  bool group_exists_ = true;
+  bool user_exists_ = true;
   std::vector<std::string> calls_;
 };
 
-TEST_F(SystemdBackEnd, InstallWritesEnablesAndRefusesATakenName) {
-  SystemdServices services = Services();
-  ASSERT_TRUE(services.Install("Tervane", "/opt/tervane/TervixSrv", "Tervane").ok());
-  Result<std::string> unit = ReadTextFile(UnitFile());
-  ASSERT_TRUE(unit.ok());
-  EXPECT_EQ(*unit, UnitText("/opt/tervane/TervixSrv", "/opt/tervane", "Tervane"));
-  ASSERT_EQ(calls_.size(), 3u);
-  EXPECT_EQ(calls_[1], "systemctl --no-ask-password daemon-reload");
-  EXPECT_EQ(calls_[2], "systemctl --no-ask-password enable Tervane.service");
+TEST_F(SystemdBackEnd, InstallMakesOnlyWhatIsMissingAndLeavesNoUnitOrRuleOnFailure) {
+  const std::string group = "getent group tervane", user = "getent passwd tervane",
+                    groupadd = "groupadd --system tervane",
+                    useradd =
+                        "useradd --system --gid tervane --no-create-home --home-dir "
+                        "/nonexistent --shell /usr/sbin/nologin --comment Tervane SNMP trap "
+                        "relay tervane",
+                    reload = "systemctl --no-ask-password daemon-reload",
+                    enable = "systemctl --no-ask-password enable Tervane.service";
+  const struct {
+    bool account_exists;
+    std::string fail;  // a command that fails, or the folder ("units", "rules.d") made a file
+    std::vector<std::string> calls;  // after systemctl show
+    bool shared;                     // the program folder was handed to the group
+    ErrorCode error;                 // number 0: success
+  } cases[] = {
+      {true, "", {group, user, reload, enable}, true, {}},
+      {false, "", {group, groupadd, group, user, useradd, reload, enable}, true, {}},
+      {false, "groupadd", {group, groupadd}, false, kErrorAccessDenied},
+      {false, "useradd", {group, groupadd, group, user, useradd}, false, kErrorAccessDenied},
+      {true, "rules.d", {group, user}, true, ErrnoCode(ENOTDIR)},
+      {true, "units", {group, user}, true, ErrnoCode(ENOTDIR)},
+      {true, "enable", {group, user, reload, enable, reload}, true, kErrorAccessDenied},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fail);
+    testing::TempDir scratch;
+    ASSERT_TRUE(scratch.ok());
+    UseFolders(scratch.path());
+    const std::string blocked = c.fail == "units"     ? unit_dir_
+                                : c.fail == "rules.d" ? polkit_dir_
+                                                      : "";
+    if (!blocked.empty()) {
+      // A file in place of the folder: nothing can be written into it.
+      std::filesystem::remove_all(blocked);
+      ASSERT_TRUE(MakeFolders(scratch.path() / "polkit-1", 0755).ok());
+      ASSERT_TRUE(WriteTextFileAtomic(blocked, "x", 0644).ok());
+    }
+    group_exists_ = user_exists_ = c.account_exists;
+    fail_ = blocked.empty() ? c.fail : "";
+    calls_.clear();
 
-  show_ = RunningShow();
-  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").error(), kErrorServiceExists);
-  show_ = "LoadState=not-found\nActiveState=active\n";
-  EXPECT_EQ(services.Install("Tervane", "/x/TervixSrv", "Tervane").error(),
-            kErrorServiceMarkedForDelete);
-  EXPECT_EQ(services.Install("Tervane", "relative/TervixSrv", "Tervane").error(),
-            ErrnoCode(EINVAL));
+    const Status s = Services().Install("Tervane", Program(), "Tervane");
+    EXPECT_EQ(s.error(), c.error) << s.ToString();
+    ASSERT_FALSE(calls_.empty());
+    EXPECT_EQ(calls_.front().rfind("systemctl show", 0), 0u) << calls_.front();
+    EXPECT_EQ(std::vector<std::string>(calls_.begin() + 1, calls_.end()), c.calls);
+    Result<std::string> unit = ReadTextFile(UnitFile());
+    Result<std::string> rule = ReadTextFile(RuleFile());
+    EXPECT_EQ(unit.ok(), s.ok());
+    EXPECT_EQ(rule.ok(), s.ok());
+    if (s.ok() && unit.ok() && rule.ok()) {
+      EXPECT_EQ(*unit, UnitText(Program(), program_dir_, "Tervane"));
+      EXPECT_EQ(*rule, PolkitRuleText("Tervane.service", "tervane"));
+      struct stat st {};
+      ASSERT_EQ(stat(polkit_dir_.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0755u);  // made, whatever the umask
+    }
+    // The folder is handed to the group before the unit is written, and stays so.
+    struct stat st {};
+    ASSERT_EQ(stat(program_dir_.c_str(), &st), 0);
+    EXPECT_EQ((st.st_mode & 07777) == 02775, c.shared) << std::oct << st.st_mode;
+  }
 }
 
-TEST_F(SystemdBackEnd, AnInstallThatCannotBeEnabledLeavesNoUnit) {
-  fail_ = "enable";
+TEST_F(SystemdBackEnd, InstallRefusesATakenNameOrAPathSystemdWouldNotStart) {
   SystemdServices services = Services();
-  Status s = services.Install("Tervane", "/opt/tervane/TervixSrv", "Tervane");
-  EXPECT_FALSE(s.ok());
-  EXPECT_FALSE(std::filesystem::exists(UnitFile()));
-  EXPECT_EQ(calls_.back(), "systemctl --no-ask-password daemon-reload");
+  ASSERT_TRUE(WriteTextFileAtomic(UnitFile(), "x", 0644).ok());
+  show_ = RunningShow();
+  EXPECT_EQ(services.Install("Tervane", Program(), "Tervane").error(), kErrorServiceExists);
+  show_ = "LoadState=not-found\nActiveState=active\n";
+  EXPECT_EQ(services.Install("Tervane", Program(), "Tervane").error(),
+            kErrorServiceMarkedForDelete);
+  for (const char* path : {"relative/TervixSrv", "/opt/it's/TervixSrv", "/opt/\"q\"/TervixSrv",
+                           "/opt/a\\b/TervixSrv", "/opt/a\tb/TervixSrv"}) {
+    EXPECT_EQ(services.Install("Tervane", path, "Tervane").error(), ErrnoCode(EINVAL)) << path;
+  }
+  // Refused before anything was made.
+  for (const std::string& call : calls_) EXPECT_EQ(call.rfind("systemctl show", 0), 0u) << call;
 }
 
 TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
@@ -282,10 +354,14 @@ TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
   ASSERT_TRUE(services.Stop("Tervane").ok());
   EXPECT_EQ(calls_.back(), "systemctl --no-ask-password stop --no-block Tervane.service");
 
-  // Delete of a running unit: disabled, its file removed, systemd reloaded; it runs on.
+  // Delete of a running unit: disabled, its file and rule removed, systemd reloaded; it runs
+  // on.
+  ASSERT_TRUE(MakeFolders(polkit_dir_, 0755).ok());
+  ASSERT_TRUE(WriteTextFileAtomic(RuleFile(), "x", 0644).ok());
   calls_.clear();
   ASSERT_TRUE(services.Delete("Tervane").ok());
   EXPECT_FALSE(std::filesystem::exists(UnitFile()));
+  EXPECT_FALSE(std::filesystem::exists(RuleFile()));
   ASSERT_EQ(calls_.size(), 3u);
   EXPECT_EQ(calls_[1], "systemctl --no-ask-password disable Tervane.service");
   EXPECT_EQ(calls_[2], "systemctl --no-ask-password daemon-reload");

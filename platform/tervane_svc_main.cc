@@ -5,16 +5,22 @@
 //   tervane-svc start  [NAME]   starts it, prints the state: "Tervane: START_PENDING (2)"
 //   tervane-svc stop   [NAME]   asks it to stop (SIGTERM), prints the state
 //   tervane-svc delete [NAME]   removes it, or marks it for delete while it runs
+//   tervane-svc unit   [NAME]   prints the systemd unit that TervixSrv -install would write
+//                               for the TervixSrv beside this program, for review
 //
 // NAME defaults to "Tervane". It uses the same back end as TervixSrv and the window: systemd
 // when it is the running init, else the built-in registry (TERVANE_SERVICE_DIR moves it and
 // selects it). A failure prints "error <number>: <text>" on standard error.
 // Exit status: 0 on success, 1 on failure, 2 on a usage error.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "platform/file.h"
+#include "platform/program_folder.h"
 #include "platform/service_manager.h"
+#include "platform/systemd_services.h"
 
 namespace tervane::svc {
 namespace {
@@ -25,7 +31,7 @@ int Fail(const Status& status) {
 }
 
 int Usage() {
-  std::fputs("usage: tervane-svc query|config|start|stop|delete [NAME]\n", stderr);
+  std::fputs("usage: tervane-svc query|config|start|stop|delete|unit [NAME]\n", stderr);
   return 2;
 }
 
@@ -50,7 +56,18 @@ int PrintState(const ServiceHandle& service) {
   return 0;
 }
 
+// The unit for the TervixSrv in this program's folder, as the systemd install writes it.
+int PrintUnit(const std::string& name) {
+  if (!IsValidServiceName(name)) return Fail(ServiceError(kErrorInvalidName));
+  Result<std::string> self = ExecutablePath();
+  if (!self.ok()) return Fail(self.status());
+  const std::string folder = self->substr(0, std::max<size_t>(self->rfind('/'), 1));
+  std::fputs(UnitText(JoinPath(folder, "TervixSrv"), folder, name).c_str(), stdout);
+  return 0;
+}
+
 int Run(const std::string& command, const std::string& name) {
+  if (command == "unit") return PrintUnit(name);
   uint32_t access = 0;
   if (command == "query") {
     access = kServiceQueryStatus;

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  snmp snmptrapd libsnmp-dev smitools sqlite3
+  snmp snmptrapd libsnmp-dev smitools sqlite3 systemd
   qt6-base-dev xvfb xauth
 )
 runtime=(build-essential cmake g++ libsqlite3-dev libgtest-dev)

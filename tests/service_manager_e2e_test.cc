@@ -170,7 +170,7 @@ TEST_F(BuiltinServiceManager, OperationsOnAMissingServiceAndBadRequests) {
        std::vector<std::vector<std::string>>{{}, {"restart"}, {"query", "Tervane", "extra"}}) {
     ProgramRun usage = Program("tervane-svc", args);
     EXPECT_EQ(usage.exit, 2);
-    EXPECT_EQ(usage.err, "usage: tervane-svc query|config|start|stop|delete [NAME]\n");
+    EXPECT_EQ(usage.err, "usage: tervane-svc query|config|start|stop|delete|unit [NAME]\n");
   }
 }
 

@@ -1,0 +1,84 @@
+#include "platform/service_account.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/file.h"
+#include "tests/subprocess.h"
+
+namespace tervane::svc {
+namespace {
+
+struct stat Stat(const std::filesystem::path& path) {
+  struct stat st {};
+  EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+TEST(ServiceAccount, SharesTheFolderAndTheFilesTheProgramsWriteNotLinksOrOthers) {
+  testing::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::filesystem::path folder = dir.path() / "program", outside = dir.path() / "outside";
+  ASSERT_TRUE(MakeFolders(folder.string(), 0755).ok());
+  ASSERT_TRUE(ReplaceFile(outside.string(), "x", 0600).ok());
+  // Root may give files to any group, so the change shows; others only to their own.
+  const gid_t gid = geteuid() == 0 ? 54321 : getegid();
+  const struct {
+    const char* name;
+    int mode;      // 0: a link to `outside`
+    mode_t after;  // the mode it has afterwards
+    bool shared;   // given to the group
+  } files[] = {
+      {"Tervix.mdb", 0644, 0664, true},  {".TervixSrv.lock", 0600, 0660, true},
+      {"Debug.txt", 0664, 0664, true},   {"Debug-Error.txt", 0, 0, false},
+      {"readme.txt", 0644, 0644, false}, {"TervixSrv", 04755, 04755, false},
+  };
+  for (const auto& f : files) {
+    const std::filesystem::path path = folder / f.name;
+    const bool made = f.mode == 0 ? symlink(outside.c_str(), path.c_str()) == 0
+                                  : ReplaceFile(path.string(), "x", f.mode).ok();
+    ASSERT_TRUE(made) << f.name;
+  }
+  const gid_t outside_gid = Stat(outside).st_gid;
+
+  ASSERT_TRUE(ShareFolderWithGroup(folder.string(), gid).ok());
+  EXPECT_EQ(Stat(folder).st_mode & 07777, 02775u);
+  EXPECT_EQ(Stat(folder).st_gid, gid);
+  for (const auto& f : files) {
+    if (f.mode != 0) {
+      EXPECT_EQ(Stat(folder / f.name).st_mode & 07777, f.after) << f.name;
+    }
+    EXPECT_EQ(Stat(folder / f.name).st_gid == gid, f.shared || gid == getegid()) << f.name;
+  }
+  // The link's target is untouched, and what is missing is not made.
+  EXPECT_EQ(Stat(outside).st_mode & 07777, 0600u);
+  EXPECT_EQ(Stat(outside).st_gid, outside_gid);
+  EXPECT_FALSE(std::filesystem::exists(folder / "Tervix.mdb-wal"));
+  EXPECT_EQ(ShareFolderWithGroup((dir.path() / "none").string(), gid).error(), ErrnoCode(ENOENT));
+}
+
+TEST(ServiceAccount, PolkitRuleAllowsTheGroupToStartAndStopThatUnitOnly) {
+  EXPECT_EQ(PolkitRuleText("Tervane.service", "tervane"),
+            "// Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+            "// Members of the group \"tervane\" may start, stop and restart \"Tervane.service\" "
+            "without being root.\n"
+            "polkit.addRule(function(action, subject) {\n"
+            "    if (action.id == \"org.freedesktop.systemd1.manage-units\" &&\n"
+            "        action.lookup(\"unit\") == \"Tervane.service\" &&\n"
+            "        subject.isInGroup(\"tervane\")) {\n"
+            "        var verb = action.lookup(\"verb\");\n"
+            "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\") {\n"
+            "            return polkit.Result.YES;\n"
+            "        }\n"
+            "    }\n"
+            "});\n");
+  EXPECT_NE(PolkitRuleText("a\"b\\c", "g").find("== \"a\\\"b\\\\c\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tervane::svc
