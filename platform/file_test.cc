@@ -1,9 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -12,6 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/run_command.h"
+#include "tests/alarms.h"
 
 namespace tervane {
 namespace {
@@ -112,33 +111,9 @@ TEST(File, ExecutablePathNamesThisTestProgram) {
   EXPECT_EQ((*exe)[0], '/');
 }
 
-// Interrupts a blocking call of the test with SIGALRM after `first_us` microseconds, and
-// then every `every_us` (0: only once), while it lives.
-class Alarms {
- public:
-  Alarms(long first_us, long every_us) {
-    struct sigaction quiet {};
-    quiet.sa_handler = [](int) {};
-    sigemptyset(&quiet.sa_mask);  // no SA_RESTART: interrupted calls fail with EINTR
-    sigaction(SIGALRM, &quiet, &previous_);
-    itimerval timer{{0, every_us}, {0, first_us}};
-    setitimer(ITIMER_REAL, &timer, nullptr);
-  }
-  ~Alarms() {
-    itimerval off{};
-    setitimer(ITIMER_REAL, &off, nullptr);
-    sigaction(SIGALRM, &previous_, nullptr);
-  }
-  Alarms(const Alarms&) = delete;
-  Alarms& operator=(const Alarms&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
 TEST(RunCommand, SignalsNeitherLoseOutputNorStretchTheTimeLimit) {
   {
-    Alarms storm(1000, 1000);
+    testing::Alarms storm(1000, 1000);
     Result<CommandResult> done =
         RunCommand({"sh", "-c", "echo out; sleep 0.2; echo err >&2; exit 3"}, 10000);
     ASSERT_TRUE(done.ok()) << done.status().ToString();
@@ -150,7 +125,7 @@ TEST(RunCommand, SignalsNeitherLoseOutputNorStretchTheTimeLimit) {
   // One signal once the first line has been read: the interrupted poll must not be taken
   // for readable output, which would block in read until the program ends, long after the
   // time limit.
-  Alarms once(100000, 0);
+  testing::Alarms once(100000, 0);
   const auto start = std::chrono::steady_clock::now();
   Result<CommandResult> slow = RunCommand({"sh", "-c", "echo first; exec sleep 20"}, 300);
   const auto took = std::chrono::steady_clock::now() - start;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/alarms.h"
 
 namespace tervane::snmp {
 namespace {
@@ -89,29 +90,6 @@ TEST(EventLoop, WaitLastsItsStepsAndDeliversEventsArrivingMeanwhile) {
   EXPECT_EQ(seen, (std::vector<char>{'a', 'b'}));
 }
 
-// Interrupts the test's own waits with SIGALRM every millisecond while it lives.
-class SignalStorm {
- public:
-  SignalStorm() {
-    struct sigaction quiet {};
-    quiet.sa_handler = [](int) {};
-    sigemptyset(&quiet.sa_mask);  // no SA_RESTART: interrupted calls fail with EINTR
-    sigaction(SIGALRM, &quiet, &previous_);
-    itimerval every_ms{{0, 1000}, {0, 1000}};
-    setitimer(ITIMER_REAL, &every_ms, nullptr);
-  }
-  ~SignalStorm() {
-    itimerval off{};
-    setitimer(ITIMER_REAL, &off, nullptr);
-    sigaction(SIGALRM, &previous_, nullptr);
-  }
-  SignalStorm(const SignalStorm&) = delete;
-  SignalStorm& operator=(const SignalStorm&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
 TEST(EventLoop, InterruptedWaitsStillLastTheirStepsAndDeliver) {
   EventLoop loop;
   Pipe p;
@@ -123,7 +101,7 @@ TEST(EventLoop, InterruptedWaitsStillLastTheirStepsAndDeliver) {
   p.Put();
   const Clock::time_point start = Clock::now();
   {
-    SignalStorm storm;
+    testing::Alarms storm(1000, 1000);  // every millisecond
     loop.WaitWithEvents(50);
   }
   EXPECT_GE(MsSince(start), 50);
