@@ -1,9 +1,7 @@
 #include "service/snmp/event_loop.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
