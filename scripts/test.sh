@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tervane and runs every test: the normal build, the same tests under the address and
-# undefined-behaviour sanitizers, a bounded fuzzing run of the decoder, and the format check.
-# Set TERVANE_FUZZ_SECONDS to change the fuzzing time (default 120).
+# undefined-behaviour sanitizers, bounded fuzzing runs of the decoder and of the relay's
+# per-trap path, and the format check. Set TERVANE_FUZZ_SECONDS to change the time of each
+# fuzzing run (default 120).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -22,10 +23,13 @@ cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
 
-echo "== fuzzing the decoder"
+echo "== fuzzing the decoder and the relay"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTERVANE_FUZZ=ON -DTERVANE_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs" --target decode_fuzz
-fuzz/run_fuzz.sh build-fuzz "${TERVANE_FUZZ_SECONDS:-120}"
+cmake --build build-fuzz -j"$jobs" --target decode_fuzz relay_fuzz
+for target in decode_fuzz relay_fuzz; do
+  echo "-- $target"
+  fuzz/run_fuzz.sh build-fuzz "${TERVANE_FUZZ_SECONDS:-120}" "$target"
+done
 
 echo "== all tests passed"

@@ -2,7 +2,6 @@
 
 #include <ctime>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include "platform/program_folder.h"
@@ -226,12 +225,6 @@ void TervixService::SendTrapNotWrappedAndConvToV1() {
   NotWrapped(true, "SendTrapNotWrappedAndConvToV1");
 }
 
-std::string_view TervixService::RecordVersion(bool to_v1) const {
-  // A view of a constant or of the current trap, never of a temporary string: the record's
-  // head keeps it after this call.
-  return to_v1 ? std::string_view(relay::kVersionV1) : std::string_view(trap_.TrapVersion);
-}
-
 void TervixService::Wrapped(bool to_v1, const char* module) {
   const relay::TrapDefinition& d = definitions_[trap_.TrapIndex];
   snmp::Message& out = snmpAgent_.Outgoing();
@@ -239,15 +232,9 @@ void TervixService::Wrapped(bool to_v1, const char* module) {
     if (Status s = SetDestination(); !s.ok()) return s;
     if (Status s = relay::BuildWrapped(trap_, d, to_v1, &out); !s.ok()) return s;
     if (settings_.DebugMode) {
-      const std::string oid = relay::kWrappedTrapPrefix + d.TrapNewNumber;
-      relay::DumpHead head{RecordVersion(to_v1),
-                           oid,
-                           to_v1 ? trap_.TrapSourceNetwork : trap_.TrapSourceAgent,
-                           settings_.TrapRecvIpAddr,
-                           trap_.TrapCommunity,
-                           trap_.TrapSysUpTime};
       debug_.Append(kDebugFile,
-                    relay::TrapDump(relay::kHeaderWrapped, Stamp(), head, relay::MessageVars(out)),
+                    relay::SentRecord(Stamp(), trap_, &d, to_v1, settings_.TrapRecvIpAddr,
+                                      relay::MessageVars(out)),
                     module);
     }
     return snmpAgent_.Send();
@@ -257,20 +244,14 @@ void TervixService::Wrapped(bool to_v1, const char* module) {
 
 void TervixService::NotWrapped(bool to_v1, const char* module) {
   snmp::Message& out = snmpAgent_.Outgoing();
-  relay::DumpHead head{RecordVersion(to_v1),
-                       trap_.TrapOid,
-                       to_v1 ? trap_.TrapSourceNetwork : trap_.TrapSourceAgent,
-                       settings_.TrapRecvIpAddr,
-                       trap_.TrapCommunity,
-                       trap_.TrapSysUpTime};
   auto run = [&]() -> Status {
     if (Status s = SetDestination(); !s.ok()) return s;
     if (Status s = relay::BuildForwarded(trap_, to_v1, &out); !s.ok()) return s;
     if (settings_.DebugMode) {
-      debug_.Append(
-          kDebugFile,
-          relay::TrapDump(relay::kHeaderNotWrapped, Stamp(), head, relay::MessageVars(out)),
-          module);
+      debug_.Append(kDebugFile,
+                    relay::SentRecord(Stamp(), trap_, nullptr, to_v1, settings_.TrapRecvIpAddr,
+                                      relay::MessageVars(out)),
+                    module);
     }
     return snmpAgent_.Send();
   };
@@ -280,10 +261,10 @@ void TervixService::NotWrapped(bool to_v1, const char* module) {
   // mode on keep the trap as received, the sender and the reason.
   LogFailure(s, module);
   if (!settings_.DebugMode) return;
-  std::string record =
-      relay::TrapDump(relay::kHeaderNotWrapped, Stamp(), head, relay::TrapVars(trap_));
-  record += "Module: " + std::string(module) + "\r\nError: " + s.description() + "\r\n";
-  debug_.Append(kDebugErrorFile, record, module);
+  debug_.Append(kDebugErrorFile,
+                relay::NotSentRecord(Stamp(), trap_, to_v1, settings_.TrapRecvIpAddr, module,
+                                     s.description()),
+                module);
 }
 
 }  // namespace tervane

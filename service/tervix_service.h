@@ -10,7 +10,6 @@
 #define TERVANE_SERVICE_TERVIX_SERVICE_H_
 
 #include <string>
-#include <string_view>
 
 #include "platform/status.h"
 #include "service/debug_files.h"
@@ -68,9 +67,6 @@ class TervixService {
   void Wrapped(bool to_v1, const char* module);
   void NotWrapped(bool to_v1, const char* module);
   Status SetDestination();
-  // The version that a sent trap's record names: "SNMPv1Trap" after conversion, else the
-  // received trap's own.
-  std::string_view RecordVersion(bool to_v1) const;
   void LogFailure(const Status& status, const char* module);
 
   std::string program_folder_;

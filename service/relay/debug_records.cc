@@ -98,6 +98,27 @@ std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap) {
                   vars);
 }
 
+std::string SentRecord(const std::string& stamp, const CurrentTrap& trap,
+                       const TrapDefinition* definition, bool to_v1,
+                       const std::string& receive_address, const std::vector<DumpVar>& vars) {
+  const std::string oid =
+      definition != nullptr ? kWrappedTrapPrefix + definition->TrapNewNumber : trap.TrapOid;
+  return TrapDump(definition != nullptr ? kHeaderWrapped : kHeaderNotWrapped, stamp,
+                  {to_v1 ? std::string_view(kVersionV1) : std::string_view(trap.TrapVersion), oid,
+                   to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent, receive_address,
+                   trap.TrapCommunity, trap.TrapSysUpTime},
+                  vars);
+}
+
+std::string NotSentRecord(const std::string& stamp, const CurrentTrap& trap, bool to_v1,
+                          const std::string& receive_address, const char* module,
+                          const std::string& error) {
+  std::string record = SentRecord(stamp, trap, nullptr, to_v1, receive_address, TrapVars(trap));
+  Line(record, "Module: ", module);
+  Line(record, "Error: ", error);
+  return record;
+}
+
 std::string NullValuesRecord(const std::string& stamp, const std::string& null_list) {
   std::string out;
   Line(out, kHeaderNullValues, stamp);

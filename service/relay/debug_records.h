@@ -69,6 +69,22 @@ std::vector<DumpVar> TrapVars(const CurrentTrap& trap);
 std::vector<DumpVar> MessageVars(const snmp::Message& message);
 
 std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap);
+
+// The record of a trap sent on: wrapped by `definition` (header kHeaderWrapped, the wrapped
+// trap's OID) or, with `definition` null, forwarded (kHeaderNotWrapped, the received OID).
+// The head names the version sent ("SNMPv1Trap" after conversion, else the received one),
+// the agent address that a converted trap carries (the sender's) or the received one, the
+// listener's own address `receive_address` as TrapSourceNetwork, and the received
+// community and sysUpTime. `vars` are the bindings sent (MessageVars of the built message).
+std::string SentRecord(const std::string& stamp, const CurrentTrap& trap,
+                       const TrapDefinition* definition, bool to_v1,
+                       const std::string& receive_address, const std::vector<DumpVar>& vars);
+
+// The record of a forwarded trap that could not be sent: SentRecord's head with the
+// received bindings, then the sender's name `module` and the reason.
+std::string NotSentRecord(const std::string& stamp, const CurrentTrap& trap, bool to_v1,
+                          const std::string& receive_address, const char* module,
+                          const std::string& error);
 std::string NullValuesRecord(const std::string& stamp, const std::string& null_list);
 std::string DefinitionListRecord(const DefinitionTable& table);
 

@@ -55,6 +55,60 @@ TEST(DebugRecords, WrappedRecordListsPiecesThenTheOtherBindings) {
             "\r\n");
 }
 
+TEST(DebugRecords, SentRecordHeadFollowsTheFormSent) {
+  snmp::Message in;
+  in.kind = snmp::kKindTrapV2;
+  in.community = "C";
+  in.variables = {{"1.3.6.1.2.1.1.3.0", 7, "987"},
+                  {"1.3.6.1.6.3.1.1.4.1.0", 3, "1.3.6.1.6.3.1.1.5.3"},
+                  {"1.3.6.1.6.3.18.1.3.0", 4, "10.1.2.3"},
+                  {"1.3.6.1.2.1.2.2.1.1.7", 1, "7"}};
+  CurrentTrap trap;
+  ASSERT_FALSE(FillCurrentTrap(in, "192.0.2.7", trap).malformed);
+  TrapDefinition d;
+  d.TrapNewNumber = "1000";
+  const std::vector<DumpVar> vars = {{"1.3.6.1.4.1.32473.1.100.1.1001", "PORT", 2}};
+
+  // Wrapped and converted: the SNMPv1 form carries the sender's address as its agent.
+  EXPECT_EQ(SentRecord("2007-03-09 14:05:59", trap, &d, true, "192.0.2.10", vars),
+            "*** SNMP Trap Out (Wrapped) ***  2007-03-09 14:05:59\r\n"
+            "TrapVersion=SNMPv1Trap\r\n"
+            "TrapOid=1.3.6.1.4.1.32473.1.100.2.0.1000\r\n"
+            "TrapSourceAgent=192.0.2.7\r\n"
+            "TrapSourceNetwork=192.0.2.10\r\n"
+            "TrapCommunity=C\r\n"
+            "TrapSysUpTime=987\r\n"
+            "TrapVarList.varOid(1)=1.3.6.1.4.1.32473.1.100.1.1001\r\n"
+            "TrapVarList.varValue(1)=PORT\r\n"
+            "TrapVarList.varType(1)=2\r\n"
+            "\r\n");
+  // Forwarded as it came: its own version, OID and agent address.
+  const std::string forwarded =
+      SentRecord("2007-03-09 14:05:59", trap, nullptr, false, "192.0.2.10", MessageVars(in));
+  EXPECT_EQ(forwarded.substr(0, forwarded.find("TrapCommunity=")),
+            "*** SNMP Trap Out (Not Wrapped) ***  2007-03-09 14:05:59\r\n"
+            "TrapVersion=SNMPv2Trap\r\n"
+            "TrapOid=1.3.6.1.6.3.1.1.5.3\r\n"
+            "TrapSourceAgent=10.1.2.3\r\n"
+            "TrapSourceNetwork=192.0.2.10\r\n");
+  EXPECT_NE(forwarded.find("TrapVarList.varOid(2)=1.3.6.1.2.1.2.2.1.1.7\r\n"), std::string::npos)
+      << forwarded;
+
+  // Not sent: the received bindings, then who failed and why.
+  const std::string lost = NotSentRecord("2007-03-09 14:05:59", trap, true, "192.0.2.10",
+                                         "SendTrapNotWrappedAndConvToV1", "no route");
+  EXPECT_NE(lost.find("TrapVersion=SNMPv1Trap\r\n"), std::string::npos) << lost;
+  EXPECT_NE(lost.find("TrapVarList.varOid(1)=1.3.6.1.2.1.2.2.1.1.7\r\n"
+                      "TrapVarList.varValue(1)=7\r\n"
+                      "TrapVarList.varType(1)=1\r\n"
+                      "\r\n"
+                      "Module: SendTrapNotWrappedAndConvToV1\r\n"
+                      "Error: no route\r\n"),
+            std::string::npos)
+      << lost;
+  EXPECT_TRUE(lost.ends_with("Error: no route\r\n")) << lost;
+}
+
 TEST(DebugRecords, EveryValuePrintsLineBreaksAsBlanksWithoutTouchingTheTrap) {
   snmp::Message m;
   m.kind = snmp::kKindTrapV1;

@@ -32,13 +32,18 @@ Status LoadDefinitions(const std::vector<store::TrapRow>& rows, DefinitionTable&
     d.TrapNewVarNo = *count;
     d.TrapNewNumber = row.ByName("TrapNewNumber").AsText();
     // The variables' OIDs add their number to the trap number, so a definition with
-    // variables needs it as a number; one without only needs it for the SNMPv1 form, which
-    // fails on its own when it is none.
+    // variables needs it as a number, and as one from 0: no OID has a negative part. One
+    // without variables only needs it for the SNMPv1 form, which fails on its own when it is
+    // none.
     Result<int32_t> number = store::ToInt32(row.ByName("TrapNewNumber"), "TrapNewNumber");
-    if (number.ok()) {
-      d.new_number = *number;
-    } else if (d.TrapNewVarNo >= 1) {
-      return number.status();
+    if (number.ok()) d.new_number = *number;
+    if (d.TrapNewVarNo >= 1) {
+      if (!number.ok()) return number.status();
+      if (*number < 0) {
+        return Status::Error(kErrorOverflow,
+                             "TrapNewNumber: " + std::to_string(*number) +
+                                 " is negative; the new variables' OIDs need 0 to 2147483647");
+      }
     }
     for (int n = 1; n <= d.TrapNewVarNo; ++n) {
       if (n > kMaxNewVars) {

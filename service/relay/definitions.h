@@ -16,8 +16,9 @@ namespace tervane::relay {
 int16_t TypeCode(const std::string& name);
 
 // Fills slots 1, 2, ... from `rows` in order. Fails on a 31st row, on a TrapNewVarNo above
-// 14 and on a value that does not convert; the slots filled before the failure, including
-// the partly filled slot of the failing row, stay filled.
+// 14, on a negative TrapNewNumber of a definition with variables and on a value that does
+// not convert; the slots filled before the failure, including the partly filled slot of the
+// failing row, stay filled.
 Status LoadDefinitions(const std::vector<store::TrapRow>& rows, DefinitionTable& table);
 
 }  // namespace tervane::relay

@@ -64,6 +64,24 @@ TEST(LoadDefinitions, DerivesOidsAndTypeCodes) {
   EXPECT_EQ(loose[1].new_number, std::nullopt);
 }
 
+// Found by relay_fuzz: a definition with variables and trap number -4 loaded, its first
+// variable's OID ending in ".-3", which no message can carry; every wrap of it failed at send.
+TEST(LoadDefinitions, VariablesNeedATrapNumberFromZero) {
+  DefinitionTable table;
+  EXPECT_EQ(LoadDefinitions({Row(1, "1.3.6.1.4.1.9.0.1", 2, -4)}, table).code(),
+            kErrorOverflow.number);
+  EXPECT_TRUE(table[1].NewVarOid[1].empty());
+
+  // Without variables the number makes no OID of its own: -4 stays the SNMPv1 specific-trap.
+  DefinitionTable plain;
+  ASSERT_TRUE(LoadDefinitions({Row(1, "1.3.6.1.4.1.9.0.1", 0, -4)}, plain).ok());
+  EXPECT_EQ(plain[1].new_number, -4);
+
+  DefinitionTable zero;
+  ASSERT_TRUE(LoadDefinitions({Row(1, "1.3.6.1.4.1.9.0.1", 1, 0)}, zero).ok());
+  EXPECT_EQ(zero[1].NewVarOid[1], "1.3.6.1.4.1.32473.1.100.1.1");
+}
+
 TEST(LoadDefinitions, FailuresKeepWhatWasLoaded) {
   std::vector<TrapRow> rows;
   for (int k = 1; k <= 31; ++k)

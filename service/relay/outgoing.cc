@@ -167,6 +167,11 @@ Result<V1Identity> ConvertTrapOid(const std::string& trap_oid) {
       enterprise.compare(prev_dot + 1, std::string::npos, "0") == 0) {
     enterprise.resize(prev_dot);
   }
+  // An OID has two sub-identifiers at least: of "1.3" or "2.0.7" no enterprise is left.
+  if (enterprise.find('.') == std::string::npos) {
+    return Status::Error(kErrorConversion,
+                         "trap OID \"" + trap_oid + "\" has no SNMPv1 form: no enterprise is left");
+  }
   id.enterprise = enterprise;
   id.generic_trap = 6;
   id.specific_trap = static_cast<int32_t>(*specific);

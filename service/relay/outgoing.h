@@ -43,7 +43,8 @@ Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out);
 
 // Enterprise, generic-trap and specific-trap of the SNMPv1 form of an SNMPv2 trap OID: the
 // standard traps (1.3.6.1.6.3.1.1.5 and below) by their generic-trap numbers, any other OID
-// as an enterprise-specific trap.
+// as an enterprise-specific trap. Fails for an OID that has no such form: a last
+// sub-identifier above 2147483647, or too few sub-identifiers to leave an enterprise.
 struct V1Identity {
   std::string enterprise;
   int32_t generic_trap = 0;

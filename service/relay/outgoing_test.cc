@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/relay/intake.h"
+#include "service/snmp/codec.h"
 
 namespace tervane::relay {
 namespace {
@@ -66,6 +67,18 @@ TEST(ConvertTrapOid, StandardTrapsAndEnterpriseSpecific) {
   }
   EXPECT_FALSE(ConvertTrapOid("").ok());
   EXPECT_FALSE(ConvertTrapOid("1.3.6.1.4.1.99.4294967295").ok());
+}
+
+TEST(ConvertTrapOid, RefusesAnOidThatLeavesNoEnterprise) {
+  // The enterprise is the OID without its last sub-identifier and a next-to-last 0; an OID
+  // needs two sub-identifiers, so these have no SNMPv1 form.
+  for (const char* oid : {"1.0", "1.3", "0.5", "2.0.7", "1.0.0"}) {
+    EXPECT_FALSE(ConvertTrapOid(oid).ok()) << oid;
+  }
+  Result<V1Identity> shortest = ConvertTrapOid("1.3.7");
+  ASSERT_TRUE(shortest.ok());
+  EXPECT_EQ(shortest->enterprise, "1.3");
+  EXPECT_EQ(shortest->specific_trap, 7);
 }
 
 // A received SNMPv2 linkDown whose second binding names the port and its state.
@@ -183,6 +196,26 @@ TEST(BuildForwarded, KeepsTheTrapAndConverts) {
   ASSERT_TRUE(BuildForwarded(trap, false, &out).ok());
   EXPECT_EQ(out.kind, snmp::kKindTrapV2);
   EXPECT_EQ(out.variables.size(), 4u);
+}
+
+// Found by relay_fuzz: an SNMPv2 trap whose snmpTrapOID.0 is 1.0 was converted into an
+// SNMPv1 trap of enterprise "1", which the encoder refuses; the build itself must say that
+// the trap has no SNMPv1 form.
+TEST(BuildForwarded, ConversionRefusesATrapOidThatLeavesNoEnterprise) {
+  Message m;
+  m.kind = snmp::kKindTrapV2;
+  m.community = "c";
+  m.variables = {{"1.3.6.1.2.1.1.3.0", 7, "10203"}, {"1.3.6.1.6.3.1.1.4.1.0", 3, "1.0"}};
+  CurrentTrap trap;
+  ASSERT_FALSE(FillCurrentTrap(m, "127.0.0.1", trap).malformed);
+  Message out;
+  const Status converted = BuildForwarded(trap, true, &out);
+  EXPECT_FALSE(converted.ok());
+  EXPECT_NE(converted.description().find("\"1.0\" has no SNMPv1 form"), std::string::npos)
+      << converted.description();
+  ASSERT_TRUE(BuildForwarded(trap, false, &out).ok());  // unconverted, it goes on as it came
+  std::vector<uint8_t> wire;
+  EXPECT_TRUE(snmp::Encode(out, &wire).ok());
 }
 
 TEST(ChooseRoute, ConvertsUnlessTheSentTrapWouldCarryACounter64) {
