@@ -345,7 +345,7 @@ TEST_F(ManagerAgentTest, MalformedDatagramsAreDroppedAndCounted) {
     for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
     bad.push_back(noise);
   }
-  bad.push_back({});  // an empty datagram
+  bad.emplace_back();  // an empty datagram
 
   std::vector<uint8_t> good;
   ASSERT_TRUE(Encode(Numbered(7), &good).ok());
