@@ -23,8 +23,6 @@
 #include "store/rows.h"
 #include "store/value.h"
 
-extern char** environ;
-
 namespace tervane::store {
 namespace {
 

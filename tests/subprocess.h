@@ -24,8 +24,6 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace tervane::testing {
 
 class Subprocess {
