@@ -335,6 +335,7 @@ int Bench::Run() {
     return 1;
   }
   std::vector<RelayFigures> figures;
+  figures.reserve(relays.size());
   for (const Measured& r : relays) figures.push_back(r.figures);
   PrintReport(figures, options_.cpu_count, cpu_rate);
   return complete ? 0 : 1;

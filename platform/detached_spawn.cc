@@ -10,8 +10,6 @@
 
 #include "platform/file.h"
 
-extern char** environ;
-
 namespace tervane::svc {
 namespace {
 

@@ -13,8 +13,6 @@
 #include "platform/file.h"
 #include "platform/sys_error.h"
 
-extern char** environ;
-
 namespace tervane {
 
 Result<CommandResult> RunCommand(const std::vector<std::string>& argv, int timeout_ms) {

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format
+  build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format clang-tidy
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
   snmp snmptrapd libsnmp-dev smitools sqlite3 systemd
   qt6-base-dev xvfb xauth

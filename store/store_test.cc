@@ -23,8 +23,6 @@
 #include "store/rows.h"
 #include "store/value.h"
 
-extern char** environ;
-
 namespace tervane::store {
 namespace {
 
@@ -73,7 +71,7 @@ class RawDb {
       std::vector<std::string> row;
       for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
         const unsigned char* text = sqlite3_column_text(stmt, i);
-        row.push_back(text == nullptr ? "NULL" : reinterpret_cast<const char*>(text));
+        row.emplace_back(text == nullptr ? "NULL" : reinterpret_cast<const char*>(text));
       }
       rows.push_back(std::move(row));
     }
@@ -120,7 +118,7 @@ std::vector<std::pair<std::string, std::string>> ExpectedTrapColumns() {
                                    {"VarChar" + n, "INTEGER"},
                                    {"VarType" + n, "TEXT"}});
   }
-  columns.push_back({"TrapNewNumber", "INTEGER"});
+  columns.emplace_back("TrapNewNumber", "INTEGER");
   return columns;
 }
 
@@ -133,7 +131,7 @@ std::vector<std::pair<std::string, std::string>> TableInfo(RawDb& db, const std:
   std::vector<std::pair<std::string, std::string>> columns;
   for (const auto& row :
        db.Query("SELECT name, type FROM pragma_table_info('" + table + "') ORDER BY cid")) {
-    columns.push_back({row[0], row[1]});
+    columns.emplace_back(row[0], row[1]);
   }
   return columns;
 }

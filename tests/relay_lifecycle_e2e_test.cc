@@ -247,7 +247,7 @@ TEST_F(RelayTest, DebugFilesThatCannotBeWrittenNeverCostATrap) {
     if (event == "Tervane: information 101") continue;
     const size_t module = event.find(" (Module: ");
     ASSERT_NE(module, std::string::npos) << event;
-    const size_t file = event.rfind("/", module);
+    const size_t file = event.rfind('/', module);
     ASSERT_NE(file, std::string::npos) << event;
     failures.push_back(event.substr(file + 1));
   }

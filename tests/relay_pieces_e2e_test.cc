@@ -201,7 +201,7 @@ TEST_F(RelayTest, FifteenNewVariablesStopTheLoadAtThatRow) {
   RelayConfig config;
   config.debug = true;
   std::vector<Piece> fourteen;
-  for (int n = 1; n <= 14; ++n) fourteen.push_back(Piece(n, 1));
+  for (int n = 1; n <= 14; ++n) fourteen.emplace_back(n, 1);
   config.definitions = {Definition(Oid(4, 1), 1, {Piece(1, 3)}, 1000),
                         Definition(Oid(4, 2), 1, fourteen, 1100, 15),
                         Definition(Oid(4, 3), 1, {Piece(1, 3)}, 1200)};

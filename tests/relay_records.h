@@ -176,7 +176,7 @@ inline std::vector<std::string> ExpectedDump(const std::string& header, const Du
     lines.push_back("TrapVarList.varValue(" + n + ")=" + Printed(vars[i].value));
     lines.push_back("TrapVarList.varType(" + n + ")=" + std::to_string(vars[i].type));
   }
-  lines.push_back("");
+  lines.emplace_back("");
   return lines;
 }
 

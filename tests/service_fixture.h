@@ -82,7 +82,7 @@ class ServiceTest : public RelayTest {
 
   // The state of the service "Tervane" through the library, as the window reads it; 0 when
   // it cannot be read.
-  int State() {
+  static int State() {
     Result<svc::ServiceManager> scm = svc::ServiceManager::Open();
     if (!scm.ok()) return 0;
     Result<svc::ServiceHandle> service =

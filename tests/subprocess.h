@@ -24,8 +24,6 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace tervane::testing {
 
 class Subprocess {
@@ -227,7 +225,8 @@ class TempDir {
 // The full path of the executable `name` on PATH or in the system program folders, or
 // empty when there is none.
 inline std::string FindProgram(const std::string& name) {
-  std::string dirs = getenv("PATH") != nullptr ? getenv("PATH") : "";
+  const char* path_variable = getenv("PATH");
+  std::string dirs = path_variable != nullptr ? path_variable : "";
   dirs += ":/usr/sbin:/usr/bin:/sbin:/bin";
   size_t start = 0;
   while (start <= dirs.size()) {

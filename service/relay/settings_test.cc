@@ -10,8 +10,8 @@ namespace {
 
 using store::Value;
 
-store::SettingsRow Row(Value debug, Value recv_ip, Value recv_port, Value forw_ip, Value forw_port,
-                       Value convert) {
+store::SettingsRow Row(const Value& debug, const Value& recv_ip, const Value& recv_port,
+                       const Value& forw_ip, const Value& forw_port, const Value& convert) {
   return store::SettingsRow(
       {debug, recv_ip, recv_port, Value("Not Started"), forw_ip, forw_port, convert});
 }

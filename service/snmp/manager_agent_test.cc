@@ -76,7 +76,7 @@ class RawSocket {
   int fd() const { return fd_; }
   uint16_t port() const { return ntohs(LocalName(fd_).sin_port); }
 
-  void SendTo(uint16_t port, const std::vector<uint8_t>& datagram) {
+  void SendTo(uint16_t port, const std::vector<uint8_t>& datagram) const {
     const sockaddr_in to = Loopback(port);
     ASSERT_EQ(sendto(fd_, datagram.data(), datagram.size(), 0,
                      reinterpret_cast<const sockaddr*>(&to), sizeof to),
@@ -345,7 +345,7 @@ TEST_F(ManagerAgentTest, MalformedDatagramsAreDroppedAndCounted) {
     for (uint8_t& b : noise) b = static_cast<uint8_t>(random());
     bad.push_back(noise);
   }
-  bad.push_back({});  // an empty datagram
+  bad.emplace_back();  // an empty datagram
 
   std::vector<uint8_t> good;
   ASSERT_TRUE(Encode(Numbered(7), &good).ok());
