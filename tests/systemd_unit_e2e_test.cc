@@ -42,7 +42,7 @@ class SystemdUnit : public ::testing::Test {
   std::string WriteUnit(const std::string& text) {
     const std::string folder = (dir_.path() / ("units" + std::to_string(++units_))).string();
     EXPECT_TRUE(MakeFolders(folder, 0755).ok());
-    const std::string path = folder + "/Tervane.service";
+    std::string path = folder + "/Tervane.service";
     EXPECT_TRUE(ReplaceFile(path, text, 0644).ok());
     return path;
   }
