@@ -1,0 +1,31 @@
+// What the window's rules ask of the desktop: message boxes, the "Add New" dialog and the
+// system's viewer for a file. The rules (tervix_model.h) speak only to this interface; the
+// window implements it with Qt, and tests answer it themselves.
+#ifndef TERVANE_CONFIG_DIALOGS_H_
+#define TERVANE_CONFIG_DIALOGS_H_
+
+#include <optional>
+#include <string>
+
+namespace tervane::config {
+
+enum class Icon { kInformation, kExclamation, kCritical, kQuestion };
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // A message box with an OK button.
+  virtual void Inform(const std::string& text, const std::string& title, Icon icon) = 0;
+  // A message box with the buttons Yes and No; true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& title, Icon icon) = 0;
+  // The modal "Add New" dialog: the name typed when it was closed with "&OK" (possibly
+  // empty), nothing when it was cancelled or closed by its close box.
+  virtual std::optional<std::string> AskNewTrapName() = 0;
+  // Hands `path` to the desktop's viewer for its type; what the viewer does is not looked at.
+  virtual void OpenFile(const std::string& path) = 0;
+};
+
+}  // namespace tervane::config
+
+#endif  // TERVANE_CONFIG_DIALOGS_H_

@@ -1,0 +1,206 @@
+// The rules of the configuration window, without the widgets: the General_Setting row and the
+// shown trap definition as the user edits them, the definition list, the moments at which
+// edits are stored, adding and removing definitions, the rules applied when a field is left,
+// the marking of pieces in a sample value, and the checks made before anything is stored.
+//
+// The window shows this state and forwards every user action here; after each action it shows
+// the state again. Message boxes, the "Add New" dialog and the file viewer go through Dialogs.
+// The database is Tervix.mdb of the program folder, read and written through the store
+// library; it is opened for each read or write, so a file removed or replaced while the window
+// is open is noticed instead of written into the void.
+//
+// Commit points: the General_Setting row is stored when page 0 or 2 is selected and on exit;
+// the shown definition when page 1 or 2 is selected, another definition is selected, a
+// definition is added, and on exit. Before storing, what the user typed is checked (whole
+// numbers in their ranges, IPv4 addresses); a refused value is named in a message titled
+// "Tervix", the move that asked for the commit does not happen, and the field keeps its text
+// and gets the focus. Only the columns whose text the user changed are written, so merely
+// showing a row never changes a stored value, and the service's status is never written.
+#ifndef TERVANE_CONFIG_TERVIX_MODEL_H_
+#define TERVANE_CONFIG_TERVIX_MODEL_H_
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config/dialogs.h"
+#include "platform/status.h"
+#include "store/rows.h"
+
+namespace tervane::config {
+
+inline constexpr int kPageTraps = 0;
+inline constexpr int kPageGeneral = 1;
+inline constexpr int kPageService = 2;
+inline constexpr int kVarRows = 14;
+inline constexpr int kMaxDefinitions = 30;
+inline constexpr int kTrapNameLength = 20;
+
+// What the read-only "Wrap To:" box shows: the prefix of every wrapped trap's OID.
+inline constexpr char kWrapToPrefix[] = "1.3.6.1.4.1.32473.1.100.2.0.";
+
+// The fields the user types into. Variable fields carry their row, 1 to 14.
+enum class FieldKind {
+  kTrapRecvIpAddr,
+  kTrapRecvPort,
+  kTrapForwIpAddr,
+  kTrapForwPort,
+  kTrapOID,
+  kTrapSourceVarNo,
+  kVarName,
+  kVarPos,
+  kVarChar,
+  kValToSplit,
+};
+struct Field {
+  FieldKind kind;
+  int row = 0;
+  friend bool operator==(const Field&, const Field&) = default;
+};
+
+// The pick-only lists. Each shows its fixed entries and, when the shown value is none of
+// them (a row written by other means), that value as one more entry.
+enum class ListKind { kTrapNewNumber, kTrapNewVarNo, kVarType };
+// "1000", "1100", ..., "3900"; "1" to "14"; the seven type names in the editor's order.
+const std::vector<std::string>& FixedEntries(ListKind kind);
+
+struct GeneralFields {
+  bool DebugMode = false;
+  std::string TrapRecvIpAddr;
+  std::string TrapRecvPort;
+  std::string TrapRecvStatus;
+  std::string TrapForwIpAddr;
+  std::string TrapForwPort;
+  bool ConvV2ToV1 = false;
+};
+
+struct VarFields {
+  std::string VarName;
+  std::string VarPos;
+  std::string VarChar;
+  std::string VarType;  // the row's hidden field behind its type list
+};
+
+// The shown definition's fields as texts; the lists' hidden fields included.
+struct DefinitionFields {
+  std::string TrapOID;
+  std::string TrapSourceVarNo;
+  std::string TrapNewNumber;
+  std::string TrapNewVarNo;
+  std::array<VarFields, kVarRows + 1> vars;  // 1-based: vars[i] is row i
+};
+
+// The warning of a name field whose first character is not a lowercase letter "a" to "z"
+// (an empty name counts as one that does not start with one).
+bool StartsWithLowercaseLetter(std::string_view name);
+inline constexpr char kFirstLetterWarning[] = "Fist Character Must Be A Lowercase Letter";
+
+class TervixModel {
+ public:
+  // Reads Tervix.mdb of `folder` and shows page 0 with the first definition. Fails with the
+  // store's error when the file is missing or unusable.
+  static Result<std::unique_ptr<TervixModel>> Open(const std::string& folder, Dialogs& dialogs);
+
+  // --- What the window shows. ---
+  int page() const { return page_; }
+  const GeneralFields& general() const { return general_; }
+  // The definition list, in table order, and the selected entry (-1: none).
+  const std::vector<std::string>& trap_names() const { return names_; }
+  int selected() const { return selected_; }
+  // Showing: a definition is shown and its controls are usable. Empty: there is none, and
+  // only "&Add..." is usable.
+  bool showing() const { return selected_ >= 0; }
+  const DefinitionFields& definition() const { return shown_; }
+  // Variable rows 1 to usable_rows() are usable, the others disabled (they keep their values).
+  int usable_rows() const { return usable_rows_; }
+  const std::string& value_to_split() const { return value_to_split_; }
+  // The entries of a list; for kVarType, of row `row`'s list.
+  std::vector<std::string> Entries(ListKind kind, int row = 0) const;
+  // The field that should get the keyboard focus now, once.
+  std::optional<Field> TakeFocusRequest();
+  // The text of a field as the window shows it.
+  const std::string& Text(const Field& field) const;
+
+  // --- What the user does. Each returns after the state is updated. ---
+  // Typing in a field.
+  void SetText(const Field& field, std::string text);
+  void SetDebugMode(bool on) { general_.DebugMode = on; }
+  void SetConvV2ToV1(bool on) { general_.ConvV2ToV1 = on; }
+  // The keyboard focus entered or left a field. Leaving runs the field's rule; a commit runs
+  // the rule of the field that still has the focus first (clicking a tab or a list entry does
+  // not move the focus).
+  void FieldEntered(const Field& field);
+  void FieldLeft(const Field& field);
+
+  // Selecting page `page`; false when the page may not change (a value was refused).
+  bool tab1_Click(int page);
+  // Selecting entry `index` of the definition list; false when it may not change.
+  bool lbxTrapName_Click(int index);
+  void cmdAdd_Click();
+  void cmdRemove_Click();
+  void cboTrapNewNumber_Click(const std::string& entry);
+  void cboTrapNewVarNo_Click(const std::string& entry);
+  void cboVarType_Click(int row, const std::string& entry);
+  // Button "#row": the piece is the sample value's selection, given as the window's text
+  // widget counts it (UTF-16 units from the start, and how many); position and count are
+  // written in bytes of the sample's UTF-8 form, as the service cuts values.
+  void cmdVar_Click(int row, int selection_start, int selection_length);
+  // "&Exit" and the close box: stores the edits. True when the program is to end; false when
+  // a value was refused and the user chose not to discard the edits.
+  bool cmdExit_Click();
+  void cmdReadMe_Click();
+  void cmdTrapOID_Click();
+  void cmdValToSplit_Click();
+  // The "Add New" dialog's name field lost the focus with `name` in it.
+  void AddNewNameLeft(const std::string& name);
+
+ private:
+  TervixModel(std::string folder, Dialogs& dialogs);
+
+  // Stores the edits of the row; false (after the message, with a focus request) when a value
+  // was refused or the write failed.
+  bool SaveGeneralSetting();
+  bool SaveSnmpTrapRecord();
+  // Runs the rule of the field that has the focus, if it has not run since the focus came.
+  void LeaveFocusedField();
+  Status ReadGeneral();
+  // Reads the definition list again and shows its first definition, or the Empty state.
+  void ShowFirstDefinition();
+  // Shows the definition named by entry `index`, read from the database.
+  void ShowDefinition(int index);
+  void ShowEmpty();
+  void EnableVarControls();
+  // The file `name` of the program folder, found whatever the letter case of its name;
+  // regular files only.
+  std::optional<std::string> FindProgramFile(const std::string& name) const;
+  void OpenProgramFile(const std::string& name, const char* missing);
+  // A refused value or a failed write: the message, and the focus back to `field`.
+  void Refuse(const Status& why, std::optional<Field> field);
+
+  std::string folder_;
+  Dialogs& dialogs_;
+  int page_ = kPageTraps;
+
+  GeneralFields general_;
+  GeneralFields general_stored_;  // as read: what the user changed is what differs
+
+  std::vector<std::string> names_;
+  int selected_ = -1;
+  int64_t shown_rowid_ = 0;
+  DefinitionFields shown_;
+  DefinitionFields shown_stored_;
+  int usable_rows_ = 0;
+  std::string value_to_split_;
+
+  std::optional<Field> focused_;
+  bool focused_rule_ran_ = false;
+  std::optional<Field> focus_request_;
+};
+
+}  // namespace tervane::config
+
+#endif  // TERVANE_CONFIG_TERVIX_MODEL_H_
