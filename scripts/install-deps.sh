@@ -7,7 +7,7 @@ packages=(
   build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format clang-tidy
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
   snmp snmptrapd libsnmp-dev smitools sqlite3 systemd
-  qt6-base-dev xvfb xauth
+  qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth libx11-dev
 )
 runtime=(build-essential cmake g++ libsqlite3-dev libgtest-dev)
 case "${1:-}" in

@@ -1,0 +1,31 @@
+// Tervix: the configuration window of Tervane, on Tervix.mdb of its own program folder.
+//
+// Exit status 0 once the window is closed, 1 when the settings database cannot be opened
+// (after a message box that says why).
+#include <QApplication>
+
+#include "config/mainwindow.h"
+#include "config/qtdialogs.h"
+#include "config/tervix_model.h"
+#include "platform/file.h"
+#include "platform/program_folder.h"
+
+int main(int argc, char** argv) {
+  // The service and the administrators share the program folder through its group.
+  tervane::KeepGroupWritable();
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Tervix");
+
+  tervane::config::QtDialogs dialogs;
+  tervane::Result<std::unique_ptr<tervane::config::TervixModel>> model =
+      tervane::config::TervixModel::Open(tervane::ProgramFolder(), dialogs);
+  if (!model.ok()) {
+    dialogs.Inform(model.status().description(), "Tervix", tervane::config::Icon::kCritical);
+    return 1;
+  }
+  tervane::config::MainWindow window(**model);
+  dialogs.SetModel(model->get());
+  dialogs.SetParent(&window);
+  window.show();
+  return QApplication::exec();
+}

@@ -1,0 +1,128 @@
+// The configuration window "Tervane 1.10": three pages (trap definitions, general settings,
+// service control) over the rules of config/tervix_model.h.
+//
+// The window holds no rule and no state of its own beyond what the widgets need: every user
+// action is forwarded to the model, after which ShowModel() shows the model's state again and
+// gives the keyboard focus where the model asks for it. Moves that the model may refuse (another
+// page, another definition, closing the window) are asked before they happen and happen only
+// when the model agrees.
+#ifndef TERVANE_CONFIG_MAINWINDOW_H_
+#define TERVANE_CONFIG_MAINWINDOW_H_
+
+#include <QWidget>
+#include <array>
+#include <vector>
+
+#include "config/tervix_model.h"
+
+class QCheckBox;
+class QComboBox;
+class QFocusEvent;
+class QGridLayout;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTabWidget;
+
+namespace tervane::config {
+
+class TrapNameList;
+
+class MainWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(TervixModel& model, QWidget* parent = nullptr);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // A text field and the model's field behind it.
+  struct FieldEdit {
+    Field field;
+    QLineEdit* edit;
+  };
+  struct VarRow {
+    QPushButton* button;
+    QLineEdit* name;
+    QLineEdit* pos;
+    QLineEdit* chars;
+    QComboBox* type;
+  };
+
+  QWidget* MakeTrapsPage();
+  QWidget* MakeGeneralPage();
+  QWidget* MakeServicePage();
+  // The seven variable rows first to first + 6, under their headings, in `grid`.
+  void AddVarRows(QWidget* parent, QGridLayout* grid, int first);
+  void SetTabOrder();
+
+  // A line edit named `name` for `field`: typing and focus changes go to the model.
+  QLineEdit* MakeField(QWidget* parent, const char* name, Field field);
+  // A pick-only list whose user choices go to `picked`.
+  template <typename Picked>
+  QComboBox* MakeList(QWidget* parent, const char* name, const QString& accessible_name,
+                      Picked picked);
+
+  // Shows the model's state, then moves the focus where the model asks.
+  void ShowModel();
+  void ShowList(QComboBox* combo, ListKind kind, int row, const std::string& value);
+  void TakeFocusRequest();
+  // The user asks for page `page` or definition `row`; the model decides.
+  void AskPage(int page);
+  void AskDefinition(int row);
+  // The page a key press on the tab bar or the pages asks for, or -1.
+  int PageForKey(const QKeyEvent& key, bool on_tab_bar) const;
+  void FocusChanged(QLineEdit* edit, const QFocusEvent& event);
+  const FieldEdit* FindField(const QObject* edit) const;
+
+  TervixModel& model_;
+  // Set while ShowModel() sets the widgets, whose signals are then not the user's.
+  bool showing_ = false;
+  // The field the model was last told the focus entered, until it is told it left.
+  QLineEdit* entered_ = nullptr;
+
+  std::vector<FieldEdit> fields_;
+  QTabWidget* tab1_ = nullptr;
+  QPushButton* cmdReadMe_ = nullptr;
+  QPushButton* cmdExit_ = nullptr;
+
+  // Page "SNMP Traps".
+  TrapNameList* lbxTrapName_ = nullptr;
+  QPushButton* cmdAdd_ = nullptr;
+  QPushButton* cmdRemove_ = nullptr;
+  QLineEdit* txtTrapOID_ = nullptr;
+  QPushButton* cmdTrapOID_ = nullptr;
+  QLineEdit* txtTrapNewEnterprise_ = nullptr;
+  QComboBox* cboTrapNewNumber_ = nullptr;
+  QLineEdit* txtTrapSourceVarNo_ = nullptr;
+  QComboBox* cboTrapNewVarNo_ = nullptr;
+  QLineEdit* txtValToSplit_ = nullptr;
+  QPushButton* cmdValToSplit_ = nullptr;
+  std::array<VarRow, kVarRows + 1> vars_{};  // 1-based, as the model's rows
+
+  // Page "General Settings".
+  QCheckBox* chkDebugMode_ = nullptr;
+  QLineEdit* txtTrapRecvIpAddr_ = nullptr;
+  QLineEdit* txtTrapRecvPort_ = nullptr;
+  QPlainTextEdit* txtTrapRecvStatus_ = nullptr;
+  QCheckBox* chkConvV2ToV1_ = nullptr;
+  QLineEdit* txtTrapForwIpAddr_ = nullptr;
+  QLineEdit* txtTrapForwPort_ = nullptr;
+  QPushButton* cmdGenerateMIB_ = nullptr;
+
+  // Page "Service Control".
+  QLabel* lblInfo_ = nullptr;
+  QProgressBar* pgbInfo_ = nullptr;
+  QPushButton* cmdStart_ = nullptr;
+  QPushButton* cmdInstall_ = nullptr;
+};
+
+}  // namespace tervane::config
+
+#endif  // TERVANE_CONFIG_MAINWINDOW_H_

@@ -1,0 +1,57 @@
+#include "config/qtdialogs.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "config/addnewdialog.h"
+
+namespace tervane::config {
+
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text, const std::string& title,
+                                            Icon icon, QMessageBox::StandardButtons buttons,
+                                            QWidget* parent) {
+  QMessageBox::Icon shown = QMessageBox::Information;
+  switch (icon) {
+    case Icon::kInformation:
+      shown = QMessageBox::Information;
+      break;
+    case Icon::kExclamation:
+      shown = QMessageBox::Warning;
+      break;
+    case Icon::kCritical:
+      shown = QMessageBox::Critical;
+      break;
+    case Icon::kQuestion:
+      shown = QMessageBox::Question;
+      break;
+  }
+  auto box = std::make_unique<QMessageBox>(shown, QString::fromStdString(title),
+                                           QString::fromStdString(text), buttons, parent);
+  // Texts are the program's own words and the store's errors: never markup.
+  box->setTextFormat(Qt::PlainText);
+  return box;
+}
+
+void QtDialogs::Inform(const std::string& text, const std::string& title, Icon icon) {
+  MakeMessageBox(text, title, icon, QMessageBox::Ok, parent_)->exec();
+}
+
+bool QtDialogs::AskYesNo(const std::string& text, const std::string& title, Icon icon) {
+  std::unique_ptr<QMessageBox> box =
+      MakeMessageBox(text, title, icon, QMessageBox::Yes | QMessageBox::No, parent_);
+  box->setDefaultButton(QMessageBox::Yes);
+  return box->exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> QtDialogs::AskNewTrapName() {
+  if (model_ == nullptr) return std::nullopt;
+  AddNewDialog dialog(*model_, parent_);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.name().toStdString();
+}
+
+void QtDialogs::OpenFile(const std::string& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+}  // namespace tervane::config

@@ -1,0 +1,41 @@
+// Dialogs answered by the user through Qt: QMessageBox for the messages, AddNewDialog for a
+// new definition's name, and the desktop's viewer (QDesktopServices) for files.
+//
+// The dialogs are made before the model (the model is opened with them) and the window after
+// it, so both are handed over once they exist; until then the boxes have no parent and the
+// "Add New" dialog is not offered.
+#ifndef TERVANE_CONFIG_QTDIALOGS_H_
+#define TERVANE_CONFIG_QTDIALOGS_H_
+
+#include <QMessageBox>
+#include <memory>
+
+#include "config/dialogs.h"
+
+namespace tervane::config {
+
+class TervixModel;
+
+// The message box that Inform (OK) and AskYesNo (Yes, No) show, not yet shown.
+std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text, const std::string& title,
+                                            Icon icon, QMessageBox::StandardButtons buttons,
+                                            QWidget* parent);
+
+class QtDialogs : public Dialogs {
+ public:
+  void SetParent(QWidget* parent) { parent_ = parent; }
+  void SetModel(TervixModel* model) { model_ = model; }
+
+  void Inform(const std::string& text, const std::string& title, Icon icon) override;
+  bool AskYesNo(const std::string& text, const std::string& title, Icon icon) override;
+  std::optional<std::string> AskNewTrapName() override;
+  void OpenFile(const std::string& path) override;
+
+ private:
+  QWidget* parent_ = nullptr;
+  TervixModel* model_ = nullptr;
+};
+
+}  // namespace tervane::config
+
+#endif  // TERVANE_CONFIG_QTDIALOGS_H_
