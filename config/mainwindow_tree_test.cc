@@ -1,0 +1,294 @@
+// The window's widgets as built: names, texts, limits, flags, labels and their fields,
+// accessible names, the order of the Tab key and the layout's size. Nothing here needs a trap
+// definition, so the window is opened on the delivered database as it is.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "config/window_test_fixture.h"
+
+namespace tervane::config::testing {
+namespace {
+
+using WindowTreeTest = WindowTest;
+
+TEST_F(WindowTreeTest, CaptionAndPagesInOrder) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  EXPECT_EQ(window_->windowTitle(), "Tervane 1.10");
+  auto* tabs = Find<QTabWidget>("tab1");
+  ASSERT_EQ(tabs->count(), 3);
+  EXPECT_EQ(tabs->tabText(0), "SNMP Traps");
+  EXPECT_EQ(tabs->tabText(1), "General Settings");
+  EXPECT_EQ(tabs->tabText(2), "Service Control");
+  // "Read Me" and "&Exit" sit below the pages, on none of them.
+  for (const char* name : {"cmdReadMe", "cmdExit"}) {
+    EXPECT_FALSE(tabs->isAncestorOf(Find<QWidget>(name))) << name;
+  }
+}
+
+TEST_F(WindowTreeTest, ButtonsAndCheckBoxesByNameAndText) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  struct Case {
+    const char* name;
+    const char* text;
+  };
+  std::vector<Case> cases = {
+      {"cmdReadMe", "Read Me"},
+      {"cmdExit", "&Exit"},
+      {"cmdAdd", "&Add..."},
+      {"cmdRemove", "&Remove"},
+      {"cmdTrapOID", "..."},
+      {"cmdValToSplit", "..."},
+      {"chkDebugMode", "Debug Mode"},
+      {"chkConvV2ToV1", "Convert SNMPv2 to SNMPv1"},
+      {"cmdGenerateMIB", "Generate MIB File"},
+      {"cmdStart", "Start Service"},
+      {"cmdInstall", "&Install Service"},
+  };
+  std::vector<std::string> var_names(kVarRows + 1);
+  std::vector<std::string> var_texts(kVarRows + 1);
+  for (int i = 1; i <= kVarRows; ++i) {
+    var_names[i] = "cmdVar" + std::to_string(i);
+    var_texts[i] = "#" + std::to_string(i);
+    cases.push_back({var_names[i].c_str(), var_texts[i].c_str()});
+  }
+  for (const Case& c : cases) {
+    auto* button = Find<QAbstractButton>(c.name);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), c.text) << c.name;
+  }
+  EXPECT_NE(Find<QCheckBox>("chkDebugMode"), nullptr);
+  EXPECT_NE(Find<QCheckBox>("chkConvV2ToV1"), nullptr);
+}
+
+TEST_F(WindowTreeTest, GroupsAndServicePage) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  EXPECT_EQ(Find<QGroupBox>("fraTrapNewVar")->title(), "Variable Binding");
+  QStringList titles;
+  for (const QGroupBox* group : window_->findChildren<QGroupBox*>()) titles << group->title();
+  titles.sort();
+  EXPECT_EQ(titles, QStringList({"Forward Traps To", "Receive Traps On", "Variable Binding"}));
+  EXPECT_EQ(Find<QLabel>("lblInfo")->text(), "Info");
+  auto* progress = Find<QProgressBar>("pgbInfo");
+  EXPECT_EQ(progress->minimum(), 0);
+  EXPECT_EQ(progress->maximum(), 6);
+  EXPECT_EQ(progress->value(), 0);
+}
+
+// Every label and the field it announces; the fields of the variable rows have none.
+TEST_F(WindowTreeTest, LabelsAndTheirFields) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  const std::vector<std::pair<QString, QString>> expected = {
+      {"Trap Name:", "lbxTrapName"},        {"Trap OID:", "txtTrapOID"},
+      {"Wrap To:", "txtTrapNewEnterprise"}, {"Wrap Source Variable #:", "txtTrapSourceVarNo"},
+      {"Value To Split:", "txtValToSplit"}, {"IP Address:", "txtTrapRecvIpAddr"},
+      {"Port:", "txtTrapRecvPort"},         {"Status:", "txtTrapRecvStatus"},
+      {"IP Address:", "txtTrapForwIpAddr"}, {"Port:", "txtTrapForwPort"},
+  };
+  std::vector<std::pair<QString, QString>> buddies;
+  QStringList plain;
+  for (const QLabel* label : window_->findChildren<QLabel*>()) {
+    if (label->buddy() != nullptr) {
+      buddies.emplace_back(label->text(), label->buddy()->objectName());
+    } else if (label->objectName() != "lblInfo") {
+      plain << label->text();
+    }
+  }
+  for (const auto& pair : expected) {
+    EXPECT_NE(std::find(buddies.begin(), buddies.end(), pair), buddies.end())
+        << pair.first.toStdString() << " -> " << pair.second.toStdString();
+  }
+  EXPECT_EQ(buddies.size(), expected.size());
+  plain.sort();
+  QStringList headings;
+  for (int group = 0; group < 2; ++group) {
+    headings << "Char:"
+             << "Data Type:"
+             << "Pos:"
+             << "Variable Name:";
+  }
+  headings << "Into"
+           << "New Variables";
+  headings.sort();
+  EXPECT_EQ(plain, headings);
+}
+
+TEST_F(WindowTreeTest, FieldsWithoutLabelsHaveAccessibleNames) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  std::vector<std::pair<QString, QString>> cases = {
+      {"cboTrapNewNumber", "Trap number"},
+      {"cboTrapNewVarNo", "Number of new variables"},
+      {"txtValToSplit", "Value to split"},
+  };
+  for (int i = 1; i <= kVarRows; ++i) {
+    const QString n = QString::number(i);
+    cases.emplace_back("txtVarName" + n, "Variable " + n + " name");
+    cases.emplace_back("txtVarPos" + n, "Variable " + n + " position");
+    cases.emplace_back("txtVarChar" + n, "Variable " + n + " character count");
+    cases.emplace_back("cboVarType" + n, "Variable " + n + " type");
+    cases.emplace_back("cmdVar" + n, "Variable " + n + ": take the selected piece of the value");
+  }
+  for (const auto& [name, accessible] : cases) {
+    auto* widget = Find<QWidget>(name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->accessibleName(), accessible) << name.toStdString();
+  }
+}
+
+TEST_F(WindowTreeTest, LengthsAndEditability) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  struct Case {
+    const char* name;
+    int max_length;
+    bool read_only;
+  };
+  const Case cases[] = {
+      {"txtTrapRecvIpAddr", 15, false},     {"txtTrapRecvPort", 5, false},
+      {"txtTrapForwIpAddr", 32767, false},  {"txtTrapForwPort", 32767, false},
+      {"txtTrapOID", 32767, false},         {"txtTrapNewEnterprise", 32767, true},
+      {"txtTrapSourceVarNo", 32767, false}, {"txtValToSplit", 32767, false},
+      {"txtVarName1", 32767, false},        {"txtVarPos7", 32767, false},
+      {"txtVarChar14", 32767, false},
+  };
+  for (const Case& c : cases) {
+    QLineEdit* edit = Edit(c.name);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->maxLength(), c.max_length) << c.name;
+    EXPECT_EQ(edit->isReadOnly(), c.read_only) << c.name;
+  }
+  EXPECT_EQ(Text("txtTrapNewEnterprise"), kWrapToPrefix);
+
+  auto* status = Find<QPlainTextEdit>("txtTrapRecvStatus");
+  EXPECT_TRUE(status->isReadOnly());
+  EXPECT_EQ(status->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+  const QList<QComboBox*> combos = window_->findChildren<QComboBox*>();
+  EXPECT_EQ(combos.size(), 2 + kVarRows);
+  for (const QComboBox* combo : combos) {
+    EXPECT_FALSE(combo->isEditable()) << combo->objectName().toStdString();
+  }
+}
+
+TEST_F(WindowTreeTest, ShadedBoxesAndTheSamplesFixedFont) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  for (const char* name : {"txtTrapNewEnterprise", "txtValToSplit", "txtTrapRecvStatus"}) {
+    const QPalette palette = Find<QWidget>(name)->palette();
+    EXPECT_EQ(palette.color(QPalette::Active, QPalette::Base),
+              palette.color(QPalette::Active, QPalette::Window))
+        << name;
+  }
+  const QPalette plain = Edit("txtTrapOID")->palette();
+  EXPECT_NE(plain.color(QPalette::Active, QPalette::Base),
+            plain.color(QPalette::Active, QPalette::Window));
+  EXPECT_EQ(Edit("txtValToSplit")->font().family(),
+            QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+  EXPECT_NE(Edit("txtTrapOID")->font().family(), Edit("txtValToSplit")->font().family());
+}
+
+// The # buttons leave the focus, and so the selection, in the sample.
+TEST_F(WindowTreeTest, VariableButtonsTakeNoFocus) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  for (int i = 1; i <= kVarRows; ++i) {
+    EXPECT_EQ(Find<QWidget>(QString("cmdVar%1").arg(i))->focusPolicy(), Qt::NoFocus) << i;
+  }
+}
+
+TEST_F(WindowTreeTest, VariableGroupsSideBySide) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  const auto rect = [this](const QString& name) {
+    QWidget* widget = Find<QWidget>(name);
+    return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
+  };
+  for (int i = 1; i <= 7; ++i) {
+    const QString left = QString::number(i);
+    const QString right = QString::number(i + 7);
+    for (const char* column : {"cmdVar", "txtVarName", "txtVarPos", "txtVarChar", "cboVarType"}) {
+      const QRect a = rect(column + left);
+      const QRect b = rect(column + right);
+      EXPECT_GT(b.left(), rect("cboVarType" + left).right()) << (column + right).toStdString();
+      EXPECT_EQ(b.top(), a.top()) << (column + right).toStdString();
+      EXPECT_EQ(b.bottom(), a.bottom()) << (column + right).toStdString();
+    }
+    if (i > 1) {
+      EXPECT_GT(rect("txtVarName" + left).top(),
+                rect("txtVarName" + QString::number(i - 1)).bottom());
+    }
+  }
+}
+
+TEST_F(WindowTreeTest, FitsAScreenOf1024By768) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  const QSize hint = window_->sizeHint();
+  // Room is left for the window manager's title bar.
+  EXPECT_LE(hint.width(), 1024);
+  EXPECT_LE(hint.height(), 768 - 40);
+  EXPECT_LE(window_->width(), 1024);
+  EXPECT_LE(window_->height(), 768 - 40);
+}
+
+// The Tab key's chain, disabled widgets included (the Empty state disables most of page 0):
+// each page as it is read, then the two buttons below the pages.
+TEST_F(WindowTreeTest, TabOrderFollowsTheReadingOrder) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  QStringList expected = {"lbxTrapName",      "cmdAdd",
+                          "cmdRemove",        "txtTrapOID",
+                          "cmdTrapOID",       "txtTrapNewEnterprise",
+                          "cboTrapNewNumber", "txtTrapSourceVarNo",
+                          "cboTrapNewVarNo",  "txtValToSplit",
+                          "cmdValToSplit"};
+  for (int i = 1; i <= kVarRows; ++i) {
+    const QString n = QString::number(i);
+    expected << "txtVarName" + n << "txtVarPos" + n << "txtVarChar" + n << "cboVarType" + n;
+  }
+  expected << "chkDebugMode"
+           << "txtTrapRecvIpAddr"
+           << "txtTrapRecvPort"
+           << "txtTrapRecvStatus"
+           << "chkConvV2ToV1"
+           << "txtTrapForwIpAddr"
+           << "txtTrapForwPort"
+           << "cmdGenerateMIB"
+           << "cmdStart"
+           << "cmdInstall"
+           << "cmdReadMe"
+           << "cmdExit";
+  // From the list round to "&Exit"; the tab bar and its scroll buttons take part too, but
+  // what matters here is the order of the window's own widgets.
+  QStringList chain;
+  QWidget* widget = Find<QWidget>("lbxTrapName");
+  for (int n = 0; n < 200 && widget != nullptr && !chain.endsWith("cmdExit");
+       ++n, widget = widget->nextInFocusChain()) {
+    if ((widget->focusPolicy() & Qt::TabFocus) != 0 && widget->objectName() != "tab1" &&
+        !widget->objectName().isEmpty() && !widget->objectName().startsWith("qt_")) {
+      chain << widget->objectName();
+    }
+  }
+  EXPECT_EQ(chain.join(" ").toStdString(), expected.join(" ").toStdString());
+}
+
+// The real Tab key on page 1, where every field is usable.
+TEST_F(WindowTreeTest, TabKeyOnGeneralSettings) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  ClickTab(kPageGeneral);
+  ASSERT_TRUE(QTest::qWaitFor([this] { return Page() == kPageGeneral; }, kWaitMs));
+  ASSERT_NO_FATAL_FAILURE(Click("chkDebugMode"));
+  Click("chkDebugMode");  // twice: the box is left as it was, with the focus
+  ASSERT_EQ(FocusedName(), "chkDebugMode");
+  QStringList visited;
+  for (int n = 0; n < 7; ++n) {
+    Key(Qt::Key_Tab);
+    visited << FocusedName();
+  }
+  EXPECT_EQ(visited, QStringList({"txtTrapRecvIpAddr", "txtTrapRecvPort", "txtTrapRecvStatus",
+                                  "chkConvV2ToV1", "txtTrapForwIpAddr", "txtTrapForwPort",
+                                  "cmdGenerateMIB"}));
+}
+
+}  // namespace
+}  // namespace tervane::config::testing

@@ -1,0 +1,248 @@
+// What the widget tests share: Dialogs answered by the test, a program folder of the test's
+// own with a real Tervix.mdb, and the window on it, shown and active on the offscreen
+// platform and driven with QTest's mouse and keyboard.
+//
+// Every wait is bounded (QTest::qWaitFor with a few seconds).
+#ifndef TERVANE_CONFIG_WINDOW_TEST_FIXTURE_H_
+#define TERVANE_CONFIG_WINDOW_TEST_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "config/dialogs.h"
+#include "config/mainwindow.h"
+#include "config/tervix_model.h"
+#include "store/store.h"
+#include "tests/subprocess.h"
+
+// GoogleTest prints QStrings (and lists of them) as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
+
+namespace tervane::config::testing {
+
+inline constexpr int kWaitMs = 5000;
+
+// Records what the model shows and answers as the test says.
+class FakeDialogs : public Dialogs {
+ public:
+  struct Message {
+    std::string text;
+    std::string title;
+    Icon icon;
+  };
+
+  void Inform(const std::string& text, const std::string& title, Icon icon) override {
+    messages.push_back({text, title, icon});
+  }
+  bool AskYesNo(const std::string& text, const std::string& title, Icon icon) override {
+    questions.push_back({text, title, icon});
+    return answer_yes;
+  }
+  std::optional<std::string> AskNewTrapName() override {
+    ++names_asked;
+    return new_name;
+  }
+  void OpenFile(const std::string& path) override { opened.push_back(path); }
+
+  std::vector<Message> messages;
+  std::vector<Message> questions;
+  bool answer_yes = false;
+  std::optional<std::string> new_name;
+  int names_asked = 0;
+  std::vector<std::string> opened;
+};
+
+// One SnmpTrap row as the tests write it: `vars` variables named var1, var2, ..., each five
+// bytes from position 1, 6, 11, ..., of type DisplayString.
+struct TestDefinition {
+  std::string name;
+  std::string oid;
+  int source = 2;
+  int vars = 2;
+  int number = 1000;
+};
+
+// Runs `act` on the modal window (a dialog or message box) once it is shown and active, from
+// the event loop of its exec(). A modal window still open a few seconds later is closed with
+// a test failure, so that a failing test cannot hang in exec().
+inline void WhenModalShown(const std::function<void(QWidget*)>& act) {
+  auto* timer = new QTimer;
+  auto started = std::make_shared<QElapsedTimer>();
+  auto acted = std::make_shared<bool>(false);
+  started->start();
+  QObject::connect(timer, &QTimer::timeout, [timer, started, acted, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!*acted && modal != nullptr && modal->isActiveWindow()) {
+      *acted = true;
+      act(modal);
+      return;
+    }
+    const bool late = started->elapsed() > kWaitMs;
+    if (late && modal != nullptr) {
+      ADD_FAILURE() << "a modal window was left open: " << modal->windowTitle().toStdString();
+      if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+      return;
+    }
+    if ((*acted && modal == nullptr) || late) {
+      if (!*acted) ADD_FAILURE() << "no modal window was shown";
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(10);
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.ok());
+    folder_ = dir_.path() / "program";
+    dialogs_ = FakeDialogs();
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    const Status created = store::Store::Create((folder_ / "Tervix.mdb").string());
+    ASSERT_TRUE(created.ok()) << created.ToString();
+  }
+
+  void TearDown() override {
+    window_.reset();
+    model_.reset();
+  }
+
+  void AddDefinitions(const std::vector<TestDefinition>& definitions) {
+    Result<store::Store> db = store::Store::Open(folder_.string());
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    for (const TestDefinition& d : definitions) {
+      store::ColumnValues columns = {{"TrapName", store::Value(d.name)},
+                                     {"TrapOID", store::Value(d.oid)},
+                                     {"TrapSourceVarNo", store::Value(d.source)},
+                                     {"TrapNewVarNo", store::Value(d.vars)},
+                                     {"TrapNewNumber", store::Value(d.number)}};
+      for (int i = 1; i <= d.vars; ++i) {
+        const std::string n = std::to_string(i);
+        columns.emplace_back("VarName" + n, store::Value("var" + n));
+        columns.emplace_back("VarPos" + n, store::Value(1 + 5 * (i - 1)));
+        columns.emplace_back("VarChar" + n, store::Value(5));
+        columns.emplace_back("VarType" + n, store::Value("DisplayString"));
+      }
+      Result<int64_t> added = db->AddTrap(columns);
+      ASSERT_TRUE(added.ok()) << added.status().ToString();
+    }
+  }
+
+  void WriteSetting(const std::string& column, const store::Value& value) {
+    Result<store::Store> db = store::Store::Open(folder_.string());
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    const Status written = db->WriteSettings({{column, value}});
+    ASSERT_TRUE(written.ok()) << written.ToString();
+  }
+
+  // A General_Setting column as the window would show it.
+  std::string Setting(const std::string& column) const {
+    Result<store::Store> db = store::Store::Open(folder_.string());
+    EXPECT_TRUE(db.ok()) << db.status().ToString();
+    if (!db.ok()) return "";
+    Result<store::SettingsRow> row = db->ReadSettings();
+    EXPECT_TRUE(row.ok()) << row.status().ToString();
+    return row.ok() ? row->ByName(column).AsText() : "";
+  }
+
+  std::vector<store::TrapRow> Traps() const {
+    Result<store::Store> db = store::Store::Open(folder_.string());
+    EXPECT_TRUE(db.ok()) << db.status().ToString();
+    if (!db.ok()) return {};
+    Result<std::vector<store::TrapRow>> rows = db->ReadTraps();
+    EXPECT_TRUE(rows.ok()) << rows.status().ToString();
+    return rows.ok() ? *rows : std::vector<store::TrapRow>();
+  }
+
+  void OpenModel() {
+    Result<std::unique_ptr<TervixModel>> model = TervixModel::Open(folder_.string(), dialogs_);
+    ASSERT_TRUE(model.ok()) << model.status().ToString();
+    model_ = std::move(*model);
+  }
+
+  // Opens the model on the folder and shows the window, active.
+  void OpenWindow() {
+    ASSERT_NO_FATAL_FAILURE(OpenModel());
+    window_ = std::make_unique<MainWindow>(*model_);
+    window_->show();
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get(), kWaitMs));
+  }
+
+  template <typename T>
+  T* Find(const QString& name) const {
+    T* widget = window_->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name.toStdString();
+    return widget;
+  }
+  QLineEdit* Edit(const QString& name) const { return Find<QLineEdit>(name); }
+  QString Text(const QString& name) const {
+    QLineEdit* edit = Edit(name);
+    return edit != nullptr ? edit->text() : QString();
+  }
+  QWidget* Focused() const { return QApplication::focusWidget(); }
+  QString FocusedName() const { return Focused() != nullptr ? Focused()->objectName() : ""; }
+  int Page() const { return Find<QTabWidget>("tab1")->currentIndex(); }
+
+  void Click(QWidget* widget) {
+    ASSERT_NE(widget, nullptr);
+    QTest::mouseClick(widget, Qt::LeftButton);
+  }
+  void Click(const QString& name) { Click(Find<QWidget>(name)); }
+  void ClickTab(int page) {
+    QTabBar* bar = Find<QTabWidget>("tab1")->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
+  }
+  void ClickEntry(int row) {
+    auto* list = Find<QListWidget>("lbxTrapName");
+    ASSERT_NE(list->item(row), nullptr);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row)).center());
+  }
+  // Keys to whatever has the focus, as the keyboard sends them.
+  void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    ASSERT_NE(Focused(), nullptr);
+    QTest::keyClick(Focused(), key, modifiers);
+  }
+  void Type(const QString& text) {
+    ASSERT_NE(Focused(), nullptr);
+    QTest::keyClicks(Focused(), text);
+  }
+  // Clicks into the field, selects what it holds and types `text` over it.
+  void Replace(const QString& name, const QString& text) {
+    ASSERT_NO_FATAL_FAILURE(Click(name));
+    ASSERT_EQ(FocusedName(), name);
+    Key(Qt::Key_A, Qt::ControlModifier);
+    Type(text);
+  }
+
+  tervane::testing::TempDir dir_;
+  std::filesystem::path folder_;
+  FakeDialogs dialogs_;
+  std::unique_ptr<TervixModel> model_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+}  // namespace tervane::config::testing
+
+#endif  // TERVANE_CONFIG_WINDOW_TEST_FIXTURE_H_
