@@ -159,27 +159,44 @@ class TervixModel {
   void AddNewNameLeft(const std::string& name);
 
  private:
+  // A value that may not be stored, with the field to correct it in; or, without a field, a
+  // database that could not be read or written.
+  struct Refusal {
+    Status why;
+    std::optional<Field> field;
+  };
+
   TervixModel(std::string folder, Dialogs& dialogs);
 
-  // Stores the edits of the row; false (after the message, with a focus request) when a value
-  // was refused or the write failed.
-  bool SaveGeneralSetting();
-  bool SaveSnmpTrapRecord();
-  // Runs the rule of the field that has the focus, if it has not run since the focus came.
+  std::string& TextOf(const Field& field);
+  // The text behind `field`, for the const and the changing use alike.
+  template <typename Model>
+  static auto& TextIn(Model& m, const Field& field);
+  class RowWriter;
+
+  // Stores the edits of the row: nothing when stored (or nothing was edited), else why not.
+  // A refused value keeps the whole row from being written, unless `skip_refused`: then the
+  // other edits are stored and the first refusal is still returned.
+  std::optional<Refusal> SaveGeneralSetting(bool skip_refused = false);
+  std::optional<Refusal> SaveSnmpTrapRecord(bool skip_refused = false);
+  // The message of a refusal, and the focus back to its field.
+  void Show(const Refusal& refusal);
+  // The rule of a field that is left, and of the field that has the focus before a commit
+  // (once since the focus came or the text changed).
+  void RunLeaveRule(const Field& field);
   void LeaveFocusedField();
   Status ReadGeneral();
   // Reads the definition list again and shows its first definition, or the Empty state.
-  void ShowFirstDefinition();
-  // Shows the definition named by entry `index`, read from the database.
+  Status ShowFirstDefinition();
+  // Shows the definition named by entry `index`, as the database holds it now.
   void ShowDefinition(int index);
+  void ShowRow(int index, const store::TrapRow& row);
   void ShowEmpty();
   void EnableVarControls();
   // The file `name` of the program folder, found whatever the letter case of its name;
   // regular files only.
   std::optional<std::string> FindProgramFile(const std::string& name) const;
   void OpenProgramFile(const std::string& name, const char* missing);
-  // A refused value or a failed write: the message, and the focus back to `field`.
-  void Refuse(const Status& why, std::optional<Field> field);
 
   std::string folder_;
   Dialogs& dialogs_;

@@ -105,7 +105,11 @@ Result<int64_t> ParseNumberText(std::string_view text, NumberStyle style, const 
     return Status::Error(code, description + why);
   };
   const std::optional<Decimal> d = Read(text, style);
-  if (!d) return fail(kErrorConversion, "\"" + std::string(text) + "\" is not a number");
+  if (!d) {
+    return fail(kErrorConversion,
+                "\"" + std::string(text) + "\"" +
+                    (style == NumberStyle::kWhole ? " is not a whole number" : " is not a number"));
+  }
   const std::optional<uint64_t> magnitude = RoundedMagnitude(*d);
   constexpr uint64_t kLimit = uint64_t{1} << 63;  // the magnitude of INT64_MIN
   if (magnitude && *magnitude <= kLimit && (d->negative || *magnitude < kLimit)) {

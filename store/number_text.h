@@ -43,9 +43,10 @@ inline constexpr NumberRange kPortRange{1, 65535, "is not a port number (1 to 65
                                         kErrorInvalidArgument};
 
 // The whole number that `text` holds, read in `style`, within `range`. Fails with
-// kErrorConversion ("<what>: \"12abc\" is not a number") when the text is not a number in
-// that style, and with range.error ("<what>: 70000 <refusal>") when it lies outside the
-// range. With `what` empty the description starts with the value.
+// kErrorConversion ("<what>: \"12abc\" is not a number", "... is not a whole number" in the
+// kWhole style) when the text is not a number in that style, and with range.error ("<what>: 70000
+// <refusal>") when it lies outside the range. With `what` empty the description starts with the
+// value.
 Result<int64_t> ParseNumberText(std::string_view text, NumberStyle style, const NumberRange& range,
                                 std::string_view what);
 

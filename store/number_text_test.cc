@@ -75,7 +75,7 @@ TEST(NumberText, BothStylesAreExactAtEveryRangeEdge) {
   EXPECT_EQ(port.description(), "TrapForwPort: 70000 is not a port number (1 to 65535)");
   const Status fraction = ParseNumberText("1.5", W, kPortRange, "").status();
   EXPECT_EQ(fraction.error(), kErrorConversion);
-  EXPECT_EQ(fraction.description(), "\"1.5\" is not a number");
+  EXPECT_EQ(fraction.description(), "\"1.5\" is not a whole number");
 }
 
 TEST(NumberText, NonZeroLooksBeforeRounding) {
