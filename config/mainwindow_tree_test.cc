@@ -277,8 +277,8 @@ TEST_F(WindowTreeTest, TabKeyOnGeneralSettings) {
   ASSERT_NO_FATAL_FAILURE(OpenWindow());
   ClickTab(kPageGeneral);
   ASSERT_TRUE(QTest::qWaitFor([this] { return Page() == kPageGeneral; }, kWaitMs));
-  ASSERT_NO_FATAL_FAILURE(Click("chkDebugMode"));
-  Click("chkDebugMode");  // twice: the box is left as it was, with the focus
+  ASSERT_NO_FATAL_FAILURE(ClickCheckBox("chkDebugMode"));
+  ClickCheckBox("chkDebugMode");  // twice: the box is left as it was, with the focus
   ASSERT_EQ(FocusedName(), "chkDebugMode");
   QStringList visited;
   for (int n = 0; n < 7; ++n) {

@@ -24,11 +24,13 @@ QItemSelectionModel::SelectionFlags TrapNameList::selectionCommand(const QModelI
                                                                    const QEvent* event) const {
   const QItemSelectionModel::SelectionFlags wanted = QListWidget::selectionCommand(index, event);
   if (showing_) return wanted;
-  // The list never loses its selection to the user (a Ctrl+click on the selected entry
-  // would deselect it), and a drag across entries is not a choice of one.
-  if (wanted == QItemSelectionModel::NoUpdate || !index.isValid() ||
-      wanted.testAnyFlags(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle) ||
-      (event != nullptr && event->type() == QEvent::MouseMove)) {
+  // A choice is a press of the mouse or a key, or a search typed on the keyboard (no event).
+  // Releasing the mouse or dragging across entries chooses nothing more, and the list never
+  // loses its selection to the user (a Ctrl+click on the selected entry would deselect it).
+  const bool choice = event == nullptr || event->type() == QEvent::MouseButtonPress ||
+                      event->type() == QEvent::KeyPress;
+  if (!choice || wanted == QItemSelectionModel::NoUpdate || !index.isValid() ||
+      wanted.testAnyFlags(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle)) {
     return QItemSelectionModel::NoUpdate;
   }
   const QList<QListWidgetItem*> selected = selectedItems();

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -209,6 +212,16 @@ class WindowTest : public ::testing::Test {
     QTest::mouseClick(widget, Qt::LeftButton);
   }
   void Click(const QString& name) { Click(Find<QWidget>(name)); }
+  // A check box reacts to clicks on its box and its text only, not on the rest of its row.
+  void ClickCheckBox(const QString& name) {
+    auto* box = Find<QCheckBox>(name);
+    ASSERT_NE(box, nullptr);
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    const QRect hit = box->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, hit.center());
+  }
   void ClickTab(int page) {
     QTabBar* bar = Find<QTabWidget>("tab1")->tabBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
@@ -224,9 +237,18 @@ class WindowTest : public ::testing::Test {
     ASSERT_NE(Focused(), nullptr);
     QTest::keyClick(Focused(), key, modifiers);
   }
+  // Each character as a key press and release carrying it; a character without a key of its
+  // own (QTest knows keys for ASCII only) comes as the text of an unknown key, as an input
+  // method sends it.
   void Type(const QString& text) {
     ASSERT_NE(Focused(), nullptr);
-    QTest::keyClicks(Focused(), text);
+    for (const QChar c : text) {
+      if (c.unicode() < 0x80) {
+        QTest::keyClick(Focused(), c.toLatin1());
+      } else {
+        QTest::sendKeyEvent(QTest::Click, Focused(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+      }
+    }
   }
   // Clicks into the field, selects what it holds and types `text` over it.
   void Replace(const QString& name, const QString& text) {
