@@ -54,6 +54,9 @@ QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy = nullptr
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) {
   auto* button = new QPushButton(text, parent);
   button->setObjectName(name);
+  // Some room around the caption, as dialog buttons have.
+  const QFontMetrics metrics(button->font());
+  button->setMinimumWidth(metrics.horizontalAdvance(button->text().remove('&')) + 24);
   return button;
 }
 
@@ -105,6 +108,9 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
 
   SetTabOrder();
   ShowModel();
+  // The size the layout asks for: a window shown without one gets at most two thirds of the
+  // screen, which would squeeze the fields.
+  resize(sizeHint());
 }
 
 QWidget* MainWindow::MakeTrapsPage() {
@@ -145,13 +151,13 @@ QWidget* MainWindow::MakeTrapsPage() {
   Shade(txtTrapNewEnterprise_);
   FixWidth(txtTrapNewEnterprise_, static_cast<int>(sizeof kWrapToPrefix));
   cboTrapNewNumber_ =
-      MakeList(page, "cboTrapNewNumber", "Trap number",
+      MakeList(page, "cboTrapNewNumber", "Trap number", ListKind::kTrapNewNumber, 0,
                [this](const std::string& entry) { model_.cboTrapNewNumber_Click(entry); });
 
   txtTrapSourceVarNo_ = MakeField(page, "txtTrapSourceVarNo", {FieldKind::kTrapSourceVarNo});
   FixWidth(txtTrapSourceVarNo_, 4);
   cboTrapNewVarNo_ =
-      MakeList(page, "cboTrapNewVarNo", "Number of new variables",
+      MakeList(page, "cboTrapNewVarNo", "Number of new variables", ListKind::kTrapNewVarNo, 0,
                [this](const std::string& entry) { model_.cboTrapNewVarNo_Click(entry); });
 
   auto* oid = new QHBoxLayout;
@@ -163,7 +169,7 @@ QWidget* MainWindow::MakeTrapsPage() {
   wrap->addStretch();
   auto* source = new QHBoxLayout;
   source->addWidget(txtTrapSourceVarNo_);
-  source->addSpacing(4);
+  source->setSpacing(8);
   source->addWidget(new QLabel("Into", page));
   source->addWidget(cboTrapNewVarNo_);
   source->addWidget(new QLabel("New Variables", page));
@@ -177,6 +183,7 @@ QWidget* MainWindow::MakeTrapsPage() {
   definition->addLayout(source, 2, 1);
   definition->setColumnStretch(1, 1);
   definition->setRowStretch(3, 1);
+  definition->setHorizontalSpacing(10);
 
   // The list under its heading; its buttons and the definition's lines level with its top.
   auto* top = new QGridLayout;
@@ -255,6 +262,7 @@ void MainWindow::AddVarRows(QWidget* parent, QGridLayout* grid, int first) {
     row.chars->setAccessibleName("Variable " + n + " character count");
     FixWidth(row.chars, 4);
     row.type = MakeList(parent, ("cboVarType" + suffix).c_str(), "Variable " + n + " type",
+                        ListKind::kVarType, i,
                         [this, i](const std::string& entry) { model_.cboVarType_Click(i, entry); });
     const int line = i - first + 1;
     grid->addWidget(row.button, line, 0);
@@ -389,12 +397,17 @@ QLineEdit* MainWindow::MakeField(QWidget* parent, const char* name, Field field)
 
 template <typename Picked>
 QComboBox* MainWindow::MakeList(QWidget* parent, const char* name, const QString& accessible_name,
-                                Picked picked) {
+                                ListKind kind, int row, Picked picked) {
   auto* combo = new QComboBox(parent);
   combo->setObjectName(name);
   combo->setEditable(false);
   combo->setAccessibleName(accessible_name);
+  // As wide as the longest entry, always: the window cannot be made so narrow that an entry
+  // is cut.
   combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  // The entries from the start, so that the layout is made for them.
+  ShowList(combo, kind, row, "");
   // activated, not currentIndexChanged: showing a row selects entries without writing.
   connect(combo, &QComboBox::activated, this, [this, combo, picked](int index) {
     picked(combo->itemText(index).toStdString());
@@ -512,8 +525,9 @@ int MainWindow::PageForKey(const QKeyEvent& key, bool on_tab_bar) const {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-  QTabBar* bar = tab1_ != nullptr ? tab1_->tabBar() : nullptr;
-  if (watched == bar && bar != nullptr) {
+  // Filters are installed once tab1_ exists, on it, its tab bar and the fields of its pages.
+  QTabBar* bar = tab1_->tabBar();
+  if (watched == bar) {
     switch (event->type()) {
       case QEvent::MouseButtonPress:
       case QEvent::MouseButtonDblClick: {

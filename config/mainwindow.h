@@ -64,10 +64,11 @@ class MainWindow : public QWidget {
 
   // A line edit named `name` for `field`: typing and focus changes go to the model.
   QLineEdit* MakeField(QWidget* parent, const char* name, Field field);
-  // A pick-only list whose user choices go to `picked`.
+  // A pick-only list of the model's entries of `kind` (of variable `row`) whose user choices go
+  // to `picked`.
   template <typename Picked>
   QComboBox* MakeList(QWidget* parent, const char* name, const QString& accessible_name,
-                      Picked picked);
+                      ListKind kind, int row, Picked picked);
 
   // Shows the model's state, then moves the focus where the model asks.
   void ShowModel();

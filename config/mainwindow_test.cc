@@ -227,8 +227,7 @@ TEST_F(MainWindowTest, AddShowsTheNewDefinitionWithTheFocusInTrapOid) {
   EXPECT_EQ(list->currentRow(), 1);
   EXPECT_EQ(Text("txtTrapOID"), "");
   ExpectShowsModel();
-  EXPECT_TRUE(QTest::qWaitFor([this] { return FocusedName() == "txtTrapOID"; }, kWaitMs))
-      << FocusedName().toStdString();
+  EXPECT_EQ(FocusedName(), "txtTrapOID");
   const std::vector<store::TrapRow> traps = Traps();
   ASSERT_EQ(traps.size(), 2u);
   EXPECT_EQ(traps[1].ByName("TrapName").AsText(), "coldStart");

@@ -230,6 +230,13 @@ TEST_F(WindowTreeTest, FitsAScreenOf1024By768) {
   EXPECT_LE(hint.height(), 768 - 40);
   EXPECT_LE(window_->width(), 1024);
   EXPECT_LE(window_->height(), 768 - 40);
+  // The offscreen screen is 800 by 600: the window is still not squeezed below its layout's
+  // wish, and no list is narrower than its longest entry.
+  EXPECT_GE(window_->width(), hint.width());
+  EXPECT_GE(window_->height(), hint.height());
+  for (const QComboBox* combo : window_->findChildren<QComboBox*>()) {
+    EXPECT_GE(combo->width(), combo->sizeHint().width()) << combo->objectName().toStdString();
+  }
 }
 
 // The Tab key's chain, disabled widgets included (the Empty state disables most of page 0):

@@ -203,11 +203,11 @@ class WindowTest : public ::testing::Test {
     QLineEdit* edit = Edit(name);
     return edit != nullptr ? edit->text() : QString();
   }
-  QWidget* Focused() const { return QApplication::focusWidget(); }
-  QString FocusedName() const { return Focused() != nullptr ? Focused()->objectName() : ""; }
+  static QWidget* Focused() { return QApplication::focusWidget(); }
+  static QString FocusedName() { return Focused() != nullptr ? Focused()->objectName() : ""; }
   int Page() const { return Find<QTabWidget>("tab1")->currentIndex(); }
 
-  void Click(QWidget* widget) {
+  static void Click(QWidget* widget) {
     ASSERT_NE(widget, nullptr);
     QTest::mouseClick(widget, Qt::LeftButton);
   }
@@ -233,14 +233,14 @@ class WindowTest : public ::testing::Test {
                       list->visualItemRect(list->item(row)).center());
   }
   // Keys to whatever has the focus, as the keyboard sends them.
-  void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  static void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     ASSERT_NE(Focused(), nullptr);
     QTest::keyClick(Focused(), key, modifiers);
   }
   // Each character as a key press and release carrying it; a character without a key of its
   // own (QTest knows keys for ASCII only) comes as the text of an unknown key, as an input
   // method sends it.
-  void Type(const QString& text) {
+  static void Type(const QString& text) {
     ASSERT_NE(Focused(), nullptr);
     for (const QChar c : text) {
       if (c.unicode() < 0x80) {
