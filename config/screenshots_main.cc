@@ -1,0 +1,196 @@
+// tervix_screenshots: renders the window on a sample program folder into PNG files, for the
+// documentation (scripts/screenshots.sh runs it under Xvfb).
+//
+//   tervix_screenshots <output folder>
+//
+// The sample folder is made in a temporary directory: the default settings and two trap
+// definitions, the second using all fourteen variables. The window is driven with QTest's mouse
+// and keyboard as a user would, and each picture is QWidget::grab() of a window or dialog:
+// the three pages, the "Add New" dialog and the message that refuses a port. Exit status 0
+// when every picture was written, 1 otherwise.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdio>
+#include <string>
+
+#include "config/addnewdialog.h"
+#include "config/mainwindow.h"
+#include "config/qtdialogs.h"
+#include "config/tervix_model.h"
+#include "store/store.h"
+
+namespace {
+
+using tervane::Status;
+using tervane::config::Icon;
+namespace store = tervane::store;
+
+bool Save(QWidget* widget, const QString& folder, const QString& name) {
+  const QString path = QDir(folder).filePath(name);
+  if (!widget->grab().save(path, "PNG")) {
+    std::fprintf(stderr, "tervix_screenshots: could not write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("tervix_screenshots: wrote %s\n", qPrintable(path));
+  return true;
+}
+
+// Answers the model's dialogs without a user: a message is pictured once, then dismissed.
+class PictureDialogs : public tervane::config::Dialogs {
+ public:
+  explicit PictureDialogs(QString folder) : folder_(std::move(folder)) {}
+
+  void Inform(const std::string& text, const std::string& title, Icon icon) override {
+    if (message_saved_) return;
+    std::unique_ptr<QMessageBox> box =
+        tervane::config::MakeMessageBox(text, title, icon, QMessageBox::Ok, parent_);
+    box->show();
+    QTest::qWait(50);
+    message_saved_ = Save(box.get(), folder_, "validation-message.png");
+  }
+  bool AskYesNo(const std::string&, const std::string&, Icon) override { return false; }
+  std::optional<std::string> AskNewTrapName() override { return std::nullopt; }
+  void OpenFile(const std::string&) override {}
+
+  void SetParent(QWidget* parent) { parent_ = parent; }
+  bool message_saved() const { return message_saved_; }
+
+ private:
+  QString folder_;
+  QWidget* parent_ = nullptr;
+  bool message_saved_ = false;
+};
+
+Status MakeSampleFolder(const std::string& folder) {
+  Status made = store::Store::Create(folder + "/Tervix.mdb");
+  if (!made.ok()) return made;
+  tervane::Result<store::Store> db = store::Store::Open(folder);
+  if (!db.ok()) return db.status();
+  Status written = db->WriteSettings({{"TrapForwIpAddr", store::Value("192.0.2.10")},
+                                      {"TrapForwPort", store::Value(1162)},
+                                      {"TrapRecvStatus", store::Value("Not Started")}});
+  if (!written.ok()) return written;
+  tervane::Result<int64_t> added = db->AddTrap({{"TrapName", store::Value("linkDown")},
+                                                {"TrapOID", store::Value("1.3.6.1.6.3.1.1.5.3")},
+                                                {"TrapSourceVarNo", store::Value(2)},
+                                                {"TrapNewVarNo", store::Value(2)},
+                                                {"TrapNewNumber", store::Value(1000)},
+                                                {"VarName1", store::Value("portName")},
+                                                {"VarPos1", store::Value(1)},
+                                                {"VarChar1", store::Value(4)},
+                                                {"VarType1", store::Value("DisplayString")},
+                                                {"VarName2", store::Value("portNumber")},
+                                                {"VarPos2", store::Value(6)},
+                                                {"VarChar2", store::Value(3)},
+                                                {"VarType2", store::Value("Integer32")}});
+  if (!added.ok()) return added.status();
+  // An alarm line of a power controller, cut into all fourteen variables.
+  static const char* const kTypes[] = {"DisplayString",    "Integer32", "Gauge32",
+                                       "IpAddress",        "Counter32", "TimeTicks",
+                                       "OBJECT IDENTIFIER"};
+  static const char* const kNames[] = {"site",   "rack",     "unit",  "outlet", "volts",
+                                       "amps",   "watts",    "peer",  "alarms", "uptime",
+                                       "object", "severity", "phase", "load"};
+  store::ColumnValues columns = {{"TrapName", store::Value("pduAlarm")},
+                                 {"TrapOID", store::Value("1.3.6.1.4.1.32473.7.0.12")},
+                                 {"TrapSourceVarNo", store::Value(3)},
+                                 {"TrapNewVarNo", store::Value(14)},
+                                 {"TrapNewNumber", store::Value(2300)}};
+  for (int i = 1; i <= tervane::config::kVarRows; ++i) {
+    const std::string n = std::to_string(i);
+    columns.emplace_back("VarName" + n, store::Value(kNames[i - 1]));
+    columns.emplace_back("VarPos" + n, store::Value(1 + 6 * (i - 1)));
+    columns.emplace_back("VarChar" + n, store::Value(5));
+    columns.emplace_back("VarType" + n, store::Value(kTypes[(i - 1) % 7]));
+  }
+  added = db->AddTrap(columns);
+  return added.ok() ? Status::Ok() : added.status();
+}
+
+void ClickTab(tervane::config::MainWindow& window, int page) {
+  QTabBar* bar = window.findChild<QTabWidget*>("tab1")->tabBar();
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
+  QTest::qWait(50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: tervix_screenshots <output folder>\n");
+    return 2;
+  }
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  QDir().mkpath(out);
+  QTemporaryDir folder;
+  const Status made = MakeSampleFolder(folder.path().toStdString());
+  if (!folder.isValid() || !made.ok()) {
+    std::fprintf(stderr, "tervix_screenshots: %s\n", made.ToString().c_str());
+    return 1;
+  }
+  PictureDialogs dialogs(out);
+  tervane::Result<std::unique_ptr<tervane::config::TervixModel>> model =
+      tervane::config::TervixModel::Open(folder.path().toStdString(), dialogs);
+  if (!model.ok()) {
+    std::fprintf(stderr, "tervix_screenshots: %s\n", model.status().ToString().c_str());
+    return 1;
+  }
+  tervane::config::MainWindow window(**model);
+  dialogs.SetParent(&window);
+  window.show();
+  window.activateWindow();
+  if (!QTest::qWaitForWindowActive(&window, 5000)) {
+    std::fprintf(stderr, "tervix_screenshots: the window was not shown\n");
+    return 1;
+  }
+
+  bool ok = true;
+  // "SNMP Traps" with the second definition, a sample value and a piece of it selected.
+  auto* list = window.findChild<QListWidget*>("lbxTrapName");
+  if (list->count() > 1) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+  }
+  auto* sample = window.findChild<QLineEdit*>("txtValToSplit");
+  QTest::mouseClick(sample, Qt::LeftButton);
+  QTest::keyClicks(sample, "Paris 07 03 12 230.1 4.20 ");
+  QTest::keyClick(sample, Qt::Key_Home);
+  for (int i = 0; i < 5; ++i) QTest::keyClick(sample, Qt::Key_Right, Qt::ShiftModifier);
+  QTest::qWait(50);
+  ok &= Save(&window, out, "snmp-traps.png");
+
+  ClickTab(window, tervane::config::kPageGeneral);
+  ok &= Save(&window, out, "general-settings.png");
+  ClickTab(window, tervane::config::kPageService);
+  ok &= Save(&window, out, "service-control.png");
+
+  {
+    tervane::config::AddNewDialog add(**model, &window);
+    add.show();
+    ok &= QTest::qWaitForWindowExposed(&add, 5000);
+    QTest::keyClicks(add.findChild<QLineEdit*>("txtName"), "coldStart");
+    QTest::qWait(50);
+    ok &= Save(&add, out, "add-new.png");
+  }
+
+  // A port out of range, refused when the page is changed.
+  ClickTab(window, tervane::config::kPageGeneral);
+  auto* port = window.findChild<QLineEdit*>("txtTrapRecvPort");
+  QTest::mouseClick(port, Qt::LeftButton);
+  QTest::keyClick(port, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(port, "70000");
+  ClickTab(window, tervane::config::kPageTraps);
+  if (!dialogs.message_saved()) {
+    std::fprintf(stderr, "tervix_screenshots: the refused port showed no message\n");
+    ok = false;
+  }
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Renders the window Tervix into docs/screenshots/: each page, the "Add New" dialog and the
+# message that refuses a port, on a sample program folder with two trap definitions. Runs the
+# built tervix_screenshots under a private Xvfb server (xvfb-run), so it needs no display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target tervix_screenshots
+mkdir -p docs/screenshots
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  env QT_QPA_PLATFORM=xcb build/config/tervix_screenshots docs/screenshots
