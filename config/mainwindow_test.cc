@@ -225,7 +225,17 @@ TEST_F(MainWindowTest, AddShowsTheNewDefinitionWithTheFocusInTrapOid) {
   ASSERT_EQ(list->count(), 2);
   EXPECT_EQ(list->item(1)->text(), "coldStart");
   EXPECT_EQ(list->currentRow(), 1);
+  // A new definition's defaults, as the widgets show them.
   EXPECT_EQ(Text("txtTrapOID"), "");
+  EXPECT_EQ(Text("txtTrapSourceVarNo"), "1");
+  EXPECT_EQ(Find<QComboBox>("cboTrapNewNumber")->currentText(), "1000");
+  EXPECT_EQ(Find<QComboBox>("cboTrapNewVarNo")->currentText(), "3");
+  EXPECT_EQ(Text("txtVarName3"), "var3");
+  EXPECT_EQ(Text("txtVarPos3"), "1");
+  EXPECT_EQ(Text("txtVarChar3"), "0");
+  EXPECT_EQ(Find<QComboBox>("cboVarType3")->currentText(), "DisplayString");
+  EXPECT_TRUE(Find<QWidget>("txtVarName3")->isEnabled());
+  EXPECT_FALSE(Find<QWidget>("txtVarName4")->isEnabled());
   ExpectShowsModel();
   EXPECT_EQ(FocusedName(), "txtTrapOID");
   const std::vector<store::TrapRow> traps = Traps();
