@@ -107,7 +107,7 @@ TEST_F(AddNewDialogTest, AskNewTrapNameReturnsWhatOkLeaves) {
   qt_dialogs.SetModel(model_.get());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    WhenModalShown([&c](QWidget* dialog) {
+    const std::unique_ptr<QTimer> driver = WhenModalShown([&c](QWidget* dialog) {
       EXPECT_EQ(dialog->objectName(), "frmAddNewTrap");
       QTest::keyClicks(QApplication::focusWidget(), c.typed);
       switch (c.way) {

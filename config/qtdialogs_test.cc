@@ -19,7 +19,7 @@ TEST(QtDialogs, InformShowsTitleTextAndIcon) {
   for (const auto& [icon, shown] : cases) {
     SCOPED_TRACE(static_cast<int>(icon));
     bool seen = false;
-    WhenModalShown([&seen, shown = shown](QWidget* modal) {
+    const std::unique_ptr<QTimer> driver = WhenModalShown([&seen, shown = shown](QWidget* modal) {
       auto* box = qobject_cast<QMessageBox*>(modal);
       ASSERT_NE(box, nullptr);
       seen = true;
@@ -43,7 +43,7 @@ TEST(QtDialogs, AskYesNoIsTrueOnlyForYes) {
   QtDialogs dialogs;
   for (const auto& [way, expected] : cases) {
     SCOPED_TRACE(static_cast<int>(way));
-    WhenModalShown([way = way](QWidget* modal) {
+    const std::unique_ptr<QTimer> driver = WhenModalShown([way = way](QWidget* modal) {
       auto* box = qobject_cast<QMessageBox*>(modal);
       ASSERT_NE(box, nullptr);
       EXPECT_EQ(box->text(), "Discard the changes?");

@@ -84,14 +84,17 @@ struct TestDefinition {
 };
 
 // Runs `act` on the modal window (a dialog or message box) once it is shown and active, from
-// the event loop of its exec(). A modal window still open a few seconds later is closed with
-// a test failure, so that a failing test cannot hang in exec().
-inline void WhenModalShown(const std::function<void(QWidget*)>& act) {
-  auto* timer = new QTimer;
+// the event loop of its exec(), as long as the returned timer lives: hold it across the call
+// that opens the window. A modal window still open a few seconds later is closed with a test
+// failure, so that a failing test cannot hang in exec().
+[[nodiscard]] inline std::unique_ptr<QTimer> WhenModalShown(
+    const std::function<void(QWidget*)>& act) {
+  auto timer = std::make_unique<QTimer>();
+  QTimer* ticking = timer.get();
   auto started = std::make_shared<QElapsedTimer>();
   auto acted = std::make_shared<bool>(false);
   started->start();
-  QObject::connect(timer, &QTimer::timeout, [timer, started, acted, act] {
+  QObject::connect(ticking, &QTimer::timeout, [ticking, started, acted, act] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!*acted && modal != nullptr && modal->isActiveWindow()) {
       *acted = true;
@@ -106,11 +109,11 @@ inline void WhenModalShown(const std::function<void(QWidget*)>& act) {
     }
     if ((*acted && modal == nullptr) || late) {
       if (!*acted) ADD_FAILURE() << "no modal window was shown";
-      timer->stop();
-      timer->deleteLater();
+      ticking->stop();
     }
   });
   timer->start(10);
+  return timer;
 }
 
 class WindowTest : public ::testing::Test {
