@@ -61,7 +61,9 @@ class TervixE2eTest : public ::testing::Test {
 
     folder_ = dir_.path() / "program";
     std::filesystem::create_directories(folder_);
+    // The XDG runtime folder that Qt wants: private to its user.
     std::filesystem::create_directories(dir_.path() / "runtime");
+    std::filesystem::permissions(dir_.path() / "runtime", std::filesystem::perms::owner_all);
     std::error_code ec;
     std::filesystem::copy_file(TERVIX_PATH, folder_ / "Tervix", ec);
     ASSERT_FALSE(ec) << "copying " << TERVIX_PATH << ": " << ec.message();
