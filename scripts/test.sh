@@ -33,6 +33,7 @@ echo "== sanitizer build and test"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTERVANE_SANITIZE=ON -DTERVANE_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan_suppressions.txt" \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
 
 echo "== fuzzing the decoder and the relay"
