@@ -414,6 +414,45 @@ TEST_F(MainWindowTest, ReadMeFoundWhateverItsLetterCase) {
   }
 }
 
+// Leaving a field by the keyboard runs its rule, and the window shows what the rule did.
+TEST_F(MainWindowTest, LeavingAFieldRunsItsRule) {
+  ASSERT_NO_FATAL_FAILURE(AddDefinitions(Definitions(1)));
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  ASSERT_NO_FATAL_FAILURE(Replace("txtVarName1", "Port"));
+  EXPECT_TRUE(dialogs_.messages.empty());
+  Key(Qt::Key_Tab);
+  EXPECT_EQ(FocusedName(), "txtVarPos1");
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].text, kFirstLetterWarning);
+
+  // An emptied Trap OID is given the start of every enterprise's OID when it is left.
+  ASSERT_NO_FATAL_FAILURE(Replace("txtTrapOID", ""));
+  Key(Qt::Key_Backspace);
+  EXPECT_EQ(Text("txtTrapOID"), "");
+  Key(Qt::Key_Tab);
+  EXPECT_EQ(Text("txtTrapOID"), "1.3.6.1.4.1.");
+  ExpectShowsModel();
+}
+
+// Another window taking the focus for a while is no move between fields: the rule runs when
+// the user leaves the field, not when the window is left.
+TEST_F(MainWindowTest, AnotherWindowDoesNotLeaveTheField) {
+  ASSERT_NO_FATAL_FAILURE(AddDefinitions(Definitions(1)));
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  ASSERT_NO_FATAL_FAILURE(Replace("txtVarName1", "Port"));
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other, kWaitMs));
+  EXPECT_TRUE(dialogs_.messages.empty());
+  window_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get(), kWaitMs));
+  EXPECT_EQ(FocusedName(), "txtVarName1");
+  EXPECT_TRUE(dialogs_.messages.empty());
+  Key(Qt::Key_Tab);
+  EXPECT_EQ(dialogs_.messages.size(), 1u);
+}
+
 TEST_F(MainWindowTest, TypingKeepsTheCaret) {
   ASSERT_NO_FATAL_FAILURE(AddDefinitions(Definitions(1)));
   ASSERT_NO_FATAL_FAILURE(OpenWindow());
