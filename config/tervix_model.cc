@@ -495,7 +495,7 @@ class TervixModel::RowWriter {
     columns_.emplace_back(column, store::Value(*n));
     updates_.emplace_back(&now, &was);
   }
-  void Flag(bool now, bool& was, const std::string& column) {
+  void Flag(const bool& now, bool& was, const std::string& column) {
     if (now == was || !going()) return;
     columns_.emplace_back(column, store::Value(now ? 1 : 0));
     flags_.emplace_back(&now, &was);
