@@ -103,4 +103,24 @@ Status Agent::Send() {
   return first_failure;
 }
 
+Status Agent::Queue(uint64_t tag) {
+  if (fd_ < 0) return SocketError(ENOTCONN, "send: the agent is not started");
+  if (destinations_.empty()) {
+    return Status::Error(kErrorInvalidArgument, "send: no destination");
+  }
+  Status encoded = Encode(outgoing_, &buffer_);
+  if (!encoded.ok()) return encoded;
+  for (const sockaddr_in& to : destinations_) queue_.Add(buffer_, to, tag);
+  return Status::Ok();
+}
+
+void Agent::Flush(const SendQueue::FailureHandler& on_failure) {
+  if (queue_.empty()) return;
+  if (fd_ < 0) {
+    queue_.Fail(SocketError(ENOTCONN, "send: the agent is not started"), on_failure);
+    return;
+  }
+  queue_.Send(fd_, on_failure);
+}
+
 }  // namespace tervane::snmp

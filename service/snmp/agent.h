@@ -3,6 +3,10 @@
 //
 // Sending never drops a trap for a full socket buffer: the socket has a large send buffer,
 // and a send that meets a full one waits briefly for room (see SendDatagram).
+//
+// A message is sent at once (Send) or queued (Queue) to leave with the others in one system
+// call (Flush); the service queues the traps it makes while handling one batch of received
+// datagrams and flushes them when the batch ends.
 #ifndef TERVANE_SERVICE_SNMP_AGENT_H_
 #define TERVANE_SERVICE_SNMP_AGENT_H_
 
@@ -14,6 +18,7 @@
 
 #include "platform/status.h"
 #include "service/snmp/message.h"
+#include "service/snmp/send_queue.h"
 
 namespace tervane::snmp {
 
@@ -54,6 +59,17 @@ class Agent {
   // others from theirs; the first such failure is returned.
   Status Send();
 
+  // Encodes the outgoing message and queues it for every destination under `tag`, to be
+  // sent by the next Flush. Fails, queuing nothing, as Send does before sending.
+  Status Queue(uint64_t tag);
+  // Sends the queued messages in the order they were queued; each one that cannot be sent
+  // is reported to `on_failure` with its tag (once per message, for its first destination
+  // that failed). Without a socket every queued message fails.
+  void Flush(const SendQueue::FailureHandler& on_failure);
+  // Drops the queued messages of the tags `first` to `last` unsent.
+  void Cancel(uint64_t first, uint64_t last) { queue_.Cancel(first, last); }
+  bool queued() const { return !queue_.empty(); }
+
  private:
   int fd_ = -1;
   std::vector<sockaddr_in> destinations_;
@@ -62,6 +78,7 @@ class Agent {
   sockaddr_in last_destination_{};
   Message outgoing_;
   std::vector<uint8_t> buffer_;
+  SendQueue queue_;
 };
 
 }  // namespace tervane::snmp

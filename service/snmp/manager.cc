@@ -1,11 +1,13 @@
 #include "service/snmp/manager.h"
 
 #include <arpa/inet.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <span>
 #include <utility>
 
@@ -17,13 +19,16 @@ namespace tervane::snmp {
 
 namespace {
 
-// Datagrams read per recvmmsg, and the room for each. 32 slots of 64 KiB keep the
-// listener's memory at 2 MiB, most of it never touched unless large datagrams arrive;
-// a slot holds the largest UDP/IPv4 payload, and anything cut short is flagged
-// MSG_TRUNC and dropped.
-constexpr size_t kBatchSlots = 32;
+// Datagrams read per recvmmsg, and the room for each. A slot holds the largest UDP/IPv4
+// payload, and anything cut short is flagged MSG_TRUNC and dropped. The slots are one
+// mapping of 64 x 64 KiB that costs memory only where datagrams were written: a small trap
+// touches one page of its slot. A batch that brought large datagrams gives their pages back
+// when it is over, so that one burst of them does not keep the memory.
+constexpr size_t kBatchSlots = 64;
 constexpr size_t kSlotBytes = 65536;
 static_assert(kSlotBytes > kMaxDatagram);
+// The part of a slot kept after a large datagram.
+constexpr size_t kKeptSlotBytes = 8192;
 
 // Kernel receive buffer to ask for, so that a burst queues while a handler runs.
 constexpr int kReceiveBufferBytes = 4 << 20;
@@ -31,22 +36,41 @@ constexpr int kReceiveBufferBytes = 4 << 20;
 }  // namespace
 
 struct Manager::Batch {
-  Batch() : data(std::make_unique_for_overwrite<uint8_t[]>(kBatchSlots * kSlotBytes)) {}
-
-  // Readies the headers for a fresh recvmmsg; the kernel overwrites lengths and flags.
-  void Prepare() {
+  Batch() {
+    void* mapped = mmap(nullptr, kBatchSlots * kSlotBytes, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Without the mapping the listener has nowhere to read to; the process cannot go on.
+    if (mapped == MAP_FAILED) std::abort();
+    data = static_cast<uint8_t*>(mapped);
     for (size_t i = 0; i < kBatchSlots; ++i) {
-      iov[i].iov_base = data.get() + i * kSlotBytes;
+      iov[i].iov_base = data + i * kSlotBytes;
       iov[i].iov_len = kSlotBytes;
-      headers[i] = mmsghdr{};
       headers[i].msg_hdr.msg_name = &from[i];
-      headers[i].msg_hdr.msg_namelen = sizeof from[i];
       headers[i].msg_hdr.msg_iov = &iov[i];
       headers[i].msg_hdr.msg_iovlen = 1;
     }
   }
+  ~Batch() { munmap(data, kBatchSlots * kSlotBytes); }
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
 
-  std::unique_ptr<uint8_t[]> data;
+  // Readies the headers for a fresh recvmmsg: the kernel overwrites the address lengths
+  // and the flags, nothing else. The pages that large datagrams of the last batch took
+  // beyond kKeptSlotBytes are given back.
+  void Prepare() {
+    for (size_t i = 0; i < count; ++i) {
+      if (headers[i].msg_len > kKeptSlotBytes) {
+        (void)madvise(data + i * kSlotBytes + kKeptSlotBytes, kSlotBytes - kKeptSlotBytes,
+                      MADV_DONTNEED);
+      }
+    }
+    for (size_t i = 0; i < kBatchSlots; ++i) {
+      headers[i].msg_hdr.msg_namelen = sizeof from[i];
+      headers[i].msg_len = 0;
+    }
+  }
+
+  uint8_t* data = nullptr;
   std::array<iovec, kBatchSlots> iov{};
   std::array<sockaddr_in, kBatchSlots> from{};
   std::array<mmsghdr, kBatchSlots> headers{};
@@ -72,6 +96,7 @@ Status Manager::Listen(uint16_t port, const std::string& address) {
 
 void Manager::Stop() {
   if (fd_ < 0) return;
+  FlushResponses();
   loop_.Unwatch(fd_);
   close(fd_);
   fd_ = -1;
@@ -91,12 +116,36 @@ void Manager::OnReadable() {
   // so a flood cannot keep the loop from its other fds.
   for (;;) {
     if (batch_->next == batch_->count) {
-      if (refilled || !Refill()) return;
+      // A batch is over (or none was under way): what it queued leaves now.
+      EndBatch();
+      if (epoch != epoch_ || refilled || !Refill()) return;
       refilled = true;
     }
     Deliver(batch_->next++);
-    if (epoch != epoch_) return;  // the handler closed or replaced the socket
+    if (epoch != epoch_) {  // the handler closed or replaced the socket
+      EndBatch();
+      return;
+    }
   }
+}
+
+void Manager::EndBatch() {
+  FlushResponses();
+  // Held by value so that a handler which replaces itself finishes its run.
+  if (on_batch_end_) {
+    const std::function<void()> handler = on_batch_end_;
+    handler();
+  }
+}
+
+void Manager::FlushResponses() {
+  if (responses_.empty()) return;
+  if (fd_ < 0) {
+    responses_.Fail(SocketError(ENOTCONN, "send response: the listener is not started"),
+                    on_response_failure_);
+    return;
+  }
+  responses_.Send(fd_, on_response_failure_);
 }
 
 bool Manager::Refill() {
@@ -124,7 +173,7 @@ void Manager::Deliver(size_t slot) {
     ++dropped_;
     return;
   }
-  const std::span<const uint8_t> datagram(batch_->data.get() + slot * kSlotBytes, header.msg_len);
+  const std::span<const uint8_t> datagram(batch_->data + slot * kSlotBytes, header.msg_len);
   // Decoding reuses the strings of the bindings already in its target.
   if (scratch_.variables.empty() && !spare_.empty()) std::swap(scratch_.variables, spare_);
   if (!Decode(datagram, &scratch_).ok()) {
@@ -157,6 +206,17 @@ Status Manager::SendResponse() {
   Status encoded = Encode(current_, &response_);
   if (!encoded.ok()) return encoded;
   return SendDatagram(fd_, response_, source_);
+}
+
+Status Manager::QueueResponse(uint64_t tag) {
+  if (fd_ < 0) return SocketError(ENOTCONN, "send response: the listener is not started");
+  if (!has_current_) {
+    return Status::Error(kErrorInvalidArgument, "send response: no message has arrived");
+  }
+  Status encoded = Encode(current_, &response_);
+  if (!encoded.ok()) return encoded;
+  responses_.Add(response_, source_, tag);
+  return Status::Ok();
 }
 
 }  // namespace tervane::snmp

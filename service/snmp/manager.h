@@ -9,6 +9,11 @@
 // with the next queued datagram, so every datagram is delivered exactly once and in order,
 // and the current message is the one that the innermost running event delivered. Each
 // readable event reads at most one batch from the socket before the loop polls again.
+//
+// When every datagram of a batch has been delivered, the batch ends: the inform responses
+// queued meanwhile (QueueResponse) leave the listening socket together, in order, and then
+// the batch-end handler runs, so that whatever the service queued elsewhere for the batch
+// leaves after its responses.
 #ifndef TERVANE_SERVICE_SNMP_MANAGER_H_
 #define TERVANE_SERVICE_SNMP_MANAGER_H_
 
@@ -23,6 +28,7 @@
 #include "platform/status.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/message.h"
+#include "service/snmp/send_queue.h"
 
 namespace tervane::snmp {
 
@@ -69,6 +75,19 @@ class Manager {
   // to kKindResponse. Fails, sending nothing, when not listening, when no message has
   // arrived yet, or when the message cannot be encoded; a send failure is errno's.
   Status SendResponse();
+  // As SendResponse, but queued under `tag` to leave when the batch ends (or at the next
+  // FlushResponses). Fails, queuing nothing, where SendResponse fails before sending.
+  Status QueueResponse(uint64_t tag);
+  // Sends the queued responses now; each that cannot be sent is reported to the response
+  // failure handler. Stop sends them too, before the socket closes.
+  void FlushResponses();
+
+  // Called with the tag of each queued response that could not be sent.
+  void SetResponseFailureHandler(SendQueue::FailureHandler handler) {
+    on_response_failure_ = std::move(handler);
+  }
+  // Called at the end of every batch, after its responses were sent.
+  void SetBatchEndHandler(std::function<void()> handler) { on_batch_end_ = std::move(handler); }
 
   // Datagrams received; datagrams dropped as truncated, malformed or of an unhandled
   // kind; and socket errors met while reading (each one is skipped, the loop goes on).
@@ -83,6 +102,8 @@ class Manager {
   // Reads the next batch from the socket into the empty queue; false when nothing came.
   bool Refill();
   void Deliver(size_t slot);
+  // The batch's deliveries are over: its responses, then the batch-end handler.
+  void EndBatch();
 
   EventLoop& loop_;
   int fd_ = -1;
@@ -99,6 +120,9 @@ class Manager {
   std::string source_address_;
   uint16_t source_port_ = 0;
   std::vector<uint8_t> response_;
+  SendQueue responses_;
+  SendQueue::FailureHandler on_response_failure_;
+  std::function<void()> on_batch_end_;
   uint64_t received_ = 0;
   uint64_t dropped_ = 0;
   uint64_t socket_errors_ = 0;

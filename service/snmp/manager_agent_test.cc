@@ -19,6 +19,7 @@
 #include "service/snmp/event_loop.h"
 #include "service/snmp/manager.h"
 #include "service/snmp/message.h"
+#include "service/snmp/send_queue.h"
 #include "service/snmp/socket_util.h"
 
 namespace tervane::snmp {
@@ -471,6 +472,86 @@ TEST_F(ManagerAgentTest, StopInsideTheHandlerForgetsTheQueueAndListenWorksAgain)
   ASSERT_TRUE(agent_.Send().ok());
   ASSERT_TRUE(Pump(loop_, [&] { return order.size() == 4; }));
   EXPECT_EQ(order.back(), 42);
+}
+
+TEST(SendQueue, SendsInOrderAndReportsEachFailureAloneThenGoesOn) {
+  RawSocket sender;
+  RawSocket receiver;
+  const sockaddr_in good = Loopback(receiver.port());
+  const sockaddr_in port_zero = Loopback(0);          // no datagram can go to port 0: EINVAL
+  const std::vector<uint8_t> too_large(70000, 0x30);  // beyond any UDP datagram: EMSGSIZE
+  struct Entry {
+    std::vector<uint8_t> datagram;
+    const sockaddr_in* to;
+    uint64_t tag;
+  };
+  const std::vector<Entry> entries = {
+      {{1}, &port_zero, 10},  // the first of the run fails
+      {{2}, &good, 11},      {{3}, &good, 12}, {too_large, &good, 13},  // one in the middle
+      {{5}, &good, 14},      {{6}, &good, 15}, {{7}, &port_zero, 16},   // and the last
+  };
+  SendQueue queue;
+  for (const Entry& e : entries) queue.Add(e.datagram, *e.to, e.tag);
+  queue.Add(std::vector<uint8_t>{8}, good, 17);
+  queue.Cancel(17, 17);  // dropped: neither sent nor reported
+  std::vector<uint64_t> failed;
+  queue.Send(sender.fd(), [&](uint64_t tag, const Status& failure) {
+    failed.push_back(tag);
+    EXPECT_FALSE(failure.ok());
+  });
+  EXPECT_TRUE(queue.empty());
+  EXPECT_EQ(failed, (std::vector<uint64_t>{10, 13, 16}));
+  std::vector<uint8_t> arrived;
+  for (std::vector<uint8_t> d = receiver.Receive(1000); !d.empty(); d = receiver.Receive(100)) {
+    arrived.insert(arrived.end(), d.begin(), d.end());
+  }
+  EXPECT_EQ(arrived, (std::vector<uint8_t>{2, 3, 5, 6}));
+
+  // Emptied, the queue is used again from the start.
+  queue.Add(std::vector<uint8_t>{9}, good, 20);
+  queue.Send(sender.fd(), [&](uint64_t tag, const Status&) { failed.push_back(tag); });
+  EXPECT_EQ(receiver.Receive(1000), (std::vector<uint8_t>{9}));
+  EXPECT_EQ(failed.size(), 3u);
+}
+
+TEST_F(ManagerAgentTest, QueuedAnswersLeaveWhenTheBatchEndsBeforeItsOtherSends) {
+  // Informs and traps in one burst of more than one receive batch, queued in the kernel
+  // before the loop runs; every inform is answered from the listener's socket, and the
+  // batch-end handler, which sends what the batch produced, finds its answers gone already.
+  RawSocket sender;
+  constexpr int kCount = 150;
+  std::vector<uint8_t> datagram;
+  for (int n = 0; n < kCount; ++n) {
+    Message m = Numbered(n);
+    if (n % 3 == 0) m.kind = kKindInform;
+    ASSERT_TRUE(Encode(m, &datagram).ok());
+    sender.SendTo(manager_.LocalPort(), datagram);
+  }
+  std::vector<int> queued;    // informs whose answers are queued, not yet sent
+  std::vector<int> answered;  // answers found at the sender when a batch ended
+  int batches = 0;
+  manager_.SetTrapHandler([&] {
+    Message& m = manager_.CurrentMessage();
+    if (m.kind != kKindInform) return;
+    m.kind = kKindResponse;
+    ASSERT_TRUE(manager_.QueueResponse(static_cast<uint64_t>(m.request_id)).ok());
+    queued.push_back(m.request_id);
+  });
+  manager_.SetBatchEndHandler([&] {
+    ++batches;
+    for (std::vector<uint8_t> d = sender.Receive(0); !d.empty(); d = sender.Receive(0)) {
+      Message response;
+      ASSERT_TRUE(Decode(d, &response).ok());
+      EXPECT_EQ(response.kind, kKindResponse);
+      answered.push_back(response.request_id);
+    }
+    EXPECT_EQ(answered, queued);  // all of them, and only once
+  });
+  ASSERT_TRUE(Pump(loop_, [&] { return answered.size() == (kCount + 2) / 3; }));
+  EXPECT_GE(batches, 3);  // 150 datagrams: three receive batches at least
+  std::vector<int> expected;
+  for (int n = 0; n < kCount; n += 3) expected.push_back(n);
+  EXPECT_EQ(answered, expected);
 }
 
 }  // namespace

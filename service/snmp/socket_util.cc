@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <optional>
 
 #include "platform/sys_error.h"
 #include "service/snmp/value_text.h"
@@ -100,42 +99,47 @@ sockaddr_in LocalName(int fd) {
   return sa;
 }
 
-Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to) {
+bool SendRetry::Again(int fd, int err) {
   using Clock = std::chrono::steady_clock;
-  // Set when the first wait begins: a send that goes through at once never reads the clock.
-  std::optional<Clock::time_point> deadline;
-  bool refusal_skipped = false;
-  // Each round either sends, fails, or waits for room; the deadline ends the waiting and
-  // the count guards against a socket that keeps reporting room it does not have.
-  for (int round = 0; round < 1000; ++round) {
+  if (++rounds_ > 1000) return false;
+  if (err == EINTR) return true;
+  if (err == ECONNREFUSED && !refusal_skipped_) {
+    // The refusal belongs to an earlier datagram (an ICMP port unreachable); reading it
+    // cleared it, so this datagram deserves its own try.
+    refusal_skipped_ = true;
+    return true;
+  }
+  if (err != EAGAIN && err != EWOULDBLOCK && err != ENOBUFS) return false;
+  if (!waiting_) {
+    deadline_ = Clock::now() + std::chrono::milliseconds(kSendPatienceMs);
+    waiting_ = true;
+  }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+  if (left <= 0) return false;
+  if (err == ENOBUFS) {
+    // Out of buffer memory in the stack, not in the socket: poll would report room at
+    // once, so give the stack a moment instead.
+    poll(nullptr, 0, 1);
+  } else {
+    pollfd room{fd, POLLOUT, 0};
+    poll(&room, 1, static_cast<int>(left));
+  }
+  return true;
+}
+
+Status SendFailure(int err, const sockaddr_in& to) {
+  return SocketError(err, "send to " + Endpoint(to));
+}
+
+Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to) {
+  SendRetry retry;
+  for (;;) {
     const ssize_t sent = sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
                                 reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (sent >= 0) return Status::Ok();
     const int err = errno;
-    if (err == EINTR) continue;
-    if (err == ECONNREFUSED && !refusal_skipped) {
-      // The refusal belongs to an earlier datagram (an ICMP port unreachable); reading it
-      // cleared it, so this datagram deserves its own try.
-      refusal_skipped = true;
-      continue;
-    }
-    if (err != EAGAIN && err != EWOULDBLOCK && err != ENOBUFS) {
-      return SocketError(err, "send to " + Endpoint(to));
-    }
-    if (!deadline) deadline = Clock::now() + std::chrono::milliseconds(kSendPatienceMs);
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
-    if (left <= 0) return SocketError(err, "send to " + Endpoint(to));
-    if (err == ENOBUFS) {
-      // Out of buffer memory in the stack, not in the socket: poll would report room at
-      // once, so give the stack a moment instead.
-      poll(nullptr, 0, 1);
-    } else {
-      pollfd room{fd, POLLOUT, 0};
-      poll(&room, 1, static_cast<int>(left));
-    }
+    if (!retry.Again(fd, err)) return SendFailure(err, to);
   }
-  return SocketError(EAGAIN, "send to " + Endpoint(to));
 }
 
 }  // namespace tervane::snmp

@@ -8,6 +8,7 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -52,6 +53,26 @@ sockaddr_in LocalName(int fd);
 // again rather than dropping the datagram. On failure nothing was sent.
 inline constexpr int kSendPatienceMs = 100;
 Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to);
+
+// The rules of one datagram's send, shared by SendDatagram and the batched sends: after a
+// failed attempt with `err`, Again says whether to try the same datagram once more, having
+// waited for room where that helps. A signal is tried again at once; a refusal (an ICMP port
+// unreachable that an earlier datagram caused, reported late) is skipped once; a full buffer
+// is waited out for at most kSendPatienceMs from the first wait; anything else fails. A fresh
+// SendRetry belongs to each datagram.
+class SendRetry {
+ public:
+  bool Again(int fd, int err);
+
+ private:
+  std::chrono::steady_clock::time_point deadline_{};
+  bool waiting_ = false;  // deadline_ is set; a send that goes through at once reads no clock
+  bool refusal_skipped_ = false;
+  int rounds_ = 0;  // guards against a socket that keeps reporting room it does not have
+};
+
+// The failure of a send of `err` to `to`, as SendDatagram reports it.
+Status SendFailure(int err, const sockaddr_in& to);
 
 }  // namespace tervane::snmp
 

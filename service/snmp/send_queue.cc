@@ -1,0 +1,95 @@
+#include "service/snmp/send_queue.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "service/snmp/socket_util.h"
+
+namespace tervane::snmp {
+namespace {
+
+// Reports a failed tag once when the same tag fails again right after.
+class FailureOnce {
+ public:
+  explicit FailureOnce(const SendQueue::FailureHandler& handler) : handler_(handler) {}
+  void operator()(uint64_t tag, const Status& failure) {
+    if (any_ && tag == last_) return;
+    any_ = true;
+    last_ = tag;
+    if (handler_) handler_(tag, failure);
+  }
+
+ private:
+  const SendQueue::FailureHandler& handler_;
+  bool any_ = false;
+  uint64_t last_ = 0;
+};
+
+}  // namespace
+
+void SendQueue::Add(std::span<const uint8_t> datagram, const sockaddr_in& to, uint64_t tag) {
+  if (bytes_.size() < used_ + datagram.size()) bytes_.resize(used_ + datagram.size());
+  if (!datagram.empty()) std::memcpy(bytes_.data() + used_, datagram.data(), datagram.size());
+  entries_.push_back(Entry{used_, datagram.size(), to, tag, false});
+  used_ += datagram.size();
+}
+
+void SendQueue::Cancel(uint64_t first, uint64_t last) {
+  for (Entry& e : entries_) {
+    if (e.tag >= first && e.tag <= last) e.cancelled = true;
+  }
+}
+
+void SendQueue::Send(int fd, const FailureHandler& on_failure) {
+  // The headers point into iov_ and entries_, which do not move from here on.
+  headers_.clear();
+  iov_.clear();
+  sent_index_.clear();
+  iov_.reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    Entry& e = entries_[i];
+    if (e.cancelled) continue;
+    iov_.push_back(iovec{bytes_.data() + e.offset, e.length});
+    mmsghdr header{};
+    header.msg_hdr.msg_name = &e.to;
+    header.msg_hdr.msg_namelen = sizeof e.to;
+    header.msg_hdr.msg_iov = &iov_.back();
+    header.msg_hdr.msg_iovlen = 1;
+    headers_.push_back(header);
+    sent_index_.push_back(i);
+  }
+
+  const size_t n = headers_.size();
+  FailureOnce report(on_failure);
+  size_t done = 0;
+  SendRetry retry;  // the rules of the datagram at `done`
+  while (done < n) {
+    const int sent =
+        sendmmsg(fd, headers_.data() + done, static_cast<unsigned>(n - done), MSG_NOSIGNAL);
+    if (sent > 0) {
+      done += static_cast<size_t>(sent);
+      retry = SendRetry();
+      continue;
+    }
+    // Nothing left: the first datagram of the run failed, and errno says why.
+    const int err = sent < 0 ? errno : EAGAIN;
+    if (retry.Again(fd, err)) continue;
+    const Entry& failed = entries_[sent_index_[done]];
+    report(failed.tag, SendFailure(err, failed.to));
+    ++done;
+    retry = SendRetry();
+  }
+  entries_.clear();
+  used_ = 0;
+}
+
+void SendQueue::Fail(const Status& failure, const FailureHandler& on_failure) {
+  FailureOnce report(on_failure);
+  for (const Entry& e : entries_) {
+    if (!e.cancelled) report(e.tag, failure);
+  }
+  entries_.clear();
+  used_ = 0;
+}
+
+}  // namespace tervane::snmp

@@ -1,0 +1,75 @@
+// A queue of datagrams that leave one socket together: the listener's inform responses, or
+// the agent's traps, gathered while one batch of received datagrams is handled and sent with
+// sendmmsg when it ends, in the order they were queued.
+//
+// Each datagram keeps the rules of a single send (see SendDatagram): a full socket buffer is
+// waited out for a short while, and a refusal left over from an earlier datagram (an ICMP
+// port unreachable reported late) is skipped once. sendmmsg only says how many datagrams
+// left; when one fails, its failure is reported under its tag and the queue goes on from the
+// next one. Nothing is ever sent twice.
+#ifndef TERVANE_SERVICE_SNMP_SEND_QUEUE_H_
+#define TERVANE_SERVICE_SNMP_SEND_QUEUE_H_
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace tervane::snmp {
+
+class SendQueue {
+ public:
+  // Called for each datagram that could not be sent, with the tag it was queued under.
+  using FailureHandler = std::function<void(uint64_t tag, const Status& failure)>;
+
+  SendQueue() = default;
+  SendQueue(const SendQueue&) = delete;
+  SendQueue& operator=(const SendQueue&) = delete;
+
+  // Appends a copy of `datagram` for `to`, under `tag`. The queue has no limit of its own:
+  // what one batch of received datagrams produces bounds it, and its memory is kept for the
+  // next batch.
+  void Add(std::span<const uint8_t> datagram, const sockaddr_in& to, uint64_t tag);
+
+  // Drops the datagrams queued under the tags `first` to `last`: they are neither sent nor
+  // reported.
+  void Cancel(uint64_t first, uint64_t last);
+
+  // Sends every queued datagram from the non-blocking `fd`, in order, and empties the queue.
+  // A tag that cannot be sent is reported to `on_failure` (which must not touch the queue),
+  // once: datagrams queued one after the other under one tag (a message for several
+  // destinations) fail as one, as their first failure.
+  void Send(int fd, const FailureHandler& on_failure);
+  // Empties the queue without sending, reporting every tag not cancelled as `failure`.
+  void Fail(const Status& failure, const FailureHandler& on_failure);
+
+  bool empty() const { return entries_.empty(); }
+  size_t size() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    size_t offset;
+    size_t length;
+    sockaddr_in to;
+    uint64_t tag;
+    bool cancelled;
+  };
+
+  std::vector<uint8_t> bytes_;
+  size_t used_ = 0;
+  std::vector<Entry> entries_;
+  // The headers of one sendmmsg, rebuilt for each run of datagrams; kept for their memory.
+  std::vector<mmsghdr> headers_;
+  std::vector<iovec> iov_;
+  std::vector<size_t> sent_index_;  // headers_[k] is entries_[sent_index_[k]]
+};
+
+}  // namespace tervane::snmp
+
+#endif  // TERVANE_SERVICE_SNMP_SEND_QUEUE_H_
