@@ -19,6 +19,16 @@ namespace {
 constexpr char kAgent[] = "snmpAgent";
 constexpr char kManager[] = "snmpManager";
 
+// The four senders, by the code that a queued trap's tag carries.
+constexpr int kSenderWrapped = 0;
+constexpr int kSenderWrappedAndConvToV1 = 1;
+constexpr int kSenderNotWrapped = 2;
+constexpr int kSenderNotWrappedAndConvToV1 = 3;
+constexpr uint64_t kTagsPerTrap = 4;
+constexpr const char* kSenderNames[kTagsPerTrap] = {"SendTrapWrapped", "SendTrapWrappedAndConvToV1",
+                                                    "SendTrapNotWrapped",
+                                                    "SendTrapNotWrappedAndConvToV1"};
+
 std::string Stamp() { return relay::TimeStamp(std::time(nullptr)); }
 
 }  // namespace
@@ -31,6 +41,10 @@ TervixService::TervixService(std::string program_folder, snmp::EventLoop& loop,
       debug_(program_folder_, host.event_log()),
       snmpManager_(loop) {
   snmpManager_.SetTrapHandler([this] { snmpManager_Trap(); });
+  snmpManager_.SetResponseFailureHandler(
+      [this](uint64_t tag, const Status& failure) { OnResponseNotSent(tag, failure); });
+  snmpManager_.SetBatchEndHandler([this] { FlushTraps(); });
+  on_trap_not_sent_ = [this](uint64_t tag, const Status& failure) { OnTrapNotSent(tag, failure); };
 }
 
 void TervixService::LogFailure(const Status& status, const char* module) {
@@ -73,7 +87,10 @@ void TervixService::StartRequest() {
   Status endpoint = relay::CheckForwardEndpoint(*settings, snmp::IsLocalAddress);
   if (!endpoint.ok()) return FailStart(endpoint, &*db, kExitBadConfiguration);
   settings_ = *settings;
-  forward_destination_ = settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort);
+  batch_sends_ = !settings_.DebugMode;
+  snmpAgent_.ClearDestinations();
+  destination_ = snmpAgent_.AddDestination(
+      settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort), 0);
 
   std::string status;
   ServiceOpen(kAgent, status);
@@ -162,6 +179,9 @@ void TervixService::ServiceOpen(const std::string& name, std::string& status) {
 void TervixService::ServiceClose(const std::string& name, std::string& status) {
   status.clear();
   if (name == kAgent) {
+    // Nothing queued is left behind: the responses first, as at the end of a batch.
+    snmpManager_.FlushResponses();
+    FlushTraps();
     snmpAgent_.Stop();
   } else if (name == kManager) {
     snmpManager_.Stop();
@@ -194,11 +214,15 @@ void TervixService::snmpManager_Trap() {
     debug_.Append(kDebugFile, relay::NullValuesRecord(Stamp(), intake.null_list), kModule);
   }
   if (!intake.handled) return;
+  ++sequence_;
   if (intake.inform) {
-    // Acknowledged before anything is forwarded, whatever the bindings hold.
+    // Acknowledged before anything is forwarded, whatever the bindings hold: a queued
+    // answer leaves before the batch's traps.
     message.kind = snmp::kKindResponse;
     snmpAgent_.Outgoing().kind = snmp::kKindResponse;
-    if (Status s = snmpManager_.SendResponse(); !s.ok()) return LogFailure(s, kModule);
+    Status s = batch_sends_ ? snmpManager_.QueueResponse(sequence_ * kTagsPerTrap)
+                            : snmpManager_.SendResponse();
+    if (!s.ok()) return LogFailure(s, kModule);
   }
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::TrapInRecord(Stamp(), trap_), kModule);
   if (intake.null_list.empty() && !intake.malformed) {
@@ -213,23 +237,36 @@ void TervixService::snmpManager_Trap() {
   snmpManager_.ClearCurrentVariables();
 }
 
-Status TervixService::SetDestination() {
-  snmpAgent_.ClearDestinations();
-  return snmpAgent_.AddDestination(forward_destination_, 0);
+void TervixService::SendTrapWrapped() { Wrapped(kSenderWrapped); }
+void TervixService::SendTrapWrappedAndConvToV1() { Wrapped(kSenderWrappedAndConvToV1); }
+void TervixService::SendTrapNotWrapped() { NotWrapped(kSenderNotWrapped); }
+void TervixService::SendTrapNotWrappedAndConvToV1() { NotWrapped(kSenderNotWrappedAndConvToV1); }
+
+Status TervixService::SendOutgoing(int sender) {
+  if (!batch_sends_) return snmpAgent_.Send();
+  return snmpAgent_.Queue(sequence_ * kTagsPerTrap + static_cast<uint64_t>(sender));
 }
 
-void TervixService::SendTrapWrapped() { Wrapped(false, "SendTrapWrapped"); }
-void TervixService::SendTrapWrappedAndConvToV1() { Wrapped(true, "SendTrapWrappedAndConvToV1"); }
-void TervixService::SendTrapNotWrapped() { NotWrapped(false, "SendTrapNotWrapped"); }
-void TervixService::SendTrapNotWrappedAndConvToV1() {
-  NotWrapped(true, "SendTrapNotWrappedAndConvToV1");
+void TervixService::FlushTraps() { snmpAgent_.Flush(on_trap_not_sent_); }
+
+void TervixService::OnTrapNotSent(uint64_t tag, const Status& failure) {
+  // Queued only with debug mode off: the event is all there is to write.
+  LogFailure(failure, kSenderNames[tag % kTagsPerTrap]);
 }
 
-void TervixService::Wrapped(bool to_v1, const char* module) {
+void TervixService::OnResponseNotSent(uint64_t tag, const Status& failure) {
+  // As when the answer fails at once: reported, and nothing more is sent for the inform.
+  LogFailure(failure, "snmpManager_Trap");
+  snmpAgent_.Cancel(tag, tag + kTagsPerTrap - 1);
+}
+
+void TervixService::Wrapped(int sender) {
+  const char* module = kSenderNames[sender];
+  const bool to_v1 = sender == kSenderWrappedAndConvToV1;
   const relay::TrapDefinition& d = definitions_[trap_.TrapIndex];
   snmp::Message& out = snmpAgent_.Outgoing();
   auto run = [&]() -> Status {
-    if (Status s = SetDestination(); !s.ok()) return s;
+    if (!destination_.ok()) return destination_;
     if (Status s = relay::BuildWrapped(trap_, d, to_v1, &out); !s.ok()) return s;
     if (settings_.DebugMode) {
       debug_.Append(kDebugFile,
@@ -237,15 +274,17 @@ void TervixService::Wrapped(bool to_v1, const char* module) {
                                       relay::MessageVars(out)),
                     module);
     }
-    return snmpAgent_.Send();
+    return SendOutgoing(sender);
   };
   if (Status s = run(); !s.ok()) LogFailure(s, module);
 }
 
-void TervixService::NotWrapped(bool to_v1, const char* module) {
+void TervixService::NotWrapped(int sender) {
+  const char* module = kSenderNames[sender];
+  const bool to_v1 = sender == kSenderNotWrappedAndConvToV1;
   snmp::Message& out = snmpAgent_.Outgoing();
   auto run = [&]() -> Status {
-    if (Status s = SetDestination(); !s.ok()) return s;
+    if (!destination_.ok()) return destination_;
     if (Status s = relay::BuildForwarded(trap_, to_v1, &out); !s.ok()) return s;
     if (settings_.DebugMode) {
       debug_.Append(kDebugFile,
@@ -253,7 +292,7 @@ void TervixService::NotWrapped(bool to_v1, const char* module) {
                                       relay::MessageVars(out)),
                     module);
     }
-    return snmpAgent_.Send();
+    return SendOutgoing(sender);
   };
   Status s = run();
   if (s.ok()) return;

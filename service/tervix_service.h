@@ -6,6 +6,13 @@
 // and reports them to the event log as "[number] description (Module: name)"; none of
 // them fails to its caller. A start request that cannot start the listener ends the
 // process (see StartRequest).
+//
+// With debug mode off, what the service sends for one batch of received datagrams leaves
+// together when the batch ends: first the inform responses from the listener's socket,
+// then the traps from the agent's, each in the order it was made. A send that fails then is
+// reported as it would have been at once; a trap whose inform could not be answered is not
+// sent, as when the answer fails at once. With debug mode on every send leaves at once, so
+// that the debug files follow the sends record by record.
 #ifndef TERVANE_SERVICE_TERVIX_SERVICE_H_
 #define TERVANE_SERVICE_TERVIX_SERVICE_H_
 
@@ -64,9 +71,16 @@ class TervixService {
   void SendTrapNotWrapped();
   void SendTrapNotWrappedAndConvToV1();
 
-  void Wrapped(bool to_v1, const char* module);
-  void NotWrapped(bool to_v1, const char* module);
-  Status SetDestination();
+  // The senders' bodies. `sender` is one of the kSender* codes, which also name the module.
+  void Wrapped(int sender);
+  void NotWrapped(int sender);
+  // Sends the agent's outgoing message at once, or queues it for the batch's end under the
+  // current trap's tag.
+  Status SendOutgoing(int sender);
+  // The end of a batch of received datagrams: the queued traps leave.
+  void FlushTraps();
+  void OnTrapNotSent(uint64_t tag, const Status& failure);
+  void OnResponseNotSent(uint64_t tag, const Status& failure);
   void LogFailure(const Status& status, const char* module);
 
   std::string program_folder_;
@@ -79,8 +93,16 @@ class TervixService {
   // Set by the first start request: later ones do nothing.
   bool start_handled_ = false;
   relay::Settings settings_;
-  // TrapForwIpAddr + ":" + TrapForwPort, made once when the settings are read.
-  std::string forward_destination_;
+  // The outcome of setting the agent's destination to TrapForwIpAddr:TrapForwPort, done
+  // once when the settings are read: every trap goes there, and a destination that could
+  // not be set fails every send alike.
+  Status destination_;
+  // Sends wait for the end of their batch (debug mode off).
+  bool batch_sends_ = false;
+  // Numbers the relayed messages; a queued send's tag is the number times kTagsPerTrap
+  // plus its sender.
+  uint64_t sequence_ = 0;
+  snmp::SendQueue::FailureHandler on_trap_not_sent_;
   relay::CurrentTrap trap_;
   relay::DefinitionTable definitions_;
 };
