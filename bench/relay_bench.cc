@@ -1,32 +1,44 @@
 // Relay benchmark: how many traps per second TervixSrv relays without losing one, how much
-// CPU time and memory it spends doing so, and how that compares with net-snmp's snmptrapd
-// as a forwarder and with a trivial forwarder that copies datagrams without reading them.
+// CPU time and memory it spends doing so, and how often it allocates, compared with
+// net-snmp's snmptrapd as a forwarder and with a trivial forwarder that copies datagrams
+// without reading them (what the machine can move at all).
 //
-// For each relay (started here as a child process, on 127.0.0.1 only) it finds the highest
-// rate at which every trap of a trial arrives at the sink: it doubles the rate from a
-// starting point until a trial loses traps, then bisects; a rate counts as sustained when
-// one of two trials at it loses nothing and keeps the pace, and the rate found must then
-// hold for a longer run (5 s of traffic), else it is lowered. It then sends a fixed number of
-// traps to every relay at one moderate rate that all of them sustain, and reads the relay's
-// CPU time (/proc/PID/stat) before and after; peak memory is the relay's VmHWM at the end.
+// Every relay runs as a child process on 127.0.0.1, with the same socket buffers, and all of
+// them are measured in one run, in rounds; the table gives the median of the rounds.
+// In each round:
+//   1. The zero-loss rate of every relay, the relays taking turns step by step, so that a
+//      change in the machine's load falls on all of them alike. A step sends traps at one
+//      rate for at least --step-seconds; it passes only when every trap arrives, the last
+//      within 0.25 s of the last send (so that a deep socket buffer cannot hide an overload),
+//      and the generator kept the pace. The rate doubles from a start until a step fails, or
+//      halves until one passes, then is bisected to within 3%.
+//   2. The CPU time of every relay, one after the other, at one paced rate for all (80% of the
+//      lowest zero-loss rate of the first round, snmptrapd aside: it is run at 80% of its own
+//      rate when that is lower), read from the scheduler (/proc/PID/task/*/schedstat), and the
+//      allocations TervixSrv made meanwhile, counted by a preloaded allocator.
+// Peak memory is the relay's VmHWM at the end.
 //
-// Usage: relay_bench [--quick] [--only NAME[,NAME...]] [--trapd-no-log]
-//                    [--cpu-count N] [--cpu-rate N] [--max-rate N]
-//   NAME: pass-through, wrapping, snmptrapd, trivial.
-//   --quick: smaller trials, for a smoke run. --trapd-no-log: snmptrapd only forwards (by
-//   default it also formats every trap for its log, as it does out of the box).
-//   --cpu-count, --cpu-rate: size and pace of the CPU runs (default 100,000 traps at 80% of
-//   the lowest zero-loss rate). --max-rate: highest rate tried.
+// Usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]
+//                    [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]
+//                    [--max-rate N]
+//   NAME: pass-through, wrapping, snmptrapd, trivial (and pass-through-before,
+//   wrapping-before with --before).
+//   --before: another TervixSrv executable (say, one built from an earlier commit), measured
+//   in the same rounds as "TervixSrv ... (before)".
+//   --quick: one round of 1 s steps, for a smoke run. --trapd-no-log: snmptrapd only forwards
+//   (by default it also formats every trap for its log, as it does out of the box).
+//   --cpu-count, --cpu-rate: size and pace of the CPU runs (default 5 s of traps at the rate
+//   above). --max-rate: highest rate tried.
 // This is a measuring tool, not a test: it prints its figures and PASS or MISS for each
 // target, and exits 0 either way (non-zero only when it could not measure).
 #include <signal.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,60 +53,94 @@
 namespace tervane::bench {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) { g_stop = true; }
 
+// The last trap of a step must arrive this soon after the last send.
+constexpr auto kArrivalLimit = std::chrono::milliseconds(250);
+// A step shows that a relay sustains a rate only when the generator kept that pace: on two
+// cores shared by generator, sink and relay, it may not.
+constexpr double kPaceTolerance = 0.97;
+// The search stops when the highest passing and the lowest failing rate are this close.
+constexpr double kResolution = 0.03;
+
 struct Options {
   bool quick = false;
   std::vector<std::string> only;
+  std::string before;
+  int rounds = 3;
+  double step_seconds = 3;
   bool trapd_logs = true;
-  uint64_t cpu_count = 100000;
-  double cpu_rate = 0;  // 0: 80% of the lowest zero-loss rate measured
-  double start_rate = 5000;
+  uint64_t cpu_count = 0;  // 0: 5 s of traps at the CPU rate
+  double cpu_rate = 0;     // 0: 80% of the lowest zero-loss rate of the first round
   double max_rate = 1600000;
 };
 
-// Trial sizes: about `trial_seconds` of traffic, at least `min_count` traps, at most
-// `max_seconds` of traffic; the rate found is then confirmed by a run of `confirm_seconds`.
-struct TrialPlan {
-  double trial_seconds;
-  uint64_t min_count;
-  double max_seconds;
-  int bisect_steps;
-  double confirm_seconds;
+// The search for one relay's zero-loss rate in one round: doubling from `start` while steps
+// pass (halving while they fail), then bisecting between the highest rate that passed and
+// the lowest that failed.
+class RateSearch {
+ public:
+  RateSearch(double start, double max_rate) : next_(start), max_rate_(max_rate) {}
+
+  bool done() const { return done_; }
+  double next() const { return next_; }
+  double result() const { return good_; }
+  bool limit_not_reached() const { return good_ > 0 && bad_ == 0; }
+
+  void Record(bool passed) {
+    (passed ? good_ : bad_) = next_;
+    if (good_ == 0) {  // nothing passed yet: halve
+      next_ = std::round(next_ / 2);
+      done_ = next_ < 100;
+    } else if (bad_ == 0) {  // nothing failed yet: double
+      next_ *= 2;
+      done_ = next_ > max_rate_;
+    } else {
+      next_ = std::round((good_ + bad_) / 2 / 100) * 100;
+      done_ = bad_ - good_ <= good_ * kResolution || next_ <= good_ || next_ >= bad_;
+    }
+  }
+  // The relay ended: no more steps.
+  void Abandon() { done_ = true; }
+
+ private:
+  double next_;
+  double max_rate_;
+  double good_ = 0;
+  double bad_ = 0;
+  bool done_ = false;
 };
 
-struct TrialResult {
+struct Relay {
+  Relay(std::string key_, RelayKindInfo kind) : key(std::move(key_)) {
+    figures.relay_kind = std::move(kind);
+  }
+  std::string key;
+  RelayFigures figures;
+  std::unique_ptr<RelayProcess> process;
+  // Where its search starts: snmptrapd is two orders slower than the others.
+  double start_rate = 10000;
+};
+
+struct StepResult {
   uint64_t sent = 0;
   uint64_t good = 0;
   uint64_t bad = 0;
-  double achieved = 0;  // traps per second actually sent
-  // Datagrams the kernel dropped at the relay's receive socket and at the sink's.
-  uint64_t relay_drops = 0;
-  uint64_t sink_drops = 0;
-  bool zero_loss() const { return sent > 0 && good == sent && bad == 0; }
-};
-
-// A trial shows that a relay sustains a rate only when the generator kept that pace: on two
-// cores shared by generator, sink and relay, it may not.
-constexpr double kPaceTolerance = 0.97;
-
-struct Measured {
-  Measured(RelayKindInfo relay_kind, std::unique_ptr<RelayProcess> p) : process(std::move(p)) {
-    figures.relay_kind = std::move(relay_kind);
+  double achieved = 0;     // traps per second actually sent
+  double last_after = -1;  // seconds from the last send to the last good arrival
+  bool passed() const {
+    return sent > 0 && good == sent && bad == 0 &&
+           last_after <= std::chrono::duration<double>(kArrivalLimit).count();
   }
-
-  RelayFigures figures;
-  std::unique_ptr<RelayProcess> process;
 };
 
 class Bench {
  public:
-  explicit Bench(Options options) : options_(std::move(options)) {
-    plan_ =
-        options_.quick ? TrialPlan{0.25, 5000, 1.0, 2, 1.0} : TrialPlan{1.0, 20000, 4.0, 4, 5.0};
-  }
+  explicit Bench(Options options) : options_(std::move(options)) {}
 
   int Run();
 
@@ -104,14 +150,13 @@ class Bench {
            std::find(options_.only.begin(), options_.only.end(), key) != options_.only.end();
   }
   std::unique_ptr<RelayProcess> StartRelay(const RelayKindInfo& relay_kind);
-  TrialResult Trial(const Measured& relay, double rate, uint64_t count, bool quiet = false);
-  // True when one of two trials of `count` traps at `rate` loses nothing and keeps the pace.
-  bool Passes(Measured& relay, double rate, uint64_t count);
-  void FindZeroLossRate(Measured& relay);
-  void MeasureCpu(Measured& relay, double rate);
+  // Sends `count` traps at `rate` through the relay and waits for them at the sink.
+  StepResult Step(const Relay& relay, double rate, uint64_t count, bool quiet = false);
+  bool Alive(Relay& relay);
+  void FindZeroLossRates(std::vector<Relay>& relays, int round);
+  void MeasureCpu(Relay& relay, double rate, RoundFigures& figures);
 
   Options options_;
-  TrialPlan plan_;
   testing::TempDir work_;
   Sink sink_;
   Generator generator_;
@@ -122,17 +167,18 @@ std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind)
   // A port probed free may be taken again before the relay binds it; try a few.
   for (int attempt = 0; attempt < 3 && !g_stop; ++attempt) {
     const uint16_t port = FreeLoopbackPort();
-    Result<std::unique_ptr<RelayProcess>> relay =
-        RelayProcess::Start(relay_kind.kind, work_.path(), port, sink_.port(), options_.trapd_logs);
-    if (!relay.ok()) {
+    Result<std::unique_ptr<RelayProcess>> started = RelayProcess::Start(
+        relay_kind, work_.path(), port, sink_.port(), options_.trapd_logs, ALLOC_COUNTER_PATH);
+    if (!started.ok()) {
       std::fprintf(stderr, "  %s: %s\n", relay_kind.name.c_str(),
-                   relay.status().ToString().c_str());
+                   started.status().ToString().c_str());
       continue;
     }
     // Ready once a probe trap comes through; probes go out one at a time.
-    Measured probe(relay_kind, std::move(*relay));
+    Relay probe("probe", relay_kind);
+    probe.process = std::move(*started);
     for (int i = 0; i < 100 && !g_stop && probe.process->Running(); ++i) {
-      if (Trial(probe, 1000, 1, true).zero_loss()) return std::move(probe.process);
+      if (Step(probe, 1000, 1, true).good == 1) return std::move(probe.process);
     }
     std::fprintf(stderr, "  %s did not relay a probe trap:\n%s\n", relay_kind.name.c_str(),
                  probe.process->Output().c_str());
@@ -140,14 +186,14 @@ std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind)
   return nullptr;
 }
 
-TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, bool quiet) {
+StepResult Bench::Step(const Relay& relay, double rate, uint64_t count, bool quiet) {
   sink_.BeginTrial(++trial_, relay.figures.relay_kind.trap_oid);
   std::vector<uint8_t> datagram;
   if (Status s = snmp::Encode(MakeTrap(trial_), &datagram); !s.ok()) {
     std::fprintf(stderr, "relay_bench: cannot encode the trap: %s\n", s.ToString().c_str());
     std::exit(1);
   }
-  TrialResult result;
+  StepResult result;
   const uint64_t relay_drops = UdpDrops(relay.process->port());
   const uint64_t sink_drops = UdpDrops(sink_.port());
   Result<SendReport> sent = generator_.Run(datagram, relay.process->port(), rate, count, g_stop);
@@ -157,22 +203,28 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
   }
   result.sent = sent->sent;
   result.achieved = sent->rate();
-  // Stragglers: wait while traps keep coming, at most a few seconds.
+  // Whatever is late still gets its time to arrive (a few seconds at most), so that it is
+  // counted here and the next step starts with an empty relay.
   result.good = sink_.WaitFor(result.sent, std::chrono::milliseconds(quiet ? 100 : 500),
                               std::chrono::milliseconds(quiet ? 100 : 5000));
   result.bad = sink_.bad();
-  result.relay_drops = UdpDrops(relay.process->port()) - relay_drops;
-  result.sink_drops = UdpDrops(sink_.port()) - sink_drops;
+  if (result.good > 0) {
+    result.last_after = std::chrono::duration<double>(sink_.last_good() - sent->last_send).count();
+  }
   if (!quiet) {
-    std::printf("  %-22s %9.0f/s  sent %7llu at %9.0f/s  got %7llu  bad %llu  ",
+    const uint64_t relay_lost = UdpDrops(relay.process->port()) - relay_drops;
+    const uint64_t sink_lost = UdpDrops(sink_.port()) - sink_drops;
+    std::printf("  %-34s %9.0f/s  sent %8llu at %9.0f/s  got %8llu  bad %llu  last +%.3f s  ",
                 relay.figures.relay_kind.name.c_str(), rate,
                 static_cast<unsigned long long>(result.sent), result.achieved,
                 static_cast<unsigned long long>(result.good),
-                static_cast<unsigned long long>(result.bad));
-    if (!result.zero_loss()) {
+                static_cast<unsigned long long>(result.bad), result.last_after);
+    if (result.good != result.sent || result.bad != 0) {
       std::printf("LOSS (dropped at the relay's socket %llu, at the sink's %llu)\n",
-                  static_cast<unsigned long long>(result.relay_drops),
-                  static_cast<unsigned long long>(result.sink_drops));
+                  static_cast<unsigned long long>(relay_lost),
+                  static_cast<unsigned long long>(sink_lost));
+    } else if (!result.passed()) {
+      std::printf("LATE\n");
     } else {
       std::printf(result.achieved < rate * kPaceTolerance ? "ok, but below the pace\n" : "ok\n");
     }
@@ -181,86 +233,71 @@ TrialResult Bench::Trial(const Measured& relay, double rate, uint64_t count, boo
   return result;
 }
 
-bool Bench::Passes(Measured& relay, double rate, uint64_t count) {
-  // One retry: on a machine shared with other work, a single preemption of the relay at the
-  // wrong moment can cost a few traps at any rate.
-  for (int attempt = 0; attempt < 2 && !g_stop; ++attempt) {
-    if (!relay.process->Running()) {
-      std::printf("  %s has ended:\n%s\n", relay.figures.relay_kind.name.c_str(),
-                  relay.process->Output().c_str());
-      relay.figures.ended = true;
-      return false;
-    }
-    const TrialResult result = Trial(relay, rate, count);
-    if (result.zero_loss() && result.achieved >= rate * kPaceTolerance) return true;
-  }
+bool Bench::Alive(Relay& relay) {
+  if (relay.figures.ended) return false;
+  if (relay.process->Running()) return true;
+  std::printf("  %s has ended:\n%s\n", relay.figures.relay_kind.name.c_str(),
+              relay.process->Output().c_str());
+  relay.figures.ended = true;
   return false;
 }
 
-void Bench::FindZeroLossRate(Measured& relay) {
-  auto passes = [&](double rate) {
-    const double count =
-        std::min(std::max(rate * plan_.trial_seconds, static_cast<double>(plan_.min_count)),
-                 rate * plan_.max_seconds);
-    return Passes(relay, rate, static_cast<uint64_t>(count));
-  };
-  double good = 0;
-  double bad = 0;
-  double rate = options_.start_rate;
-  if (passes(rate)) {
-    good = rate;
-    for (rate *= 2; rate <= options_.max_rate && !g_stop && !relay.figures.ended; rate *= 2) {
-      if (!passes(rate)) {
-        bad = rate;
-        break;
+void Bench::FindZeroLossRates(std::vector<Relay>& relays, int round) {
+  std::vector<RateSearch> searches;
+  searches.reserve(relays.size());
+  for (const Relay& r : relays) searches.emplace_back(r.start_rate, options_.max_rate);
+  // Each round starts with another relay, so that none is always first after a pause.
+  const size_t n = relays.size();
+  for (bool more = true; more && !g_stop;) {
+    more = false;
+    for (size_t k = 0; k < n && !g_stop; ++k) {
+      const size_t i = (k + static_cast<size_t>(round)) % n;
+      RateSearch& search = searches[i];
+      if (search.done()) continue;
+      if (!Alive(relays[i])) {
+        search.Abandon();
+        continue;
       }
-      good = rate;
-    }
-  } else {
-    bad = rate;
-    for (rate /= 2; rate >= 100 && !g_stop && !relay.figures.ended; rate /= 2) {
-      if (passes(rate)) {
-        good = rate;
-        break;
-      }
-      bad = rate;
+      const double rate = search.next();
+      const auto count = static_cast<uint64_t>(std::ceil(rate * options_.step_seconds));
+      const StepResult step = Step(relays[i], rate, count);
+      search.Record(step.passed() && step.achieved >= rate * kPaceTolerance);
+      more |= !search.done();
     }
   }
-  if (good > 0 && bad > 0) {
-    for (int step = 0; step < plan_.bisect_steps && !g_stop && !relay.figures.ended; ++step) {
-      const double mid = std::round((good + bad) / 200) * 100;
-      if (mid <= good || mid >= bad) break;
-      (passes(mid) ? good : bad) = mid;
-    }
-  }
-  // When even the highest rate tried passed, the limit lies beyond what was tried.
-  relay.figures.limit_not_reached = bad == 0 && good > 0;
-
-  // A relay that stalls now and then can pass a short trial at a rate it does not hold for
-  // longer: the rate found must also pass a longer run, or it is lowered a tenth at a time.
-  relay.figures.zero_loss_rate = 0;
-  for (int step = 0; step < 8 && good >= 100 && !g_stop && !relay.figures.ended; ++step) {
-    const auto count = static_cast<uint64_t>(
-        std::max(good * plan_.confirm_seconds, static_cast<double>(plan_.min_count)));
-    std::printf("  %s: confirming %.0f/s over %llu traps\n", relay.figures.relay_kind.name.c_str(),
-                good, static_cast<unsigned long long>(count));
-    if (Passes(relay, good, count)) {
-      relay.figures.zero_loss_rate = good;
-      return;
-    }
-    relay.figures.limit_not_reached = false;
-    good = std::round(good * 0.9 / 100) * 100;
+  for (size_t i = 0; i < n; ++i) {
+    RoundFigures figures;
+    figures.zero_loss_rate = searches[i].result();
+    figures.limit_not_reached = searches[i].limit_not_reached();
+    relays[i].figures.rounds.push_back(figures);
+    std::printf("  round %d: %s zero-loss rate %.0f/s\n", round + 1,
+                relays[i].figures.relay_kind.name.c_str(), figures.zero_loss_rate);
   }
 }
 
-void Bench::MeasureCpu(Measured& relay, double rate) {
-  Result<ProcStats> before = ReadProcStats(relay.process->pid());
-  const TrialResult run = Trial(relay, rate, options_.cpu_count);
-  Result<ProcStats> after = ReadProcStats(relay.process->pid());
+void Bench::MeasureCpu(Relay& relay, double rate, RoundFigures& figures) {
+  if (!Alive(relay)) return;
+  const uint64_t count = options_.cpu_count > 0
+                             ? options_.cpu_count
+                             : static_cast<uint64_t>(std::ceil(rate * (options_.quick ? 1 : 5)));
+  const Result<ProcStats> before = ReadProcStats(relay.process->pid());
+  const std::optional<AllocCounts> allocations_before = relay.process->Allocations();
+  const StepResult run = Step(relay, rate, count);
+  const Result<ProcStats> after = ReadProcStats(relay.process->pid());
+  const std::optional<AllocCounts> allocations_after = relay.process->Allocations();
   if (!before.ok() || !after.ok() || run.sent == 0) return;
-  relay.figures.cpu_per_100k =
-      (after->cpu_seconds - before->cpu_seconds) * 100000.0 / static_cast<double>(run.sent);
-  relay.figures.cpu_run_lost = run.sent - std::min(run.sent, run.good);
+  const auto traps = static_cast<double>(run.sent);
+  figures.cpu_us = static_cast<double>(after->cpu_ns - before->cpu_ns) / 1000.0 / traps;
+  const double user = after->user_seconds - before->user_seconds;
+  const double system = after->system_seconds - before->system_seconds;
+  if (user + system > 0) figures.user_share = user / (user + system);
+  figures.cpu_rate = rate;
+  figures.cpu_run_lost = run.sent - std::min(run.sent, run.good);
+  if (allocations_before && allocations_after) {
+    figures.allocations_per_trap =
+        static_cast<double>(allocations_after->allocations - allocations_before->allocations) /
+        traps;
+  }
 }
 
 int Bench::Run() {
@@ -278,66 +315,91 @@ int Bench::Run() {
   }
   std::vector<uint8_t> sample;
   if (Status s = snmp::Encode(MakeTrap(0), &sample); !s.ok()) return 1;
-  std::printf("trap: SNMPv2c, %zu bindings, %zu bytes\n", MakeTrap(0).variables.size(),
-              sample.size());
+  std::printf("trap: SNMPv2c, %zu bindings, %zu bytes; %d round(s) of %.0f s steps\n",
+              MakeTrap(0).variables.size(), sample.size(), options_.rounds, options_.step_seconds);
 
-  const std::vector<std::pair<std::string, RelayKindInfo>> all = {
-      {"pass-through", {RelayKind::kTervixPassThrough, "TervixSrv pass-through", kSourceTrapOid}},
-      {"wrapping", {RelayKind::kTervixWrapping, "TervixSrv wrapping", kWrappedTrapOid}},
-      {"snmptrapd", {RelayKind::kSnmptrapd, "snmptrapd forward", kSourceTrapOid}},
-      {"trivial", {RelayKind::kTrivial, "trivial forwarder", kSourceTrapOid}},
+  std::vector<std::pair<std::string, RelayKindInfo>> all = {
+      {"wrapping", {RelayKind::kTervixWrapping, "TervixSrv wrapping", kWrappedTrapOid, ""}},
+      {"pass-through",
+       {RelayKind::kTervixPassThrough, "TervixSrv pass-through", kSourceTrapOid, ""}},
   };
-  std::vector<Measured> relays;
+  if (!options_.before.empty()) {
+    all.push_back({"wrapping-before",
+                   {RelayKind::kTervixWrapping, "TervixSrv wrapping (before)", kWrappedTrapOid,
+                    options_.before}});
+    all.push_back({"pass-through-before",
+                   {RelayKind::kTervixPassThrough, "TervixSrv pass-through (before)",
+                    kSourceTrapOid, options_.before}});
+  }
+  all.push_back({"trivial", {RelayKind::kTrivial, "trivial forwarder", kSourceTrapOid, ""}});
+  all.push_back({"snmptrapd", {RelayKind::kSnmptrapd, "snmptrapd forward", kSourceTrapOid, ""}});
+
+  std::vector<Relay> relays;
   bool complete = true;
   for (const auto& [key, relay_kind] : all) {
     if (!Wanted(key) || g_stop) continue;
-    std::printf("%s: finding the zero-loss rate\n", relay_kind.name.c_str());
-    std::fflush(stdout);
-    Measured m(relay_kind, StartRelay(relay_kind));
-    if (!m.process) {
-      std::printf("%s: not measured\n", relay_kind.name.c_str());
+    Relay relay(key, relay_kind);
+    relay.process = StartRelay(relay_kind);
+    if (!relay.process) {
+      std::printf("%s: not started, not measured\n", relay_kind.name.c_str());
       complete = false;
       continue;
     }
-    FindZeroLossRate(m);
-    relays.push_back(std::move(m));
+    if (relay_kind.kind == RelayKind::kSnmptrapd) relay.start_rate = 1000;
+    relays.push_back(std::move(relay));
   }
 
-  // One rate for every CPU run, so that each relay does the same work at the same pace.
-  double lowest = 0;
-  for (const Measured& r : relays) {
-    if (r.figures.zero_loss_rate > 0) {
-      lowest = lowest == 0 ? r.figures.zero_loss_rate : std::min(lowest, r.figures.zero_loss_rate);
-    }
-  }
-  const double cpu_rate = options_.cpu_rate > 0
-                              ? options_.cpu_rate
-                              : std::max(100.0, std::round(lowest * 0.8 / 100) * 100);
-  for (Measured& r : relays) {
-    if (g_stop) break;
-    if (r.figures.ended) {
-      complete = false;
-      continue;
-    }
-    std::printf("%s: CPU time of %llu traps at %.0f/s\n", r.figures.relay_kind.name.c_str(),
-                static_cast<unsigned long long>(options_.cpu_count), cpu_rate);
+  double cpu_rate = options_.cpu_rate;
+  for (int round = 0; round < options_.rounds && !g_stop; ++round) {
+    std::printf("round %d: zero-loss rates\n", round + 1);
     std::fflush(stdout);
-    MeasureCpu(r, cpu_rate);
+    FindZeroLossRates(relays, round);
+    if (cpu_rate == 0) {
+      // One pace for every CPU run, so that each relay does the same work at the same pace;
+      // snmptrapd, far slower, would hold it down to where every relay idles.
+      double lowest = 0;
+      for (const Relay& r : relays) {
+        const double rate = r.figures.rounds.back().zero_loss_rate;
+        if (r.figures.relay_kind.kind == RelayKind::kSnmptrapd || rate <= 0) continue;
+        lowest = lowest == 0 ? rate : std::min(lowest, rate);
+      }
+      cpu_rate = std::max(100.0, std::round(lowest * 0.8 / 100) * 100);
+    }
+    std::printf("round %d: CPU time at %.0f traps/s\n", round + 1, cpu_rate);
+    std::fflush(stdout);
+    for (Relay& r : relays) {
+      if (g_stop) break;
+      RoundFigures& figures = r.figures.rounds.back();
+      double rate = cpu_rate;
+      if (r.figures.relay_kind.kind == RelayKind::kSnmptrapd) {
+        const double own = std::round(figures.zero_loss_rate * 0.8 / 100) * 100;
+        if (own > 0 && own < rate) rate = own;
+      }
+      MeasureCpu(r, rate, figures);
+    }
   }
-  for (Measured& r : relays) {
+
+  std::vector<RelayFigures> figures;
+  for (Relay& r : relays) {
     if (Result<ProcStats> stats = ReadProcStats(r.process->pid()); stats.ok()) {
       r.figures.peak_mb = stats->peak_mb;
     }
     r.process->Stop();
+    complete &= !r.figures.ended;
+    figures.push_back(r.figures);
   }
   if (g_stop) {
     std::fprintf(stderr, "relay_bench: interrupted\n");
     return 1;
   }
-  std::vector<RelayFigures> figures;
-  figures.reserve(relays.size());
-  for (const Measured& r : relays) figures.push_back(r.figures);
-  PrintReport(figures, options_.cpu_count, cpu_rate);
+  BenchSetup setup;
+  setup.step_seconds = options_.step_seconds;
+  setup.arrival_limit_seconds = std::chrono::duration<double>(kArrivalLimit).count();
+  setup.cpu_rate = cpu_rate;
+  setup.cpu_count = options_.cpu_count > 0
+                        ? options_.cpu_count
+                        : static_cast<uint64_t>(std::ceil(cpu_rate * (options_.quick ? 1 : 5)));
+  PrintReport(figures, setup);
   return complete ? 0 : 1;
 }
 
@@ -354,9 +416,11 @@ std::vector<std::string> SplitList(const std::string& text) {
 
 [[noreturn]] void Usage() {
   std::fputs(
-      "usage: relay_bench [--quick] [--only NAME[,NAME...]] [--trapd-no-log]\n"
-      "                   [--cpu-count N] [--cpu-rate N] [--max-rate N]\n"
-      "  NAME: pass-through, wrapping, snmptrapd, trivial\n",
+      "usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]\n"
+      "                   [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]\n"
+      "                   [--max-rate N]\n"
+      "  NAME: pass-through, wrapping, snmptrapd, trivial, and with --before\n"
+      "        pass-through-before, wrapping-before\n",
       stderr);
   std::exit(2);
 }
@@ -367,7 +431,8 @@ std::vector<std::string> SplitList(const std::string& text) {
 int main(int argc, char** argv) {
   using tervane::bench::Options;
   Options options;
-  bool cpu_count_given = false;
+  bool rounds_given = false;
+  bool step_given = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -378,14 +443,23 @@ int main(int argc, char** argv) {
     } else if (arg == "--only" && has_value) {
       for (const std::string& name : tervane::bench::SplitList(argv[++i])) {
         if (name != "pass-through" && name != "wrapping" && name != "snmptrapd" &&
-            name != "trivial") {
+            name != "trivial" && name != "pass-through-before" && name != "wrapping-before") {
           tervane::bench::Usage();
         }
         options.only.push_back(name);
       }
+    } else if (arg == "--before" && has_value) {
+      options.before = argv[++i];
+    } else if (arg == "--rounds" && has_value) {
+      options.rounds = std::atoi(argv[++i]);
+      rounds_given = true;
+      if (options.rounds < 1) tervane::bench::Usage();
+    } else if (arg == "--step-seconds" && has_value) {
+      options.step_seconds = std::strtod(argv[++i], nullptr);
+      step_given = true;
+      if (!(options.step_seconds > 0)) tervane::bench::Usage();
     } else if (arg == "--cpu-count" && has_value) {
       options.cpu_count = std::strtoull(argv[++i], nullptr, 10);
-      cpu_count_given = true;
       if (options.cpu_count == 0) tervane::bench::Usage();
     } else if (arg == "--cpu-rate" && has_value) {
       options.cpu_rate = std::strtod(argv[++i], nullptr);
@@ -397,7 +471,10 @@ int main(int argc, char** argv) {
       tervane::bench::Usage();
     }
   }
-  if (options.quick && !cpu_count_given) options.cpu_count = 20000;
+  if (options.quick) {
+    if (!rounds_given) options.rounds = 1;
+    if (!step_given) options.step_seconds = 1;
+  }
 
   struct sigaction action {};
   action.sa_handler = tervane::bench::OnSignal;

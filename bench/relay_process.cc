@@ -31,15 +31,20 @@ struct Piece {
 // "042" and "site=HQ-Berlin".
 constexpr Piece kPieces[] = {{1, 4, "DisplayString"}, {6, 3, "Gauge32"}, {15, 14, "DisplayString"}};
 
-// A program folder with a copy of TervixSrv (it finds Tervix.mdb beside its executable, so
-// a symlink would not do) and a database that receives on `port` and forwards to the sink.
-Status PrepareTervix(const fs::path& folder, bool wrapping, uint16_t port, uint16_t sink_port) {
+// The socket buffers that TervixSrv asks for; the other relays are given the same.
+constexpr int kRelayBufferBytes = 4 << 20;
+
+// A program folder with a copy of `program` (TervixSrv finds Tervix.mdb beside its
+// executable, so a symlink would not do) and a database that receives on `port` and
+// forwards to the sink.
+Status PrepareTervix(const fs::path& folder, const std::string& program, bool wrapping,
+                     uint16_t port, uint16_t sink_port) {
   std::error_code ec;
   fs::remove_all(folder, ec);
   fs::create_directories(folder, ec);
   if (ec) return Failed("cannot create " + folder.string() + ": " + ec.message());
-  fs::copy_file(TERVIX_SRV_PATH, folder / "TervixSrv", ec);
-  if (ec) return Failed(std::string("cannot copy ") + TERVIX_SRV_PATH + ": " + ec.message());
+  fs::copy_file(program, folder / "TervixSrv", ec);
+  if (ec) return Failed("cannot copy " + program + ": " + ec.message());
   fs::permissions(folder / "TervixSrv", fs::perms::owner_all, fs::perm_options::add, ec);
 
   if (Status s = store::Store::Create((folder / "Tervix.mdb").string()); !s.ok()) return s;
@@ -77,6 +82,20 @@ Status PrepareTervix(const fs::path& folder, bool wrapping, uint16_t port, uint1
 
 Result<ProcStats> ReadProcStats(pid_t pid) {
   const std::string base = "/proc/" + std::to_string(pid);
+  ProcStats stats;
+  std::error_code ec;
+  bool any = false;
+  for (const fs::directory_entry& task : fs::directory_iterator(base + "/task", ec)) {
+    // "run time (ns) wait time (ns) time slices": the first field is the CPU time.
+    std::ifstream schedstat(task.path() / "schedstat");
+    uint64_t ns = 0;
+    if (schedstat >> ns) {
+      stats.cpu_ns += ns;
+      any = true;
+    }
+  }
+  if (!any) return Failed("cannot read " + base + "/task/*/schedstat");
+
   std::ifstream stat_file(base + "/stat");
   std::string stat((std::istreambuf_iterator<char>(stat_file)), std::istreambuf_iterator<char>());
   // The command name may hold blanks and parentheses; the fields start after the last ')'.
@@ -84,13 +103,12 @@ Result<ProcStats> ReadProcStats(pid_t pid) {
   if (close == std::string::npos) return Failed("cannot read " + base + "/stat");
   std::istringstream fields(stat.substr(close + 1));
   std::string field;
-  double ticks = 0;
+  const auto tick = static_cast<double>(sysconf(_SC_CLK_TCK));
   // Field 3 (state) comes first; utime and stime are fields 14 and 15.
   for (int number = 3; number <= 15 && fields >> field; ++number) {
-    if (number >= 14) ticks += std::strtod(field.c_str(), nullptr);
+    if (number == 14) stats.user_seconds = std::strtod(field.c_str(), nullptr) / tick;
+    if (number == 15) stats.system_seconds = std::strtod(field.c_str(), nullptr) / tick;
   }
-  ProcStats stats;
-  stats.cpu_seconds = ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 
   std::ifstream status_file(base + "/status");
   std::string line;
@@ -112,18 +130,32 @@ uint16_t FreeLoopbackPort() {
   return port;
 }
 
-Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(RelayKind kind, const fs::path& work,
-                                                          uint16_t port, uint16_t sink_port,
-                                                          bool trapd_logs) {
+Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& relay_kind,
+                                                          const fs::path& work, uint16_t port,
+                                                          uint16_t sink_port, bool trapd_logs,
+                                                          const std::string& alloc_counter) {
+  const RelayKind kind = relay_kind.kind;
   std::vector<std::string> argv;
   std::vector<std::string> env;
+  fs::path alloc_counts;
   switch (kind) {
     case RelayKind::kTervixPassThrough:
     case RelayKind::kTervixWrapping: {
       const bool wrapping = kind == RelayKind::kTervixWrapping;
-      const fs::path folder = work / (wrapping ? "tervix-wrapping" : "tervix-pass-through");
-      if (Status s = PrepareTervix(folder, wrapping, port, sink_port); !s.ok()) return s;
+      const std::string program =
+          relay_kind.program.empty() ? std::string(TERVIX_SRV_PATH) : relay_kind.program;
+      // A folder per relay of the table: each name is its own.
+      std::string name = "tervix-" + relay_kind.name;
+      for (char& c : name) {
+        if (c == ' ' || c == '(' || c == ')') c = '-';
+      }
+      const fs::path folder = work / name;
+      if (Status s = PrepareTervix(folder, program, wrapping, port, sink_port); !s.ok()) return s;
       argv = {(folder / "TervixSrv").string()};
+      if (!alloc_counter.empty()) {
+        alloc_counts = folder / "alloc.counts";
+        env = {"LD_PRELOAD=" + alloc_counter, "TERVANE_ALLOC_COUNTS=" + alloc_counts.string()};
+      }
       break;
     }
     case RelayKind::kSnmptrapd: {
@@ -136,9 +168,15 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(RelayKind kind, const 
       fs::create_directories(dir / "conf", ec);
       fs::create_directories(dir / "persist", ec);
       const std::string config = (dir / "snmptrapd.conf").string();
+      // With -C only this file is read, so the library's own settings go here too, under
+      // [snmp]: the socket buffers that TervixSrv asks for, listening and forwarding.
       std::ofstream(config) << "disableAuthorization yes\n"
                             << (trapd_logs ? "" : "doNotLogTraps yes\n")
-                            << "forward default udp:127.0.0.1:" << sink_port << "\n";
+                            << "forward default udp:127.0.0.1:" << sink_port << "\n"
+                            << "[snmp] serverRecvBuf " << kRelayBufferBytes << "\n"
+                            << "[snmp] serverSendBuf " << kRelayBufferBytes << "\n"
+                            << "[snmp] clientRecvBuf " << kRelayBufferBytes << "\n"
+                            << "[snmp] clientSendBuf " << kRelayBufferBytes << "\n";
       argv = {trapd,       "-f",   "-C",
               "-c",        config, "-Lf",
               "/dev/null", "-n",   "udp:127.0.0.1:" + std::to_string(port)};
@@ -148,7 +186,8 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(RelayKind kind, const 
       break;
     }
     case RelayKind::kTrivial:
-      argv = {TRIVIAL_FORWARDER_PATH, std::to_string(port), std::to_string(sink_port)};
+      argv = {TRIVIAL_FORWARDER_PATH, std::to_string(port), std::to_string(sink_port),
+              std::to_string(kRelayBufferBytes)};
       break;
   }
 
@@ -156,6 +195,7 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(RelayKind kind, const 
   std::unique_ptr<testing::Subprocess> child = testing::Subprocess::Spawn(argv, env, &error);
   if (!child) return Failed(error);
   std::unique_ptr<RelayProcess> relay(new RelayProcess(std::move(child), port));
+  relay->alloc_counts_ = alloc_counts;
   if (kind == RelayKind::kTervixPassThrough || kind == RelayKind::kTervixWrapping) {
     const bool started = relay->child_->ReadUntil(
         [](const std::string& out) {
@@ -182,6 +222,14 @@ bool RelayProcess::Running() {
 std::string RelayProcess::Output() {
   child_->Drain();
   return child_->output();
+}
+
+std::optional<AllocCounts> RelayProcess::Allocations() const {
+  if (alloc_counts_.empty()) return std::nullopt;
+  std::ifstream file(alloc_counts_, std::ios::binary);
+  uint64_t words[2];
+  if (!file.read(reinterpret_cast<char*>(words), sizeof words)) return std::nullopt;
+  return AllocCounts{words[0], words[1]};
 }
 
 void RelayProcess::Stop() {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/status.h"
@@ -27,14 +28,28 @@ struct RelayKindInfo {
   RelayKind kind;
   std::string name;      // for the table
   std::string trap_oid;  // the trap OID that the sink must see
+  // TervixSrv only: the executable to run; empty for the one built with the benchmark.
+  std::string program;
 };
 
 // CPU time and peak resident memory of a process, from /proc.
 struct ProcStats {
-  double cpu_seconds = 0;  // user + system
-  double peak_mb = 0;      // VmHWM
+  // CPU time of all its threads, user and system, in nanoseconds, from the scheduler's own
+  // account (/proc/PID/task/*/schedstat), which is exact where the clock-tick figures of
+  // /proc/PID/stat are 10 ms steps.
+  uint64_t cpu_ns = 0;
+  // The same split into user and system time, in clock ticks (/proc/PID/stat).
+  double user_seconds = 0;
+  double system_seconds = 0;
+  double peak_mb = 0;  // VmHWM
 };
 Result<ProcStats> ReadProcStats(pid_t pid);
+
+// What the counting allocator (alloc_counter.cc) has counted in a relay so far.
+struct AllocCounts {
+  uint64_t allocations = 0;
+  uint64_t bytes = 0;
+};
 
 class RelayProcess {
  public:
@@ -42,11 +57,15 @@ class RelayProcess {
   // forwarding to `sink_port`. For TervixSrv also waits (bounded) until it reports its
   // start; the others are ready once a probe trap gets through, which the caller checks.
   // `trapd_logs` keeps snmptrapd's default handling of every trap (formatting it for its
-  // log, here /dev/null) besides forwarding it. On failure nothing is left running.
-  static Result<std::unique_ptr<RelayProcess>> Start(RelayKind kind,
+  // log, here /dev/null) besides forwarding it. TervixSrv runs with the counting allocator
+  // `alloc_counter` preloaded when that names a library. Every relay gets the receive and
+  // send buffers that TervixSrv asks for (within the system's limits, as TervixSrv gets
+  // them). On failure nothing is left running.
+  static Result<std::unique_ptr<RelayProcess>> Start(const RelayKindInfo& kind,
                                                      const std::filesystem::path& work,
                                                      uint16_t port, uint16_t sink_port,
-                                                     bool trapd_logs);
+                                                     bool trapd_logs,
+                                                     const std::string& alloc_counter);
   ~RelayProcess();
   RelayProcess(const RelayProcess&) = delete;
   RelayProcess& operator=(const RelayProcess&) = delete;
@@ -59,6 +78,8 @@ class RelayProcess {
   std::string Output();
   // SIGTERM, then SIGKILL after a few seconds; reaps the child.
   void Stop();
+  // The allocations counted in the relay so far; nothing when it runs without the counter.
+  std::optional<AllocCounts> Allocations() const;
 
  private:
   RelayProcess(std::unique_ptr<testing::Subprocess> child, uint16_t port)
@@ -66,6 +87,7 @@ class RelayProcess {
 
   std::unique_ptr<testing::Subprocess> child_;
   uint16_t port_;
+  std::filesystem::path alloc_counts_;  // the counter's file, empty without it
 };
 
 // A port of 127.0.0.1 that was free a moment ago (bound to port 0, read back, released).

@@ -1,30 +1,53 @@
-// The relay benchmark's report: one line of figures per relay, then the targets that TervixSrv
-// is held to, each with its measured value and PASS or MISS (n/a when a figure is missing).
+// The relay benchmark's report: one line of figures per relay (the median of its rounds, with
+// each round's figure beside it so that the noise shows), then the targets that TervixSrv is
+// held to, each with its measured value and PASS or MISS (n/a when a figure is missing).
 #ifndef TERVANE_BENCH_RELAY_REPORT_H_
 #define TERVANE_BENCH_RELAY_REPORT_H_
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "bench/relay_process.h"
 
 namespace tervane::bench {
 
-// What was measured of one relay.
-struct RelayFigures {
-  RelayKindInfo relay_kind;
-  double zero_loss_rate = 0;           // traps per second; 0 when not even the lowest rate held
-  bool limit_not_reached = false;      // even the highest rate tried was sustained
-  bool ended = false;                  // the relay process ended during the measurement
-  std::optional<double> cpu_per_100k;  // CPU seconds per 100,000 traps
-  uint64_t cpu_run_lost = 0;           // traps lost during the CPU run
-  std::optional<double> peak_mb;       // peak resident memory
+// What one round measured of one relay.
+struct RoundFigures {
+  double zero_loss_rate = 0;         // traps per second; 0 when not even the lowest rate held
+  bool limit_not_reached = false;    // even the highest rate tried was sustained
+  std::optional<double> cpu_us;      // CPU microseconds per trap in the paced run
+  std::optional<double> user_share;  // the part of it spent in user mode
+  double cpu_rate = 0;               // the pace of that run, traps per second
+  uint64_t cpu_run_lost = 0;         // traps lost in that run
+  std::optional<double> allocations_per_trap;  // counted in the relay during that run
 };
 
-// Prints the table and the targets to standard output. `cpu_count` traps were sent to each
-// relay at `cpu_rate` per second for the CPU figures.
-void PrintReport(const std::vector<RelayFigures>& relays, uint64_t cpu_count, double cpu_rate);
+// What was measured of one relay over all rounds.
+struct RelayFigures {
+  RelayKindInfo relay_kind;
+  std::vector<RoundFigures> rounds;
+  bool ended = false;             // the relay process ended during the measurement
+  std::optional<double> peak_mb;  // peak resident memory over the whole run
+
+  // Medians over the rounds; nothing when no round has the figure.
+  std::optional<double> ZeroLossRate() const;
+  std::optional<double> CpuMicroseconds() const;
+  std::optional<double> UserShare() const;
+  std::optional<double> AllocationsPerTrap() const;
+};
+
+// How the figures were taken, for the lines under the table.
+struct BenchSetup {
+  double step_seconds = 0;
+  double arrival_limit_seconds = 0;
+  double cpu_rate = 0;
+  uint64_t cpu_count = 0;
+};
+
+// Prints the table and the targets to standard output.
+void PrintReport(const std::vector<RelayFigures>& relays, const BenchSetup& setup);
 
 }  // namespace tervane::bench
 

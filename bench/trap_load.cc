@@ -175,7 +175,8 @@ Result<SendReport> Generator::Run(const std::vector<uint8_t>& datagram, uint16_t
     if (++idle_rounds > 10000) return SysError(ENOBUFS, "sendmmsg made no progress");
     poll(nullptr, 0, 1);
   }
-  report.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  report.last_send = Clock::now();
+  report.seconds = std::chrono::duration<double>(report.last_send - start).count();
   return report;
 }
 
@@ -201,10 +202,15 @@ void Sink::BeginTrial(uint32_t trial, const std::string& trap_oid) {
   good_ = 0;
   bad_ = 0;
   stale_ = 0;
+  last_good_ns_ = 0;
 }
 
 std::chrono::steady_clock::time_point Sink::last_arrival() const {
   return Clock::time_point(std::chrono::nanoseconds(last_arrival_ns_.load()));
+}
+
+std::chrono::steady_clock::time_point Sink::last_good() const {
+  return Clock::time_point(std::chrono::nanoseconds(last_good_ns_.load(std::memory_order_acquire)));
 }
 
 uint64_t Sink::WaitFor(uint64_t expected, std::chrono::milliseconds quiet,
@@ -242,23 +248,30 @@ bool Sink::Drain() {
   }
   const int n = recvmmsg(fd_, headers_.data(), kBatch, MSG_DONTWAIT, nullptr);
   if (n <= 0) return false;
-  last_arrival_ns_.store(NowNs(), std::memory_order_relaxed);
+  const int64_t now = NowNs();
+  last_arrival_ns_.store(now, std::memory_order_relaxed);
   std::lock_guard<std::mutex> lock(mutex_);
+  uint64_t good = 0;
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
     if ((headers_[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
       bad_.fetch_add(1, std::memory_order_relaxed);
-    } else {
-      Check(data_.get() + i * kSinkSlotBytes, headers_[i].msg_len);
+    } else if (Check(data_.get() + i * kSinkSlotBytes, headers_[i].msg_len)) {
+      ++good;
     }
+  }
+  // The time first: whoever sees the count complete also sees when its last trap came.
+  if (good > 0) {
+    last_good_ns_.store(now, std::memory_order_release);
+    good_.fetch_add(good, std::memory_order_release);
   }
   return true;
 }
 
-void Sink::Check(const uint8_t* data, size_t size) {
+bool Sink::Check(const uint8_t* data, size_t size) {
   snmp::Message& message = message_;
   if (!snmp::Decode(std::span<const uint8_t>(data, size), &message).ok()) {
     bad_.fetch_add(1, std::memory_order_relaxed);
-    return;
+    return false;
   }
   uint32_t trial = 0;
   bool numbered = false;
@@ -270,12 +283,13 @@ void Sink::Check(const uint8_t* data, size_t size) {
   }
   if (numbered && trial != trial_) {
     stale_.fetch_add(1, std::memory_order_relaxed);
-    return;
+    return false;
   }
   const bool expected = numbered && message.kind == snmp::kKindTrapV2 &&
                         message.variables.size() >= 2 && message.variables[1].oid == kSnmpTrapOid &&
                         message.variables[1].value == trap_oid_;
-  (expected ? good_ : bad_).fetch_add(1, std::memory_order_relaxed);
+  if (!expected) bad_.fetch_add(1, std::memory_order_relaxed);
+  return expected;
 }
 
 }  // namespace tervane::bench

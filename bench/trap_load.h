@@ -51,7 +51,8 @@ uint64_t UdpDrops(uint16_t port);
 // What one paced run sent.
 struct SendReport {
   uint64_t sent = 0;
-  double seconds = 0;  // from the first send to the last
+  double seconds = 0;                               // from the first send to the last
+  std::chrono::steady_clock::time_point last_send;  // when the last send returned
   double rate() const { return seconds > 0 ? static_cast<double>(sent) / seconds : 0; }
 };
 
@@ -89,14 +90,15 @@ class Sink {
   // counters.
   void BeginTrial(uint32_t trial, const std::string& trap_oid);
   // Traps of the current trial that decoded and carried the expected trap OID.
-  uint64_t good() const { return good_.load(std::memory_order_relaxed); }
+  uint64_t good() const { return good_.load(std::memory_order_acquire); }
   // Datagrams of the current trial that did not decode, were cut short or carried another
   // trap OID.
   uint64_t bad() const { return bad_.load(std::memory_order_relaxed); }
   // Datagrams of earlier trials, or without a trial number.
   uint64_t stale() const { return stale_.load(std::memory_order_relaxed); }
-  // Time of the last datagram of any kind.
+  // Time of the last datagram of any kind, and of the last good trap of the current trial.
   std::chrono::steady_clock::time_point last_arrival() const;
+  std::chrono::steady_clock::time_point last_good() const;
 
   // Waits until `expected` good traps have arrived, or nothing has arrived for `quiet`, or
   // `limit` has passed. Returns the good count.
@@ -109,8 +111,8 @@ class Sink {
   void Loop();
   // Reads and checks one batch; false when the socket was empty.
   bool Drain();
-  // Counts one datagram.
-  void Check(const uint8_t* data, size_t size);
+  // Counts one datagram; true when it is a good trap of the current trial.
+  bool Check(const uint8_t* data, size_t size);
 
   int fd_ = -1;
   uint16_t port_ = 0;
@@ -125,6 +127,7 @@ class Sink {
   std::atomic<uint64_t> bad_{0};
   std::atomic<uint64_t> stale_{0};
   std::atomic<int64_t> last_arrival_ns_{0};
+  std::atomic<int64_t> last_good_ns_{0};
   // Used by the sink thread only. The message is reused so that checking costs no
   // allocation once its strings have grown.
   std::unique_ptr<uint8_t[]> data_;

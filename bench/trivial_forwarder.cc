@@ -2,8 +2,9 @@
 // all. One thread copies every datagram that arrives on 127.0.0.1:LISTEN_PORT to
 // 127.0.0.1:FORWARD_PORT, in batches (recvmmsg, then sendmmsg), without looking at it.
 //
-// Usage: trivial_forwarder LISTEN_PORT FORWARD_PORT
-// Runs until SIGTERM or SIGINT, or until its parent ends.
+// Usage: trivial_forwarder LISTEN_PORT FORWARD_PORT [BUFFER_BYTES]
+// BUFFER_BYTES (default 4 MiB) is asked for as the socket's receive and send buffer, within
+// the system's limits. Runs until SIGTERM or SIGINT, or until its parent ends.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -29,13 +31,13 @@ volatile sig_atomic_t g_stop = 0;
 
 void OnSignal(int) { g_stop = 1; }
 
-bool ParsePort(std::string_view text, uint16_t* port) {
+bool ParseNumber(std::string_view text, unsigned low, unsigned high, unsigned* number) {
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 65535) {
+  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) {
     return false;
   }
-  *port = static_cast<uint16_t>(value);
+  *number = value;
   return true;
 }
 
@@ -67,10 +69,13 @@ void SendAll(int fd, mmsghdr* headers, unsigned count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  uint16_t listen_port = 0;
-  uint16_t forward_port = 0;
-  if (argc != 3 || !ParsePort(argv[1], &listen_port) || !ParsePort(argv[2], &forward_port)) {
-    std::fputs("usage: trivial_forwarder LISTEN_PORT FORWARD_PORT\n", stderr);
+  unsigned listen_port = 0;
+  unsigned forward_port = 0;
+  unsigned buffer_bytes = 4 << 20;
+  if ((argc != 3 && argc != 4) || !ParseNumber(argv[1], 1, 65535, &listen_port) ||
+      !ParseNumber(argv[2], 1, 65535, &forward_port) ||
+      (argc == 4 && !ParseNumber(argv[3], 1, INT32_MAX, &buffer_bytes))) {
+    std::fputs("usage: trivial_forwarder LISTEN_PORT FORWARD_PORT [BUFFER_BYTES]\n", stderr);
     return 2;
   }
   // Never outlive the benchmark that started it.
@@ -88,17 +93,17 @@ int main(int argc, char** argv) {
   }
   // The socket buffers that TervixSrv asks for, within the system's limits as there: the
   // two then absorb a burst alike, and only their handling of each datagram differs.
-  const int buffer = 4 << 20;
+  const auto buffer = static_cast<int>(buffer_bytes);
   (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
   (void)setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-  const sockaddr_in local = Loopback(listen_port);
+  const sockaddr_in local = Loopback(static_cast<uint16_t>(listen_port));
   if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     std::perror("bind");
     close(fd);
     return 1;
   }
 
-  sockaddr_in to = Loopback(forward_port);
+  sockaddr_in to = Loopback(static_cast<uint16_t>(forward_port));
   auto data = std::make_unique<uint8_t[]>(kBatch * kSlotBytes);
   std::array<iovec, kBatch> iov{};
   std::array<mmsghdr, kBatch> in{};
