@@ -4,8 +4,12 @@
 // undefined behaviour (the sanitizers watch that). For every datagram it accepts, the
 // round trip must hold: Encode succeeds, the encoding decodes to an equal Message, and
 // encoding that again gives the same bytes. Decoding into a Message that still holds an
-// earlier datagram must give the same result as decoding into a fresh one. A broken
-// property stops the run at once with __builtin_trap, so libFuzzer keeps the input.
+// earlier datagram must give the same result as decoding into a fresh one. Decoding into
+// views accepts the same datagrams and gives the same texts; a binding that carries its
+// encoding is exactly what encoding its texts gives, so that the views encode to the same
+// bytes as the Message. A broken property stops the run at once with __builtin_trap, so
+// libFuzzer keeps the input.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,8 +17,12 @@
 #include "service/snmp/codec.h"
 
 using tervane::snmp::Decode;
+using tervane::snmp::DecodedMessage;
 using tervane::snmp::Encode;
+using tervane::snmp::EncodeBinding;
 using tervane::snmp::Message;
+using tervane::snmp::ToMessage;
+using tervane::snmp::VariableView;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Message reused;  // keeps whatever the previous input left in it
@@ -22,11 +30,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool accepted = Decode({data, size}, &first).ok();
   const bool accepted_reused = Decode({data, size}, &reused).ok();
   if (accepted != accepted_reused) __builtin_trap();
+  static DecodedMessage views;  // reused too
+  if (Decode({data, size}, &views).ok() != accepted) __builtin_trap();
   if (!accepted) return 0;
   if (!(reused == first)) __builtin_trap();
+  if (!(ToMessage(views.view()) == first)) __builtin_trap();
+  std::vector<uint8_t> binding;
+  for (const VariableView& v : views.view().variables) {
+    if (v.encoding.empty()) continue;
+    VariableView texts = v;
+    texts.encoding = {};
+    if (!EncodeBinding(texts, &binding).ok()) __builtin_trap();
+    if (!std::equal(binding.begin(), binding.end(), v.encoding.begin(), v.encoding.end())) {
+      __builtin_trap();
+    }
+  }
 
   std::vector<uint8_t> wire;
   if (!Encode(first, &wire).ok()) __builtin_trap();
+  std::vector<uint8_t> from_views;
+  if (!Encode(views.view(), &from_views).ok() || from_views != wire) __builtin_trap();
   Message second;
   if (!Decode(wire, &second).ok()) __builtin_trap();
   if (!(second == first)) __builtin_trap();

@@ -70,10 +70,9 @@ char* AppendArc(char* out, uint32_t v) {
   return std::to_chars(out, out + 10, v).ptr;
 }
 
-const char* ConvertOid(std::span<const uint8_t> content, std::string* dotted) {
+// Writes the dotted text of `content` at `text` (room for kMaxOidText bytes).
+const char* ConvertOid(std::span<const uint8_t> content, char* text, size_t* length) {
   if (content.empty()) return "empty OBJECT IDENTIFIER";
-  // Worst case: kMaxOidSubIds sub-identifiers of 10 digits and a dot each.
-  char text[kMaxOidSubIds * 11];
   char* out = text;
   const uint8_t* p = content.data();
   const uint8_t* const end = p + content.size();
@@ -103,7 +102,7 @@ const char* ConvertOid(std::span<const uint8_t> content, std::string* dotted) {
       out = AppendArc(out, sub);
     }
   }
-  SetText(dotted, text, static_cast<size_t>(out - text));
+  *length = static_cast<size_t>(out - text);
   return nullptr;
 }
 
@@ -254,10 +253,18 @@ const char* DecodeUnsigned64(std::span<const uint8_t> content, uint64_t* value) 
 }
 
 const char* DecodeOid(std::span<const uint8_t> content, std::string* dotted) {
+  char text[kMaxOidText];
+  size_t length = 0;
+  if (const char* why = DecodeOidText(content, text, &length)) return why;
+  SetText(dotted, text, length);
+  return nullptr;
+}
+
+const char* DecodeOidText(std::span<const uint8_t> content, char* text, size_t* length) {
   OidMemo& memo = OidMemo::ForThisThread();
-  if (memo.FindText(content, dotted)) return nullptr;
-  if (const char* why = ConvertOid(content, dotted)) return why;
-  memo.Remember(content, *dotted, /*canonical_text=*/true);
+  if (memo.FindText(content, text, length)) return nullptr;
+  if (const char* why = ConvertOid(content, text, length)) return why;
+  memo.Remember(content, {text, *length}, /*canonical_text=*/true);
   return nullptr;
 }
 

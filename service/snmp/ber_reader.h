@@ -67,6 +67,9 @@ class BerReader {
   size_t remaining() const { return data_.size() - pos_; }
   // Offset of the next unread byte from the start of the datagram.
   size_t offset() const { return base_ + pos_; }
+  // The next unread byte itself, and what the cursor covers.
+  const uint8_t* position() const { return data_.data() + pos_; }
+  std::span<const uint8_t> data() const { return data_; }
 
   // Reads the next element whatever its tag: *tag and *content receive it. On failure
   // nothing is consumed and *tag and *content are unchanged.
@@ -201,6 +204,11 @@ const char* DecodeUnsigned32(std::span<const uint8_t> content, uint32_t* value);
 const char* DecodeUnsigned64(std::span<const uint8_t> content, uint64_t* value);
 // OBJECT IDENTIFIER content to dotted decimal (replacing *dotted), with the limits above.
 const char* DecodeOid(std::span<const uint8_t> content, std::string* dotted);
+// The longest dotted text of an OBJECT IDENTIFIER within those limits.
+inline constexpr size_t kMaxOidText = kMaxOidSubIds * 11;
+// As DecodeOid, writing the text at `text` (room for kMaxOidText bytes); *length receives
+// its length.
+const char* DecodeOidText(std::span<const uint8_t> content, char* text, size_t* length);
 
 }  // namespace tervane::snmp
 

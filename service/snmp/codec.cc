@@ -30,74 +30,209 @@ std::string Hex(uint8_t tag) {
   return std::string("0x") + kDigits[tag >> 4] + kDigits[tag & 0xF];
 }
 
-// Reads the variable-bindings SEQUENCE into out->variables, reusing the strings already
-// there so that a Message decoded into again and again stops allocating.
-Status DecodeBindings(BerReader* pdu, bool snmp_v1, Message* out) {
+// The texts one datagram can decode to: a text is at most four times as long as the element
+// it comes from (an OID arc of one octet gives at most 4 characters, a number or address
+// fewer for the octets it takes with its header), so every text of the largest datagram
+// fits, with room left for one text of any size being written.
+constexpr size_t kTextCapacity = 4 * kMaxDatagram + kMaxValueText + 64;
+
+std::string_view AsText(std::span<const uint8_t> octets) {
+  return {reinterpret_cast<const char*>(octets.data()), octets.size()};
+}
+
+// Whether the element that starts at `start` and holds `content` has a header in the form
+// the encoder writes: the shortest length form.
+bool MinimalHeader(const uint8_t* start, std::span<const uint8_t> content) {
+  const auto header = static_cast<size_t>(content.data() - start);
+  const size_t n = content.size();
+  return header == (n < 0x80 ? 2 : n < 0x100 ? 3 : n < 0x10000 ? 4 : 5);
+}
+
+}  // namespace
+
+// One run of Decode: the cursor over the datagram and the texts it writes into the
+// DecodedMessage. Each text is written at Room() and then kept.
+class Decoding {
+ public:
+  explicit Decoding(DecodedMessage* out) : out_(out), text_(out->text_.get()) {}
+
+  // Where the next text goes, with kMaxValueText bytes of room; null when the texts are
+  // full, which the bound above rules out for any datagram within kMaxDatagram.
+  char* Room() const { return kTextCapacity - used_ >= kMaxValueText ? text_ + used_ : nullptr; }
+  // Keeps `text`, which a conversion wrote at Room() or which views the datagram.
+  std::string_view Keep(std::string_view text) {
+    if (text.data() == text_ + used_) used_ += text.size();
+    return text;
+  }
+
+  Status Run(std::span<const uint8_t> datagram);
+
+ private:
+  Status TrapV1(BerReader* pdu);
+  Status V2(BerReader* pdu);
+  Status Bindings(BerReader* pdu, bool snmp_v1);
+  Status Full(BerReader* reader) {
+    reader->Reject("texts beyond the decoder's room", reader->offset());
+    return Malformed(*reader);
+  }
+
+  DecodedMessage* out_;
+  char* text_;
+  size_t used_ = 0;
+};
+
+DecodedMessage::DecodedMessage() : text_(std::make_unique_for_overwrite<char[]>(kTextCapacity)) {}
+
+// Reads the variable-bindings SEQUENCE; the bindings' memory is kept from message to
+// message, so that a message decoded into again and again stops allocating.
+Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
   BerReader list;
   if (!pdu->ReadConstructed(kTagSequence, &list) || !pdu->ExpectEnd()) return Malformed(*pdu);
-  std::vector<Variable>& vars = out->variables;
-  size_t n = 0;
+  std::vector<VariableView>& vars = out_->variables_;
+  vars.clear();
   while (!list.empty()) {
+    const uint8_t* start = list.position();
     BerReader binding;
     if (!list.ReadConstructed(kTagSequence, &binding)) return Malformed(list);
-    if (n == vars.size()) vars.emplace_back();
-    Variable& var = vars[n];
-    if (!binding.ReadOid(&var.oid)) return Malformed(binding);
+    VariableView& var = vars.emplace_back();
+    const uint8_t* name_start = binding.position();
+    const size_t name_at = binding.offset();
+    std::span<const uint8_t> name;
+    if (!binding.ReadElement(kTagOid, &name)) return Malformed(binding);
+    char* room = Room();
+    if (room == nullptr) return Full(&binding);
+    size_t length = 0;
+    if (const char* why = DecodeOidText(name, room, &length)) {
+      binding.Reject(why, name_at);
+      return Malformed(binding);
+    }
+    var.oid = Keep({room, length});
+    const uint8_t* value_start = binding.position();
     const size_t at = binding.offset();
     uint8_t tag;
     std::span<const uint8_t> content;
     if (!binding.ReadElement(&tag, &content)) return Malformed(binding);
-    if (const char* why = ValueFromBer(tag, content, snmp_v1, &var.type, &var.value)) {
+    room = Room();
+    if (room == nullptr) return Full(&binding);
+    std::string_view value;
+    if (const char* why = ValueTextInto(tag, content, snmp_v1, &var.type, room, &value)) {
       binding.Reject(why, at);
       return Malformed(binding);
     }
+    var.value = Keep(value);
     if (!binding.ExpectEnd()) return Malformed(binding);
-    ++n;
+    if (MinimalHeader(start, binding.data()) && MinimalHeader(name_start, name) &&
+        MinimalHeader(value_start, content) && CanonicalValue(tag, content)) {
+      var.encoding = {start, list.position()};
+    }
   }
-  vars.resize(n);
+  out_->view_.variables = vars;
   return Status();
 }
 
-Status DecodeTrapV1(BerReader* pdu, Message* out) {
-  if (!pdu->ReadOid(&out->enterprise)) return Malformed(*pdu);
-  const size_t at = pdu->offset();
+Status Decoding::TrapV1(BerReader* pdu) {
+  MessageView& view = out_->view_;
+  const size_t enterprise_at = pdu->offset();
   std::span<const uint8_t> content;
+  if (!pdu->ReadElement(kTagOid, &content)) return Malformed(*pdu);
+  char* room = Room();
+  if (room == nullptr) return Full(pdu);
+  size_t length = 0;
+  if (const char* why = DecodeOidText(content, room, &length)) {
+    pdu->Reject(why, enterprise_at);
+    return Malformed(*pdu);
+  }
+  view.enterprise = Keep({room, length});
+  const size_t at = pdu->offset();
   if (!pdu->ReadElement(kTagIpAddress, &content)) return Malformed(*pdu);
   if (content.size() != 4) {
     pdu->Reject("agent-addr not of 4 octets", at);
     return Malformed(*pdu);
   }
-  FormatIp(content.first<4>(), &out->agent_address);
-  if (!pdu->ReadInteger32(&out->generic_trap)) return Malformed(*pdu);
-  if (out->generic_trap < 0 || out->generic_trap > 6) {
-    return Malformed("generic-trap " + std::to_string(out->generic_trap) + " outside 0 to 6");
+  room = Room();
+  if (room == nullptr) return Full(pdu);
+  view.agent_address = Keep({room, FormatIpInto(content.first<4>(), room)});
+  if (!pdu->ReadInteger32(&view.generic_trap)) return Malformed(*pdu);
+  if (view.generic_trap < 0 || view.generic_trap > 6) {
+    return Malformed("generic-trap " + std::to_string(view.generic_trap) + " outside 0 to 6");
   }
-  if (!pdu->ReadInteger32(&out->specific_trap)) return Malformed(*pdu);
+  if (!pdu->ReadInteger32(&view.specific_trap)) return Malformed(*pdu);
   const size_t stamp_at = pdu->offset();
   if (!pdu->ReadElement(kTagTimeTicks, &content)) return Malformed(*pdu);
-  if (const char* why = DecodeUnsigned32(content, &out->time_stamp)) {
+  if (const char* why = DecodeUnsigned32(content, &view.time_stamp)) {
     pdu->Reject(why, stamp_at);
     return Malformed(*pdu);
   }
-  out->request_id = out->error_status = out->error_index = 0;
-  return DecodeBindings(pdu, /*snmp_v1=*/true, out);
+  view.request_id = view.error_status = view.error_index = 0;
+  return Bindings(pdu, /*snmp_v1=*/true);
 }
 
-Status DecodeV2(BerReader* pdu, Message* out) {
-  if (!pdu->ReadInteger32(&out->request_id) || !pdu->ReadInteger32(&out->error_status) ||
-      !pdu->ReadInteger32(&out->error_index)) {
+Status Decoding::V2(BerReader* pdu) {
+  MessageView& view = out_->view_;
+  if (!pdu->ReadInteger32(&view.request_id) || !pdu->ReadInteger32(&view.error_status) ||
+      !pdu->ReadInteger32(&view.error_index)) {
     return Malformed(*pdu);
   }
-  out->enterprise.clear();
-  out->agent_address.clear();
-  out->generic_trap = out->specific_trap = 0;
-  out->time_stamp = 0;
-  return DecodeBindings(pdu, /*snmp_v1=*/false, out);
+  view.enterprise = {};
+  view.agent_address = {};
+  view.generic_trap = view.specific_trap = 0;
+  view.time_stamp = 0;
+  return Bindings(pdu, /*snmp_v1=*/false);
 }
+
+Status Decoding::Run(std::span<const uint8_t> datagram) {
+  MessageView& view = out_->view_;
+  view.variables = {};
+  if (datagram.size() > kMaxDatagram) {
+    return Malformed("datagram of " + std::to_string(datagram.size()) +
+                     " bytes exceeds the largest datagram (" + std::to_string(kMaxDatagram) +
+                     " bytes)");
+  }
+  BerReader top(datagram);
+  BerReader message;
+  if (!top.ReadConstructed(kTagSequence, &message) || !top.ExpectEnd()) return Malformed(top);
+  int64_t version;
+  if (!message.ReadInteger(&version)) return Malformed(message);
+  if (version != 0 && version != 1) {
+    return Malformed("unsupported SNMP version " + std::to_string(version));
+  }
+  std::span<const uint8_t> community;
+  if (!message.ReadElement(kTagOctetString, &community)) return Malformed(message);
+  view.community = AsText(community);
+  uint8_t pdu_tag;
+  BerReader pdu;
+  if (!message.ReadAnyConstructed(&pdu_tag, &pdu) || !message.ExpectEnd()) {
+    return Malformed(message);
+  }
+  if (version == 0) {
+    if (pdu_tag != kTagTrapV1Pdu) {
+      return Malformed("PDU type " + Hex(pdu_tag) + " in an SNMPv1 message, only Trap-PDU");
+    }
+    view.kind = kKindTrapV1;
+    return TrapV1(&pdu);
+  }
+  switch (pdu_tag) {
+    case kTagTrapV2Pdu:
+      view.kind = kKindTrapV2;
+      break;
+    case kTagInformPdu:
+      view.kind = kKindInform;
+      break;
+    case kTagResponsePdu:
+      view.kind = kKindResponse;
+      break;
+    default:
+      return Malformed("PDU type " + Hex(pdu_tag) +
+                       " in an SNMPv2c message, only SNMPv2-Trap, InformRequest and Response");
+  }
+  return V2(&pdu);
+}
+
+namespace {
 
 // Checks, in message order, everything Encode checks; used to name the first fault when
 // the back-to-front encoding has run into one (it meets them last to first).
-Status FirstProblem(const Message& message) {
+Status FirstProblem(const MessageView& message) {
   const bool v1 = message.kind == kKindTrapV1;
   uint8_t oid[kMaxOidContent];
   size_t length;
@@ -114,24 +249,46 @@ Status FirstProblem(const Message& message) {
     }
   }
   for (size_t i = 0; i < message.variables.size(); ++i) {
-    const Variable& var = message.variables[i];
+    const VariableView& var = message.variables[i];
     const std::string where = "binding " + std::to_string(i + 1);
     if (const char* why = OidTextToBer(var.oid, oid, &length)) {
       return Refused(where + " OID " + QuoteText(var.oid) + " " + why);
     }
     Status status = ValueToBer(var.type, var.value, v1, nullptr);
-    if (!status.ok()) return Refused(where + " (" + var.oid + "): " + status.description());
+    if (!status.ok()) {
+      return Refused(where + " (" + std::string(var.oid) + "): " + status.description());
+    }
   }
   return Status();
 }
 
+// Prepends one binding; false, with what was written of it left in the writer, when its
+// texts are refused.
+bool PutBinding(const VariableView& var, bool v1, BerWriter* w) {
+  // A binding that arrived in the form written here goes as it came; SNMPv1 still refuses
+  // a Counter64 below.
+  if (!var.encoding.empty() && !(v1 && var.type == kTypeCounter64)) {
+    w->PutBytes(var.encoding);
+    return true;
+  }
+  const size_t mark = w->size();
+  if (PutValue(var.type, var.value, v1, w) != nullptr) return false;
+  if (!var.name.empty()) {
+    w->PutBytes(var.name);
+  } else if (PutOid(var.oid, w) != nullptr) {
+    return false;
+  }
+  w->PutHeader(kTagSequence, w->size() - mark);
+  return true;
+}
+
 // The Status for a message the back-to-front pass could not encode.
-Status Fault(const Message& message) {
+Status Fault(const MessageView& message) {
   Status status = FirstProblem(message);
   return status.ok() ? Refused("message refused by the encoder") : status;
 }
 
-Status EncodeInto(const Message& message, BerWriter* w) {
+Status EncodeInto(const MessageView& message, BerWriter* w) {
   uint8_t pdu_tag;
   switch (message.kind) {
     case kKindTrapV1:
@@ -153,12 +310,7 @@ Status EncodeInto(const Message& message, BerWriter* w) {
   // Back to front: the last binding first, the message header last. What is written before
   // a refusal is simply dropped with the writer's content.
   for (size_t i = message.variables.size(); i-- > 0;) {
-    const Variable& var = message.variables[i];
-    const size_t mark = w->size();
-    if (PutValue(var.type, var.value, v1, w) != nullptr || PutOid(var.oid, w) != nullptr) {
-      return Fault(message);
-    }
-    w->PutHeader(kTagSequence, w->size() - mark);
+    if (!PutBinding(message.variables[i], v1, w)) return Fault(message);
   }
   w->PutHeader(kTagSequence, w->size());
   if (v1) {
@@ -191,65 +343,114 @@ Status EncodeInto(const Message& message, BerWriter* w) {
 
 }  // namespace
 
-Status Decode(std::span<const uint8_t> datagram, Message* out) {
-  if (datagram.size() > kMaxDatagram) {
-    return Malformed("datagram of " + std::to_string(datagram.size()) +
-                     " bytes exceeds the largest datagram (" + std::to_string(kMaxDatagram) +
-                     " bytes)");
-  }
-  BerReader top(datagram);
-  BerReader message;
-  if (!top.ReadConstructed(kTagSequence, &message) || !top.ExpectEnd()) return Malformed(top);
-  int64_t version;
-  if (!message.ReadInteger(&version)) return Malformed(message);
-  if (version != 0 && version != 1) {
-    return Malformed("unsupported SNMP version " + std::to_string(version));
-  }
-  if (!message.ReadOctetString(&out->community)) return Malformed(message);
-  uint8_t pdu_tag;
-  BerReader pdu;
-  if (!message.ReadAnyConstructed(&pdu_tag, &pdu) || !message.ExpectEnd()) {
-    return Malformed(message);
-  }
-  if (version == 0) {
-    if (pdu_tag != kTagTrapV1Pdu) {
-      return Malformed("PDU type " + Hex(pdu_tag) + " in an SNMPv1 message, only Trap-PDU");
-    }
-    out->kind = kKindTrapV1;
-    return DecodeTrapV1(&pdu, out);
-  }
-  switch (pdu_tag) {
-    case kTagTrapV2Pdu:
-      out->kind = kKindTrapV2;
-      break;
-    case kTagInformPdu:
-      out->kind = kKindInform;
-      break;
-    case kTagResponsePdu:
-      out->kind = kKindResponse;
-      break;
-    default:
-      return Malformed("PDU type " + Hex(pdu_tag) +
-                       " in an SNMPv2c message, only SNMPv2-Trap, InformRequest and Response");
-  }
-  return DecodeV2(&pdu, out);
+Status Decode(std::span<const uint8_t> datagram, DecodedMessage* out) {
+  return Decoding(out).Run(datagram);
 }
 
-Status Encode(const Message& message, std::vector<uint8_t>* out) {
+Status Decode(std::span<const uint8_t> datagram, Message* out) {
+  thread_local DecodedMessage decoded;
+  Status status = Decode(datagram, &decoded);
+  if (status.ok()) ToMessage(decoded.view(), out);
+  return status;
+}
+
+Status EncodeInPlace(const MessageView& message, std::span<const uint8_t>* datagram) {
   // One writer per thread keeps its buffer from message to message.
   thread_local BerWriter writer;
   writer.Clear();
   Status status = EncodeInto(message, &writer);
-  if (!status.ok()) {
-    out->clear();
-    return status;
-  }
-  const std::span<const uint8_t> data = writer.data();
-  out->assign(data.begin(), data.end());
+  *datagram = status.ok() ? writer.data() : std::span<const uint8_t>();
   return status;
 }
 
-Status ValidateValue(int32_t type, const std::string& text) {
+Status Encode(const MessageView& message, BerWriter* writer) {
+  writer->Clear();
+  return EncodeInto(message, writer);
+}
+
+Status Encode(const MessageView& message, std::vector<uint8_t>* out) {
+  std::span<const uint8_t> datagram;
+  Status status = EncodeInPlace(message, &datagram);
+  out->assign(datagram.begin(), datagram.end());
+  return status;
+}
+
+Status Encode(const Message& message, std::vector<uint8_t>* out) {
+  thread_local std::vector<VariableView> variables;
+  return Encode(ViewOf(message, &variables), out);
+}
+
+void ToMessage(const MessageView& view, Message* out) {
+  SetText(&out->community, view.community.data(), view.community.size());
+  out->kind = view.kind;
+  out->request_id = view.request_id;
+  out->error_status = view.error_status;
+  out->error_index = view.error_index;
+  SetText(&out->enterprise, view.enterprise.data(), view.enterprise.size());
+  SetText(&out->agent_address, view.agent_address.data(), view.agent_address.size());
+  out->generic_trap = view.generic_trap;
+  out->specific_trap = view.specific_trap;
+  out->time_stamp = view.time_stamp;
+  // The strings of the bindings already there are written over, not made anew.
+  out->variables.resize(view.variables.size());
+  for (size_t i = 0; i < view.variables.size(); ++i) {
+    const VariableView& from = view.variables[i];
+    Variable& to = out->variables[i];
+    SetText(&to.oid, from.oid.data(), from.oid.size());
+    to.type = from.type;
+    SetText(&to.value, from.value.data(), from.value.size());
+  }
+}
+
+Message ToMessage(const MessageView& view) {
+  Message message;
+  ToMessage(view, &message);
+  return message;
+}
+
+MessageView ViewOf(const Message& message, std::vector<VariableView>* variables) {
+  variables->clear();
+  for (const Variable& v : message.variables)
+    variables->push_back({v.oid, v.type, v.value, {}, {}});
+  MessageView view;
+  view.community = message.community;
+  view.kind = message.kind;
+  view.request_id = message.request_id;
+  view.error_status = message.error_status;
+  view.error_index = message.error_index;
+  view.enterprise = message.enterprise;
+  view.agent_address = message.agent_address;
+  view.generic_trap = message.generic_trap;
+  view.specific_trap = message.specific_trap;
+  view.time_stamp = message.time_stamp;
+  view.variables = *variables;
+  return view;
+}
+
+Status EncodeName(std::string_view oid, std::vector<uint8_t>* out) {
+  out->clear();
+  BerWriter writer;
+  if (const char* why = PutOid(oid, &writer)) return Refused("OID " + QuoteText(oid) + " " + why);
+  out->assign(writer.data().begin(), writer.data().end());
+  return Status();
+}
+
+Status EncodeBinding(const VariableView& variable, std::vector<uint8_t>* out) {
+  out->clear();
+  VariableView bare = variable;
+  bare.encoding = {};
+  BerWriter writer;
+  if (!PutBinding(bare, /*v1=*/false, &writer)) {
+    MessageView message;
+    message.kind = kKindTrapV2;
+    message.variables = {&bare, 1};
+    return Fault(message);
+  }
+  out->assign(writer.data().begin(), writer.data().end());
+  return Status();
+}
+
+Status ValidateValue(int32_t type, std::string_view text) {
   return ValueToBer(type, text, /*snmp_v1=*/false, nullptr);
 }
 

@@ -17,14 +17,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/status.h"
 #include "service/snmp/message.h"
 
 namespace tervane::snmp {
+
+class BerWriter;
 
 // Largest datagram that is decoded at all; larger ones are refused.
 inline constexpr size_t kMaxDatagram = 65507;
@@ -36,14 +40,52 @@ inline constexpr int kMaxNesting = 8;
 // state and the Status names what was wrong (code kErrorMalformed).
 Status Decode(std::span<const uint8_t> datagram, Message* out);
 
+// A decoded message as views (see MessageView): the community and OCTET STRING and Opaque
+// values view the datagram, every other text (OIDs, numbers, addresses) views text that the
+// decoding wrote and this object keeps. Every variable whose binding arrived in the form that
+// Encode writes for its texts carries that binding as its encoding, so that it can be sent
+// on as it came. Valid while the datagram and this object are unchanged; decoding into it
+// again replaces it and reuses its memory, and so does not allocate for a steady stream.
+class DecodedMessage {
+ public:
+  DecodedMessage();
+  DecodedMessage(DecodedMessage&&) noexcept = default;
+  DecodedMessage& operator=(DecodedMessage&&) noexcept = default;
+
+  const MessageView& view() const { return view_; }
+  // Empties the variable list, keeping its memory.
+  void ClearVariables() { view_.variables = {}; }
+
+ private:
+  friend class Decoding;
+  MessageView view_;
+  std::vector<VariableView> variables_;
+  std::unique_ptr<char[]> text_;  // kTextCapacity bytes
+};
+
+// As Decode above, into views. On failure *out is left in an unspecified but valid state.
+Status Decode(std::span<const uint8_t> datagram, DecodedMessage* out);
+
 // Encodes `message` (its kind selects the version and PDU) and appends nothing else:
 // *out is replaced by the datagram. On failure *out is cleared and the Status describes
 // which binding or field was refused (code kErrorInvalidArgument).
 Status Encode(const Message& message, std::vector<uint8_t>* out);
+Status Encode(const MessageView& message, std::vector<uint8_t>* out);
+// As Encode, into a buffer of the calling thread's: *datagram views the datagram until the
+// thread's next Encode. Nothing is copied, which suits a caller that copies it anyway.
+Status EncodeInPlace(const MessageView& message, std::span<const uint8_t>* datagram);
+// As Encode, into *writer, which is emptied first: the datagram is writer->data().
+Status Encode(const MessageView& message, BerWriter* writer);
+
+// The encodings a VariableView may carry, made as Encode makes them in an SNMPv2c message:
+// the OBJECT IDENTIFIER element of `oid`, and the whole binding of `variable`. Each fails,
+// leaving *out empty, where Encode would refuse the text.
+Status EncodeName(std::string_view oid, std::vector<uint8_t>* out);
+Status EncodeBinding(const VariableView& variable, std::vector<uint8_t>* out);
 
 // Checks that `text` is a valid value text for `type` without encoding a message; the
 // same rules Encode applies to each variable.
-Status ValidateValue(int32_t type, const std::string& text);
+Status ValidateValue(int32_t type, std::string_view text);
 
 }  // namespace tervane::snmp
 

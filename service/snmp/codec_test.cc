@@ -219,6 +219,68 @@ TEST(Codec, AcceptsNonMinimalLengths) {
   EXPECT_EQ(padded, minimal);
 }
 
+// A v2c trap, community "c", request-id 1, whose one binding is `binding` (hex, at most
+// 127 bytes long).
+std::vector<uint8_t> TrapWithBinding(std::string_view binding) {
+  const std::vector<uint8_t> b = Bytes(binding);
+  std::vector<uint8_t> pdu = Bytes("02 01 01 02 01 00 02 01 00");
+  pdu.push_back(0x30);
+  pdu.push_back(static_cast<uint8_t>(b.size()));
+  pdu.insert(pdu.end(), b.begin(), b.end());
+  std::vector<uint8_t> body = Bytes("02 01 01 04 01 63");
+  body.push_back(0xA7);
+  body.push_back(static_cast<uint8_t>(pdu.size()));
+  body.insert(body.end(), pdu.begin(), pdu.end());
+  std::vector<uint8_t> message = {0x30, static_cast<uint8_t>(body.size())};
+  message.insert(message.end(), body.begin(), body.end());
+  return message;
+}
+
+TEST(Codec, ABindingInTheEncodersFormCarriesItsEncodingAndAnyOtherDoesNot) {
+  struct Case {
+    const char* name;
+    const char* binding;
+    bool carried;
+  };
+  const Case cases[] = {
+      {"INTEGER 5", "30 06 06 01 2B 02 01 05", true},
+      {"INTEGER -129", "30 07 06 01 2B 02 02 FF 7F", true},
+      {"INTEGER 5 with a padding octet", "30 07 06 01 2B 02 02 00 05", false},
+      {"INTEGER -1 with a padding octet", "30 07 06 01 2B 02 02 FF FF", false},
+      {"Counter32 4294967295", "30 0A 06 01 2B 41 05 00 FF FF FF FF", true},
+      {"Counter32 255 without its zero octet, read as -1", "30 06 06 01 2B 41 01 FF", false},
+      {"TimeTicks 5 with a padding octet", "30 07 06 01 2B 43 02 00 05", false},
+      {"Counter64 2^63", "30 0E 06 01 2B 46 09 00 80 00 00 00 00 00 00 00", true},
+      {"OCTET STRING", "30 08 06 01 2B 04 03 61 62 63", true},
+      {"OCTET STRING in a long length form", "30 09 06 01 2B 04 81 03 61 62 63", false},
+      {"binding in a long length form", "30 81 08 06 01 2B 04 03 61 62 63", false},
+      {"OID name in a long length form", "30 09 06 81 01 2B 04 03 61 62 63", false},
+      {"OID value", "30 09 06 01 2B 06 04 2B 06 01 04", true},
+      {"IpAddress", "30 09 06 01 2B 40 04 0A 00 00 01", true},
+      {"NULL", "30 05 06 01 2B 05 00", true},
+      {"noSuchObject, sent on as NULL", "30 05 06 01 2B 80 00", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> datagram = TrapWithBinding(c.binding);
+    DecodedMessage decoded;
+    const Status status = Decode(datagram, &decoded);
+    ASSERT_TRUE(status.ok()) << status.ToString();
+    ASSERT_EQ(decoded.view().variables.size(), 1u);
+    const VariableView& v = decoded.view().variables[0];
+    EXPECT_EQ(!v.encoding.empty(), c.carried);
+    if (c.carried) {
+      EXPECT_EQ(std::vector<uint8_t>(v.encoding.begin(), v.encoding.end()), Bytes(c.binding));
+    }
+    // Carried or not, the views encode as their texts do.
+    std::vector<uint8_t> from_views, from_texts;
+    ASSERT_TRUE(Encode(decoded.view(), &from_views).ok());
+    ASSERT_TRUE(Encode(ToMessage(decoded.view()), &from_texts).ok());
+    EXPECT_EQ(from_views, from_texts);
+    EXPECT_EQ(from_views == datagram, c.carried);  // the rest of the datagram is minimal
+  }
+}
+
 TEST(Codec, RefusesEveryTruncationAndLengthSlip) {
   for (const Message& m : {V1Trap(), V2(kKindTrapV2), V2(kKindInform), V2(kKindResponse)}) {
     std::vector<uint8_t> wire;

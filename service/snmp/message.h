@@ -13,7 +13,9 @@
 #define TERVANE_SERVICE_SNMP_MESSAGE_H_
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tervane::snmp {
@@ -67,6 +69,44 @@ struct Message {
 
   bool operator==(const Message&) const = default;
 };
+
+// The same model as views, for the relay's per-trap path, which passes texts on without
+// copying them: a view's texts belong to something else (a received datagram, the texts its
+// decoding made, the relay's current trap) and are valid only as long as that is unchanged.
+//
+// A variable may also carry its encoding: the BER of the whole binding, exactly as encoding
+// its OID, type and value would write it, taken from the datagram it arrived in (or made
+// once for a binding sent again and again). The encoder then copies those bytes instead of
+// converting the texts again; that is what lets a relay send a binding on at the cost of a
+// copy. Without it, `name` may still carry the encoded OID element alone, just as well.
+struct VariableView {
+  std::string_view oid;
+  int32_t type = kTypeNoValue;
+  std::string_view value;
+  std::span<const uint8_t> encoding;  // empty: encode from the texts
+  std::span<const uint8_t> name;      // empty: encode the OID from its text
+};
+
+struct MessageView {
+  std::string_view community;
+  int32_t kind = 0;
+  int32_t request_id = 0;
+  int32_t error_status = 0;
+  int32_t error_index = 0;
+  std::string_view enterprise;
+  std::string_view agent_address;
+  int32_t generic_trap = 0;
+  int32_t specific_trap = 0;
+  uint32_t time_stamp = 0;
+  std::span<const VariableView> variables;
+};
+
+// A Message made of the texts of `view` (written into *out, reusing its strings' memory),
+// and views of the texts of `message` (valid while `message` is unchanged; `variables`
+// receives their bindings).
+Message ToMessage(const MessageView& view);
+void ToMessage(const MessageView& view, Message* out);
+MessageView ViewOf(const Message& message, std::vector<VariableView>* variables);
 
 }  // namespace tervane::snmp
 

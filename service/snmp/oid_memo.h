@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "service/snmp/ber_reader.h"
+#include "service/snmp/copy_bytes.h"
 
 namespace tervane::snmp {
 
@@ -46,6 +47,15 @@ class OidMemo {
     const Entry& e = by_ber_[Slot(ber.data(), ber.size())];
     if (e.ber_length != ber.size() || !SameBytes(e.ber, ber.data(), ber.size())) return false;
     SetText(dotted, e.text, e.text_length);
+    return true;
+  }
+  // As above, the text written at `text` (room for kMaxText bytes), its length in *length.
+  bool FindText(std::span<const uint8_t> ber, char* text, size_t* length) const {
+    if (ber.size() > kMaxBer) return false;
+    const Entry& e = by_ber_[Slot(ber.data(), ber.size())];
+    if (e.ber_length != ber.size() || !SameBytes(e.ber, ber.data(), ber.size())) return false;
+    CopyBytes(text, e.text, e.text_length);
+    *length = e.text_length;
     return true;
   }
   // Text -> BER content. On a hit *ber points at the content inside the memo (valid until

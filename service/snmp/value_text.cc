@@ -43,11 +43,11 @@ Status Refuse(int32_t type, std::string_view text, const char* reason) {
                        std::string(TypeName(type)) + " value " + QuoteText(text) + " " + reason);
 }
 
+// The decimal text of `value`, written at `room` (24 bytes at least).
 template <typename Int>
-void AssignDecimal(Int value, std::string* text) {
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
-  SetText(text, digits, static_cast<size_t>(end - digits));
+std::string_view DecimalInto(Int value, char* room) {
+  const auto end = std::to_chars(room, room + 24, value).ptr;
+  return {room, static_cast<size_t>(end - room)};
 }
 
 uint8_t UnsignedTag(int32_t type) {
@@ -150,32 +150,45 @@ const char* TypeName(int32_t type) {
 
 const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1, int32_t* type,
                          std::string* text) {
+  char room[kMaxValueText];
+  std::string_view view;
+  if (const char* why = ValueTextInto(tag, content, snmp_v1, type, room, &view)) return why;
+  SetText(text, view.data(), view.size());
+  return nullptr;
+}
+
+const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1,
+                          int32_t* type, char* room, std::string_view* text) {
   switch (tag) {
     case kTagInteger: {
       int64_t v;
       if (const char* why = DecodeSigned(content, &v)) return why;
       if (v < INT32_MIN || v > INT32_MAX) return "Integer32 value outside the 32-bit range";
       *type = kTypeInteger32;
-      AssignDecimal(v, text);
+      *text = DecimalInto(v, room);
       return nullptr;
     }
     case kTagOctetString:
     case kTagOpaque:
       *type = tag == kTagOctetString ? kTypeDisplayString : kTypeOpaque;
-      SetText(text, content.data(), content.size());
+      *text = {reinterpret_cast<const char*>(content.data()), content.size()};
       return nullptr;
     case kTagNull:
       if (!content.empty()) return "NULL with content";
       *type = kTypeNoValue;
-      text->clear();
+      *text = {};
       return nullptr;
-    case kTagOid:
+    case kTagOid: {
+      size_t length = 0;
+      if (const char* why = DecodeOidText(content, room, &length)) return why;
       *type = kTypeObjectId;
-      return DecodeOid(content, text);
+      *text = {room, length};
+      return nullptr;
+    }
     case kTagIpAddress:
       if (content.size() != 4) return "IpAddress not of 4 octets";
       *type = kTypeIpAddress;
-      FormatIp(content.first<4>(), text);
+      *text = {room, FormatIpInto(content.first<4>(), room)};
       return nullptr;
     case kTagCounter32:
     case kTagGauge32:
@@ -185,7 +198,7 @@ const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snm
       *type = tag == kTagCounter32 ? kTypeCounter32
               : tag == kTagGauge32 ? kTypeGauge32
                                    : kTypeTimeTicks;
-      AssignDecimal(v, text);
+      *text = DecimalInto(v, room);
       return nullptr;
     }
     case kTagCounter64: {
@@ -193,7 +206,7 @@ const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snm
       uint64_t v;
       if (const char* why = DecodeUnsigned64(content, &v)) return why;
       *type = kTypeCounter64;
-      AssignDecimal(v, text);
+      *text = DecimalInto(v, room);
       return nullptr;
     }
     case kTagNoSuchObject:
@@ -202,10 +215,33 @@ const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snm
       if (snmp_v1) return "exception value in an SNMPv1 message";
       if (!content.empty()) return "exception value with content";
       *type = kTypeNoValue;
-      text->clear();
+      *text = {};
       return nullptr;
     default:
       return "value of an unknown type";
+  }
+}
+
+bool CanonicalValue(uint8_t tag, std::span<const uint8_t> content) {
+  switch (tag) {
+    case kTagInteger:
+      // Minimal two's complement: no leading octet that only repeats the sign.
+      return content.size() == 1 || !((content[0] == 0x00 && content[1] < 0x80) ||
+                                      (content[0] == 0xFF && content[1] >= 0x80));
+    case kTagCounter32:
+    case kTagGauge32:
+    case kTagTimeTicks:
+    case kTagCounter64:
+      // Minimal, not negative: a leading zero octet only before a set top bit.
+      return content[0] < 0x80 && (content.size() == 1 || content[0] != 0 || content[1] >= 0x80);
+    case kTagOctetString:
+    case kTagOpaque:
+    case kTagNull:
+    case kTagOid:
+    case kTagIpAddress:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -346,9 +382,8 @@ const char* ParseIpText(std::string_view text, uint8_t octets[4]) {
   return nullptr;
 }
 
-void FormatIp(std::span<const uint8_t, 4> octets, std::string* text) {
-  char buffer[16];
-  char* p = buffer;
+size_t FormatIpInto(std::span<const uint8_t, 4> octets, char* text) {
+  char* p = text;
   for (size_t i = 0; i < 4; ++i) {
     if (i != 0) *p++ = '.';
     unsigned v = octets[i];
@@ -361,7 +396,12 @@ void FormatIp(std::span<const uint8_t, 4> octets, std::string* text) {
     }
     *p++ = static_cast<char>('0' + v % 10);
   }
-  SetText(text, buffer, static_cast<size_t>(p - buffer));
+  return static_cast<size_t>(p - text);
+}
+
+void FormatIp(std::span<const uint8_t, 4> octets, std::string* text) {
+  char buffer[16];
+  SetText(text, buffer, FormatIpInto(octets, buffer));
 }
 
 std::string QuoteText(std::string_view text) {

@@ -31,6 +31,7 @@
 #include <string_view>
 
 #include "platform/status.h"
+#include "service/snmp/ber_reader.h"
 #include "service/snmp/ber_writer.h"
 #include "service/snmp/codec.h"
 
@@ -44,6 +45,18 @@ const char* TypeName(int32_t type);
 // *text are then unspecified. `snmp_v1` refuses the types SNMPv1 does not have.
 const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1, int32_t* type,
                          std::string* text);
+// Room that ValueTextInto may write to: the longest text of any value.
+inline constexpr size_t kMaxValueText = kMaxOidText;
+// As ValueFromBer, without a string of its own: *text views `content` itself for an OCTET
+// STRING or Opaque value, and for any other value the text written at `room` (which has
+// kMaxValueText bytes).
+const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1,
+                          int32_t* type, char* room, std::string_view* text);
+// Whether `content`, received under `tag`, is written back exactly so when its text is
+// encoded again: the minimal form of a number (and no negative one for an unsigned type),
+// anything for the types whose text is their content. An exception value is not: it is
+// encoded again as NULL.
+bool CanonicalValue(uint8_t tag, std::span<const uint8_t> content);
 
 // Prepends the BER value element for `text` of `type` to *writer (which may be null, to
 // check the text alone). On failure nothing is written and the Status (kErrorInvalidArgument)
@@ -66,6 +79,8 @@ const char* PutOid(std::string_view text, BerWriter* writer);
 const char* ParseIpText(std::string_view text, uint8_t octets[4]);
 // Formats 4 octets as a dotted quad, replacing *text.
 void FormatIp(std::span<const uint8_t, 4> octets, std::string* text);
+// The same written at `text` (room for 15 bytes); returns its length.
+size_t FormatIpInto(std::span<const uint8_t, 4> octets, char* text);
 
 // `"text"` for a description: bytes outside printable ASCII as \xNN, long texts cut short.
 std::string QuoteText(std::string_view text);
