@@ -88,29 +88,37 @@ Status Agent::AddDestination(const std::string& address_and_port, int flags) {
   return Status::Ok();
 }
 
-Status Agent::Send() {
+Status Agent::Prepare(const MessageView& message, std::span<const uint8_t>* datagram) const {
   if (fd_ < 0) return SocketError(ENOTCONN, "send: the agent is not started");
   if (destinations_.empty()) {
     return Status::Error(kErrorInvalidArgument, "send: no destination");
   }
-  Status encoded = Encode(outgoing_, &buffer_);
-  if (!encoded.ok()) return encoded;
+  return EncodeInPlace(message, datagram);
+}
+
+Status Agent::Send() { return Send(ViewOf(outgoing_, &outgoing_variables_)); }
+
+Status Agent::Send(const MessageView& message) {
+  std::span<const uint8_t> datagram;
+  if (Status s = Prepare(message, &datagram); !s.ok()) return s;
   Status first_failure;
   for (const sockaddr_in& to : destinations_) {
-    Status sent = SendDatagram(fd_, buffer_, to);
+    Status sent = SendDatagram(fd_, datagram, to);
     if (!sent.ok() && first_failure.ok()) first_failure = std::move(sent);
   }
   return first_failure;
 }
 
-Status Agent::Queue(uint64_t tag) {
+Status Agent::Queue(uint64_t tag) { return Queue(ViewOf(outgoing_, &outgoing_variables_), tag); }
+
+Status Agent::Queue(const MessageView& message, uint64_t tag) {
   if (fd_ < 0) return SocketError(ENOTCONN, "send: the agent is not started");
   if (destinations_.empty()) {
     return Status::Error(kErrorInvalidArgument, "send: no destination");
   }
-  Status encoded = Encode(outgoing_, &buffer_);
-  if (!encoded.ok()) return encoded;
-  for (const sockaddr_in& to : destinations_) queue_.Add(buffer_, to, tag);
+  // Encoded straight into the queue's buffer.
+  if (Status s = Encode(message, &queue_.Next()); !s.ok()) return s;
+  for (const sockaddr_in& to : destinations_) queue_.Add(to, tag);
   return Status::Ok();
 }
 

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -58,10 +59,13 @@ class Agent {
   // there is no destination. A destination that cannot be sent to does not keep the
   // others from theirs; the first such failure is returned.
   Status Send();
+  // The same for `message` in place of the outgoing message.
+  Status Send(const MessageView& message);
 
-  // Encodes the outgoing message and queues it for every destination under `tag`, to be
-  // sent by the next Flush. Fails, queuing nothing, as Send does before sending.
+  // Encodes the outgoing message, or `message`, and queues it for every destination under
+  // `tag`, to be sent by the next Flush. Fails, queuing nothing, as Send does before sending.
   Status Queue(uint64_t tag);
+  Status Queue(const MessageView& message, uint64_t tag);
   // Sends the queued messages in the order they were queued; each one that cannot be sent
   // is reported to `on_failure` with its tag (once per message, for its first destination
   // that failed). Without a socket every queued message fails.
@@ -76,8 +80,11 @@ class Agent {
   // The last destination text that AddDestination accepted, and what it parsed it into.
   std::string last_destination_text_;
   sockaddr_in last_destination_{};
+  // Encodes `message` for sending, after the checks that come before any send.
+  Status Prepare(const MessageView& message, std::span<const uint8_t>* datagram) const;
+
   Message outgoing_;
-  std::vector<uint8_t> buffer_;
+  std::vector<VariableView> outgoing_variables_;  // the view of outgoing_'s bindings
   SendQueue queue_;
 };
 

@@ -111,6 +111,9 @@ uint16_t Manager::LocalPort() const { return ntohs(LocalName(fd_).sin_port); }
 void Manager::OnReadable() {
   const uint64_t epoch = epoch_;
   bool refilled = false;
+  // The trap handler, held by value so that a handler which replaces itself finishes its
+  // run; taken again only when it was replaced, not for every datagram.
+  std::shared_ptr<std::function<void()>> handler = on_trap_;
   // The queue is emptied before returning (nested calls empty it too), because poll
   // cannot report what has already been read; at most one fresh batch is read per call,
   // so a flood cannot keep the loop from its other fds.
@@ -121,7 +124,8 @@ void Manager::OnReadable() {
       if (epoch != epoch_ || refilled || !Refill()) return;
       refilled = true;
     }
-    Deliver(batch_->next++);
+    if (handler != on_trap_) handler = on_trap_;
+    Deliver(batch_->next++, handler.get());
     if (epoch != epoch_) {  // the handler closed or replaced the socket
       EndBatch();
       return;
@@ -165,7 +169,7 @@ bool Manager::Refill() {
   return n > 0;
 }
 
-void Manager::Deliver(size_t slot) {
+void Manager::Deliver(size_t slot, const std::function<void()>* handler) {
   ++received_;
   const mmsghdr& header = batch_->headers[slot];
   if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0 || header.msg_len > kMaxDatagram ||
@@ -174,48 +178,63 @@ void Manager::Deliver(size_t slot) {
     return;
   }
   const std::span<const uint8_t> datagram(batch_->data + slot * kSlotBytes, header.msg_len);
-  // Decoding reuses the strings of the bindings already in its target.
-  if (scratch_.variables.empty() && !spare_.empty()) std::swap(scratch_.variables, spare_);
+  // Decoding reuses the memory of its target.
   if (!Decode(datagram, &scratch_).ok()) {
     ++dropped_;
     return;
   }
   std::swap(current_, scratch_);
   has_current_ = true;
+  copied_ = false;
+  // A stream comes from one sender: its address is formatted when it changes. The codec's
+  // formatter writes into the string in place; inet_ntop goes through printf.
+  if (source_address_.empty() || source_.sin_addr.s_addr != batch_->from[slot].sin_addr.s_addr) {
+    const auto* octets = reinterpret_cast<const uint8_t*>(&batch_->from[slot].sin_addr.s_addr);
+    FormatIp(std::span<const uint8_t, 4>(octets, 4), &source_address_);
+  }
   source_ = batch_->from[slot];
-  // The codec's formatter writes into the string in place; inet_ntop goes through printf.
-  const auto* octets = reinterpret_cast<const uint8_t*>(&source_.sin_addr.s_addr);
-  FormatIp(std::span<const uint8_t, 4>(octets, 4), &source_address_);
   source_port_ = ntohs(source_.sin_port);
 
-  // Held by value so that a handler which replaces itself finishes its run.
-  const std::shared_ptr<std::function<void()>> handler = on_trap_;
-  if (handler && *handler) (*handler)();
+  if (handler != nullptr && *handler) (*handler)();
+}
+
+Message& Manager::CurrentMessage() {
+  if (has_current_ && !copied_) {
+    ToMessage(current_.view(), &copy_);
+    copied_ = true;
+  }
+  return copy_;
 }
 
 void Manager::ClearCurrentVariables() {
-  if (spare_.empty()) std::swap(current_.variables, spare_);
-  current_.variables.clear();
+  current_.ClearVariables();
+  copy_.variables.clear();
+}
+
+Status Manager::Response(MessageView* response) const {
+  if (fd_ < 0) return SocketError(ENOTCONN, "send response: the listener is not started");
+  if (!has_current_) {
+    return Status::Error(kErrorInvalidArgument, "send response: no message has arrived");
+  }
+  *response = current_.view();
+  response->kind = kKindResponse;
+  return Status::Ok();
 }
 
 Status Manager::SendResponse() {
-  if (fd_ < 0) return SocketError(ENOTCONN, "send response: the listener is not started");
-  if (!has_current_) {
-    return Status::Error(kErrorInvalidArgument, "send response: no message has arrived");
-  }
-  Status encoded = Encode(current_, &response_);
-  if (!encoded.ok()) return encoded;
-  return SendDatagram(fd_, response_, source_);
+  MessageView response;
+  if (Status s = Response(&response); !s.ok()) return s;
+  std::span<const uint8_t> datagram;
+  if (Status s = EncodeInPlace(response, &datagram); !s.ok()) return s;
+  return SendDatagram(fd_, datagram, source_);
 }
 
 Status Manager::QueueResponse(uint64_t tag) {
-  if (fd_ < 0) return SocketError(ENOTCONN, "send response: the listener is not started");
-  if (!has_current_) {
-    return Status::Error(kErrorInvalidArgument, "send response: no message has arrived");
-  }
-  Status encoded = Encode(current_, &response_);
-  if (!encoded.ok()) return encoded;
-  responses_.Add(response_, source_, tag);
+  MessageView response;
+  if (Status s = Response(&response); !s.ok()) return s;
+  // Encoded straight into the queue's buffer.
+  if (Status s = Encode(response, &responses_.Next()); !s.ok()) return s;
+  responses_.Add(source_, tag);
   return Status::Ok();
 }
 

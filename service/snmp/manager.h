@@ -22,10 +22,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/status.h"
+#include "service/snmp/codec.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/message.h"
 #include "service/snmp/send_queue.h"
@@ -61,19 +63,23 @@ class Manager {
     on_trap_ = std::make_shared<std::function<void()>>(std::move(handler));
   }
 
-  // The message that raised the current trap event, and the address it came from.
-  Message& CurrentMessage() { return current_; }
+  // The message that raised the current trap event, and the address it came from. The view
+  // is valid until the handler returns; its texts view the datagram and what decoding it
+  // wrote, and the bindings that arrived in the encoder's own form carry their encoding, so
+  // a stream of traps is received and relayed without a copy or an allocation. The Message
+  // is a copy of the same, made on its first use for the datagram.
+  const MessageView& CurrentView() const { return current_.view(); }
+  Message& CurrentMessage();
   // Empties the current message's binding list, as a handler does once it is done with the
-  // message. The bindings' memory is kept for decoding the next datagram, so that a steady
-  // stream of traps is received without allocating.
+  // message.
   void ClearCurrentVariables();
   const std::string& SourceAddress() const { return source_address_; }
   uint16_t SourcePort() const { return source_port_; }
 
-  // Sends the current message, as it now stands, from the listening socket back to the
-  // address and port it came from. Used to acknowledge an inform after its kind was set
-  // to kKindResponse. Fails, sending nothing, when not listening, when no message has
-  // arrived yet, or when the message cannot be encoded; a send failure is errno's.
+  // Answers the current message: sends it, as it was received but with the kind
+  // kKindResponse, from the listening socket back to the address and port it came from, as
+  // an inform is acknowledged. Fails, sending nothing, when not listening, when no message
+  // has arrived yet, or when the message cannot be encoded; a send failure is errno's.
   Status SendResponse();
   // As SendResponse, but queued under `tag` to leave when the batch ends (or at the next
   // FlushResponses). Fails, queuing nothing, where SendResponse fails before sending.
@@ -101,7 +107,8 @@ class Manager {
   void OnReadable();
   // Reads the next batch from the socket into the empty queue; false when nothing came.
   bool Refill();
-  void Deliver(size_t slot);
+  // Decodes the datagram in `slot` and raises the trap event with `handler`.
+  void Deliver(size_t slot, const std::function<void()>* handler);
   // The batch's deliveries are over: its responses, then the batch-end handler.
   void EndBatch();
 
@@ -112,14 +119,17 @@ class Manager {
   uint64_t epoch_ = 0;
   std::unique_ptr<Batch> batch_;
   std::shared_ptr<std::function<void()>> on_trap_;
-  Message current_;
-  Message scratch_;              // decode target; a refused datagram never disturbs current_
-  std::vector<Variable> spare_;  // bindings given back by ClearCurrentVariables
+  // The current message as its response; fails where SendResponse fails before encoding.
+  Status Response(MessageView* response) const;
+
+  DecodedMessage current_;
+  DecodedMessage scratch_;  // decode target; a refused datagram never disturbs current_
+  Message copy_;            // CurrentMessage(), when made for the current datagram
+  bool copied_ = false;
   bool has_current_ = false;
   sockaddr_in source_{};
   std::string source_address_;
   uint16_t source_port_ = 0;
-  std::vector<uint8_t> response_;
   SendQueue responses_;
   SendQueue::FailureHandler on_response_failure_;
   std::function<void()> on_batch_end_;

@@ -1,7 +1,6 @@
 #include "service/snmp/send_queue.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "service/snmp/socket_util.h"
 
@@ -27,11 +26,31 @@ class FailureOnce {
 
 }  // namespace
 
+BerWriter& SendQueue::Next() {
+  if (next_added_) {
+    ++in_use_;
+    next_added_ = false;
+  }
+  if (in_use_ == writers_.size()) writers_.push_back(std::make_unique<BerWriter>());
+  BerWriter& writer = *writers_[in_use_];
+  writer.Clear();
+  return writer;
+}
+
+void SendQueue::Add(const sockaddr_in& to, uint64_t tag) {
+  entries_.push_back(Entry{writers_[in_use_]->data(), to, tag, false});
+  next_added_ = true;
+}
+
 void SendQueue::Add(std::span<const uint8_t> datagram, const sockaddr_in& to, uint64_t tag) {
-  if (bytes_.size() < used_ + datagram.size()) bytes_.resize(used_ + datagram.size());
-  if (!datagram.empty()) std::memcpy(bytes_.data() + used_, datagram.data(), datagram.size());
-  entries_.push_back(Entry{used_, datagram.size(), to, tag, false});
-  used_ += datagram.size();
+  Next().PutBytes(datagram);
+  Add(to, tag);
+}
+
+void SendQueue::Clear() {
+  entries_.clear();
+  in_use_ = 0;
+  next_added_ = false;
 }
 
 void SendQueue::Cancel(uint64_t first, uint64_t last) {
@@ -49,7 +68,7 @@ void SendQueue::Send(int fd, const FailureHandler& on_failure) {
   for (size_t i = 0; i < entries_.size(); ++i) {
     Entry& e = entries_[i];
     if (e.cancelled) continue;
-    iov_.push_back(iovec{bytes_.data() + e.offset, e.length});
+    iov_.push_back(iovec{const_cast<uint8_t*>(e.datagram.data()), e.datagram.size()});
     mmsghdr header{};
     header.msg_hdr.msg_name = &e.to;
     header.msg_hdr.msg_namelen = sizeof e.to;
@@ -79,8 +98,7 @@ void SendQueue::Send(int fd, const FailureHandler& on_failure) {
     ++done;
     retry = SendRetry();
   }
-  entries_.clear();
-  used_ = 0;
+  Clear();
 }
 
 void SendQueue::Fail(const Status& failure, const FailureHandler& on_failure) {
@@ -88,8 +106,7 @@ void SendQueue::Fail(const Status& failure, const FailureHandler& on_failure) {
   for (const Entry& e : entries_) {
     if (!e.cancelled) report(e.tag, failure);
   }
-  entries_.clear();
-  used_ = 0;
+  Clear();
 }
 
 }  // namespace tervane::snmp

@@ -16,10 +16,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "platform/status.h"
+#include "service/snmp/ber_writer.h"
 
 namespace tervane::snmp {
 
@@ -32,9 +34,14 @@ class SendQueue {
   SendQueue(const SendQueue&) = delete;
   SendQueue& operator=(const SendQueue&) = delete;
 
-  // Appends a copy of `datagram` for `to`, under `tag`. The queue has no limit of its own:
-  // what one batch of received datagrams produces bounds it, and its memory is kept for the
-  // next batch.
+  // The datagrams are written into the queue's own buffers, so that none is copied: Next
+  // gives the buffer of the next datagram, emptied, and Add queues what it holds for `to`,
+  // under `tag` (once per destination of the same datagram). A buffer left without an Add
+  // is given out again. The queue has no limit of its own: what one batch of received
+  // datagrams produces bounds it, and its memory is kept for the next batch.
+  BerWriter& Next();
+  void Add(const sockaddr_in& to, uint64_t tag);
+  // Appends a copy of `datagram` for `to`, under `tag`.
   void Add(std::span<const uint8_t> datagram, const sockaddr_in& to, uint64_t tag);
 
   // Drops the datagrams queued under the tags `first` to `last`: they are neither sent nor
@@ -54,15 +61,17 @@ class SendQueue {
 
  private:
   struct Entry {
-    size_t offset;
-    size_t length;
+    std::span<const uint8_t> datagram;  // in one of writers_
     sockaddr_in to;
     uint64_t tag;
     bool cancelled;
   };
+  // Forgets the datagrams; the buffers are kept.
+  void Clear();
 
-  std::vector<uint8_t> bytes_;
-  size_t used_ = 0;
+  std::vector<std::unique_ptr<BerWriter>> writers_;
+  size_t in_use_ = 0;        // writers_[0, in_use_) hold queued datagrams
+  bool next_added_ = false;  // writers_[in_use_] holds one too, queued by Add
   std::vector<Entry> entries_;
   // The headers of one sendmmsg, rebuilt for each run of datagrams; kept for their memory.
   std::vector<mmsghdr> headers_;
