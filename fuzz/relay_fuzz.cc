@@ -28,13 +28,20 @@
 //   - nothing crashes, hangs or invokes undefined behaviour (the sanitizers watch that);
 //   - the current trap that an earlier trap used is filled by a relayed message as a fresh
 //     one is, but for the SNMPv1 header that an SNMPv2 message keeps;
-//   - building into the agent's used outgoing message gives what building into a fresh one
+//   - the datagram is decoded as the listener decodes it, into views whose bindings carry
+//     their encoding where it is the encoder's own; the message that the views make equals
+//     the one that Decode makes;
+//   - building into the service's used outgoing trap gives what building into a fresh one
 //     gives;
+//   - encoding a built trap gives the same bytes with the received bindings' encodings (and
+//     the encoded OIDs the definitions keep) as without, from the texts alone, or fails
+//     alike: a binding sent on as it came is exactly what encoding it would send;
 //   - a built message has the shape its route says: its head, the pieces of the definition,
 //     the received bindings but the source one in order, and a trailing snmpTrapAddress.0
 //     exactly when the rule for it holds; so at most 2 + 14 + 19 + 1 bindings (see
 //     CheckShape);
-//   - an inform's acknowledgement encodes and decodes back to the same message;
+//   - an inform's acknowledgement encodes and decodes back to the same message, and its
+//     encoding from the views is the same;
 //   - a forwarded trap, made only of what the decoder produced, always encodes; a wrapped one
 //     is refused only for the stored text it passes on; a built message that Encode accepts
 //     decodes back to the same message;
@@ -283,7 +290,7 @@ void CheckShape(const relay::CurrentTrap& trap, const relay::TrapDefinition* d, 
     Check(out.agent_address == (to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent));
   } else {
     const std::string oid =
-        d != nullptr ? relay::kWrappedTrapPrefix + d->TrapNewNumber : trap.TrapOid;
+        d != nullptr ? relay::kWrappedTrapPrefix + d->TrapNewNumber : std::string(trap.TrapOid);
     Check(vars.size() >= 2);
     Check(vars[0] == snmp::Variable{relay::kSysUpTimeOid, snmp::kTypeTimeTicks,
                                     std::to_string(*trap.TrapSysUpTime)});
@@ -291,12 +298,12 @@ void CheckShape(const relay::CurrentTrap& trap, const relay::TrapDefinition* d, 
     at = 2;
   }
   if (d != nullptr) {
-    const std::string& source = trap.TrapVarList.varValue[d->TrapSourceVarNo];
+    const std::string_view source = trap.TrapVarList.varValue[d->TrapSourceVarNo];
     for (int n = 1; n <= d->TrapNewVarNo; ++n) {
       Check(at < vars.size());
       const snmp::Variable& piece = vars[at++];
       Check(piece.oid == d->NewVarOid[n] && piece.type == d->NewVarType[n]);
-      const tervane::Result<std::string> cut =
+      const tervane::Result<std::string_view> cut =
           relay::CutPiece(source, d->NewVarPos[n], d->NewVarChar[n]);
       Check(cut.ok() && piece.value == *cut);
     }
@@ -304,15 +311,16 @@ void CheckShape(const relay::CurrentTrap& trap, const relay::TrapDefinition* d, 
   for (int i = 1; i <= trap.TrapVarCount; ++i) {
     if (d != nullptr && i == d->TrapSourceVarNo) continue;
     Check(at < vars.size());
-    Check(vars[at++] == snmp::Variable{trap.TrapVarList.varOid[i], trap.TrapVarList.varType[i],
-                                       trap.TrapVarList.varValue[i]});
+    Check(vars[at++] == snmp::Variable{std::string(trap.TrapVarList.varOid[i]),
+                                       trap.TrapVarList.varType[i],
+                                       std::string(trap.TrapVarList.varValue[i])});
   }
   const bool names_agent = trap.TrapSourceAgent != "0.0.0.0" &&
                            snmp::ValidateValue(snmp::kTypeIpAddress, trap.TrapSourceAgent).ok();
   if (!v1 && names_agent) {
     Check(at < vars.size());
-    Check(vars[at++] ==
-          snmp::Variable{relay::kSnmpTrapAddressOid, snmp::kTypeIpAddress, trap.TrapSourceAgent});
+    Check(vars[at++] == snmp::Variable{relay::kSnmpTrapAddressOid, snmp::kTypeIpAddress,
+                                       std::string(trap.TrapSourceAgent)});
   }
   Check(at == vars.size());
   const size_t received = d != nullptr ? relay::kMaxVars - 1 : relay::kMaxVars;
@@ -352,20 +360,34 @@ void CheckAgreement(const Record& in, const Record& sent, const relay::TrapDefin
   Check(sent.vars.size() - at <= 1);
 }
 
-// One route of the trap, as the service's senders take it; `out` is the agent's outgoing
-// message, which holds whatever was built in it before.
+// The encoding of `message` as it is, and from its texts alone: without the encodings the
+// bindings carry and without the encoded OIDs. Both must give the same bytes or both fail.
+void CheckSameEncoding(const snmp::MessageView& message) {
+  std::vector<uint8_t> as_is;
+  const tervane::Status encoded = snmp::Encode(message, &as_is);
+  std::vector<snmp::VariableView> bare(message.variables.begin(), message.variables.end());
+  for (snmp::VariableView& v : bare) v.encoding = v.name = {};
+  snmp::MessageView texts = message;
+  texts.variables = bare;
+  std::vector<uint8_t> from_texts;
+  Check(snmp::Encode(texts, &from_texts).ok() == encoded.ok());
+  Check(as_is == from_texts);
+}
+
+// One route of the trap, as the service's senders take it; `used` is the service's outgoing
+// trap, which holds whatever was built in it before.
 void RelayOnce(const relay::CurrentTrap& trap, const relay::DefinitionTable& table, bool convert,
-               const Record& in, snmp::Message* out) {
+               const Record& in, relay::OutgoingTrap* used) {
   const relay::Route route = relay::ChooseRoute(trap, table, convert);
   Check(route.definition == relay::FindDefinition(table, trap.TrapOid));
   Check(!route.to_v1 || (convert && trap.IsV2()));
   const relay::TrapDefinition* d = route.definition != 0 ? &table[route.definition] : nullptr;
-  auto build = [&](snmp::Message* m) {
-    return d != nullptr ? relay::BuildWrapped(trap, *d, route.to_v1, m)
-                        : relay::BuildForwarded(trap, route.to_v1, m);
+  auto build = [&](relay::OutgoingTrap* t) {
+    return d != nullptr ? relay::BuildWrapped(trap, *d, route.to_v1, t)
+                        : relay::BuildForwarded(trap, route.to_v1, t);
   };
-  const tervane::Status built = build(out);
-  snmp::Message fresh;
+  const tervane::Status built = build(used);
+  relay::OutgoingTrap fresh;
   const tervane::Status built_fresh = build(&fresh);
   Check(built.ok() == built_fresh.ok());
   if (!built.ok()) {
@@ -378,16 +400,18 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::DefinitionTable& tab
     }
     return;
   }
-  Check(*out == fresh);
-  CheckShape(trap, d, route.to_v1, *out);
+  const snmp::Message out = snmp::ToMessage(used->message());
+  Check(out == snmp::ToMessage(fresh.message()));
+  CheckShape(trap, d, route.to_v1, out);
+  CheckSameEncoding(used->message());
 
-  const std::string sent =
-      relay::SentRecord(kStamp, trap, d, route.to_v1, kReceiveAddress, relay::MessageVars(*out));
+  const std::string sent = relay::SentRecord(kStamp, trap, d, route.to_v1, kReceiveAddress,
+                                             relay::MessageVars(used->message()));
   CheckLines(sent);
-  CheckAgreement(in, Parse(sent), d, route.to_v1, *out);
+  CheckAgreement(in, Parse(sent), d, route.to_v1, out);
 
   std::vector<uint8_t> wire;
-  const tervane::Status encoded = snmp::Encode(*out, &wire);
+  const tervane::Status encoded = snmp::Encode(used->message(), &wire);
   if (!encoded.ok()) {
     // A forwarded trap holds nothing the decoder did not produce. A wrapped one may be
     // refused only for the stored text it passes on as it is: a piece that its type does not
@@ -395,7 +419,7 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::DefinitionTable& tab
     // those made acceptable, what the relay made itself (the pieces' OIDs among them) and
     // the received bindings encode.
     Check(d != nullptr);
-    snmp::Message tamed = *out;
+    snmp::Message tamed = out;
     size_t first_piece = 0;
     if (tamed.kind != snmp::kKindTrapV1) {
       tamed.variables[1].value = std::string(relay::kWrappedTrapPrefix) + "1";
@@ -409,13 +433,13 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::DefinitionTable& tab
   }
   snmp::Message back;
   Check(snmp::Decode(wire, &back).ok());
-  Check(back == Plain(*out));
+  Check(back == Plain(out));
 }
 
 // The service keeps one current trap for the whole process: this is what an earlier trap,
-// an SNMPv1 one that sets every field, left in it.
+// an SNMPv1 one that sets every field, left in it. Its message lives on, as the trap views it.
 relay::CurrentTrap EarlierTrap() {
-  snmp::Message m;
+  static snmp::Message m;
   m.kind = snmp::kKindTrapV1;
   m.community = "earlier";
   m.enterprise = "1.3.6.1.4.1.99";
@@ -535,13 +559,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> table_bytes(data + std::min<size_t>(size, 2), data + datagram_at);
   const std::span<const uint8_t> datagram(data + datagram_at, data + size);
 
+  // Decoded as the listener decodes it: views, with the bindings' encodings.
+  static snmp::DecodedMessage decoded;
   snmp::Message message;
-  if (!snmp::Decode(datagram, &message).ok()) return 0;  // dropped by the listener
+  const bool accepted = snmp::Decode(datagram, &decoded).ok();
+  Check(accepted == snmp::Decode(datagram, &message).ok());
+  if (!accepted) return 0;  // dropped by the listener
+  const snmp::MessageView& view = decoded.view();
+  Check(snmp::ToMessage(view) == message);
   relay::CurrentTrap fresh;
-  const relay::Intake intake = relay::FillCurrentTrap(message, kSourceAddress, fresh);
+  const relay::Intake intake = relay::FillCurrentTrap(view, kSourceAddress, fresh);
   static const relay::CurrentTrap earlier = EarlierTrap();
   relay::CurrentTrap trap = earlier;
-  const relay::Intake again = relay::FillCurrentTrap(message, kSourceAddress, trap);
+  const relay::Intake again = relay::FillCurrentTrap(view, kSourceAddress, trap);
   Check(again.null_list == intake.null_list && again.handled == intake.handled &&
         again.inform == intake.inform && again.malformed == intake.malformed);
   // A message that is not relayed (a Response) sets nothing but empties the bindings, and
@@ -560,6 +590,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     snmp::Message back;
     Check(snmp::Encode(response, &wire).ok() && snmp::Decode(wire, &back).ok());
     Check(back == response);
+    snmp::MessageView answer = view;
+    answer.kind = snmp::kKindResponse;
+    std::vector<uint8_t> from_view;
+    Check(snmp::Encode(answer, &from_view).ok() && from_view == wire);
   }
   const std::string trap_in = relay::TrapInRecord(kStamp, trap);
   CheckLines(trap_in);
@@ -567,14 +601,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(static_cast<int>(in.vars.size()) == trap.TrapVarCount);
 
   Bytes table_reader(table_bytes);
-  const std::vector<store::TrapRow> rows = ReadTable(table_reader, trap.TrapOid);
+  const std::vector<store::TrapRow> rows = ReadTable(table_reader, std::string(trap.TrapOid));
   relay::DefinitionTable table;
   // As in the service, a load that fails keeps the slots it filled, and they are used.
   (void)relay::LoadDefinitions(rows, table);
   CheckLines(relay::DefinitionListRecord(table));
   if (!intake.null_list.empty() || intake.malformed) return 0;  // recorded, never sent
 
-  snmp::Message out = message;  // a used message, as the agent's outgoing one always is
-  for (bool convert : {false, true}) RelayOnce(trap, table, convert, in, &out);
+  static relay::OutgoingTrap used;  // as the service's is, after earlier traps
+  for (bool convert : {false, true}) RelayOnce(trap, table, convert, in, &used);
   return 0;
 }

@@ -208,18 +208,16 @@ void TervixService::ReadSnmpTrapDB() {
 
 void TervixService::snmpManager_Trap() {
   constexpr char kModule[] = "snmpManager_Trap";
-  snmp::Message& message = snmpManager_.CurrentMessage();
-  const relay::Intake intake = relay::FillCurrentTrap(message, snmpManager_.SourceAddress(), trap_);
+  const relay::Intake intake =
+      relay::FillCurrentTrap(snmpManager_.CurrentView(), snmpManager_.SourceAddress(), trap_);
   if (!intake.null_list.empty()) {
     debug_.Append(kDebugFile, relay::NullValuesRecord(Stamp(), intake.null_list), kModule);
   }
   if (!intake.handled) return;
   ++sequence_;
   if (intake.inform) {
-    // Acknowledged before anything is forwarded, whatever the bindings hold: a queued
-    // answer leaves before the batch's traps.
-    message.kind = snmp::kKindResponse;
-    snmpAgent_.Outgoing().kind = snmp::kKindResponse;
+    // Acknowledged before anything is forwarded, whatever the bindings hold: the received
+    // message goes back as a response, and a queued answer leaves before the batch's traps.
     Status s = batch_sends_ ? snmpManager_.QueueResponse(sequence_ * kTagsPerTrap)
                             : snmpManager_.SendResponse();
     if (!s.ok()) return LogFailure(s, kModule);
@@ -243,8 +241,9 @@ void TervixService::SendTrapNotWrapped() { NotWrapped(kSenderNotWrapped); }
 void TervixService::SendTrapNotWrappedAndConvToV1() { NotWrapped(kSenderNotWrappedAndConvToV1); }
 
 Status TervixService::SendOutgoing(int sender) {
-  if (!batch_sends_) return snmpAgent_.Send();
-  return snmpAgent_.Queue(sequence_ * kTagsPerTrap + static_cast<uint64_t>(sender));
+  if (!batch_sends_) return snmpAgent_.Send(outgoing_.message());
+  return snmpAgent_.Queue(outgoing_.message(),
+                          sequence_ * kTagsPerTrap + static_cast<uint64_t>(sender));
 }
 
 void TervixService::FlushTraps() { snmpAgent_.Flush(on_trap_not_sent_); }
@@ -264,14 +263,13 @@ void TervixService::Wrapped(int sender) {
   const char* module = kSenderNames[sender];
   const bool to_v1 = sender == kSenderWrappedAndConvToV1;
   const relay::TrapDefinition& d = definitions_[trap_.TrapIndex];
-  snmp::Message& out = snmpAgent_.Outgoing();
   auto run = [&]() -> Status {
     if (!destination_.ok()) return destination_;
-    if (Status s = relay::BuildWrapped(trap_, d, to_v1, &out); !s.ok()) return s;
+    if (Status s = relay::BuildWrapped(trap_, d, to_v1, &outgoing_); !s.ok()) return s;
     if (settings_.DebugMode) {
       debug_.Append(kDebugFile,
                     relay::SentRecord(Stamp(), trap_, &d, to_v1, settings_.TrapRecvIpAddr,
-                                      relay::MessageVars(out)),
+                                      relay::MessageVars(outgoing_.message())),
                     module);
     }
     return SendOutgoing(sender);
@@ -282,14 +280,13 @@ void TervixService::Wrapped(int sender) {
 void TervixService::NotWrapped(int sender) {
   const char* module = kSenderNames[sender];
   const bool to_v1 = sender == kSenderNotWrappedAndConvToV1;
-  snmp::Message& out = snmpAgent_.Outgoing();
   auto run = [&]() -> Status {
     if (!destination_.ok()) return destination_;
-    if (Status s = relay::BuildForwarded(trap_, to_v1, &out); !s.ok()) return s;
+    if (Status s = relay::BuildForwarded(trap_, to_v1, &outgoing_); !s.ok()) return s;
     if (settings_.DebugMode) {
       debug_.Append(kDebugFile,
                     relay::SentRecord(Stamp(), trap_, nullptr, to_v1, settings_.TrapRecvIpAddr,
-                                      relay::MessageVars(out)),
+                                      relay::MessageVars(outgoing_.message())),
                     module);
     }
     return SendOutgoing(sender);

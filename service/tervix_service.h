@@ -21,6 +21,7 @@
 #include "platform/status.h"
 #include "service/debug_files.h"
 #include "service/host/service_host.h"
+#include "service/relay/outgoing.h"
 #include "service/relay/trap_state.h"
 #include "service/snmp/agent.h"
 #include "service/snmp/event_loop.h"
@@ -74,7 +75,7 @@ class TervixService {
   // The senders' bodies. `sender` is one of the kSender* codes, which also name the module.
   void Wrapped(int sender);
   void NotWrapped(int sender);
-  // Sends the agent's outgoing message at once, or queues it for the batch's end under the
+  // Sends the trap built in outgoing_ at once, or queues it for the batch's end under the
   // current trap's tag.
   Status SendOutgoing(int sender);
   // The end of a batch of received datagrams: the queued traps leave.
@@ -104,6 +105,8 @@ class TervixService {
   uint64_t sequence_ = 0;
   snmp::SendQueue::FailureHandler on_trap_not_sent_;
   relay::CurrentTrap trap_;
+  // The trap that a sender builds and sends, in place of the agent's outgoing message.
+  relay::OutgoingTrap outgoing_;
   relay::DefinitionTable definitions_;
 };
 

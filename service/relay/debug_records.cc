@@ -84,6 +84,16 @@ std::vector<DumpVar> MessageVars(const snmp::Message& message) {
   return vars;
 }
 
+std::vector<DumpVar> MessageVars(const snmp::MessageView& message) {
+  std::vector<DumpVar> vars;
+  size_t first = message.kind == snmp::kKindTrapV1 ? 0 : 2;
+  for (size_t i = first; i < message.variables.size(); ++i) {
+    const snmp::VariableView& v = message.variables[i];
+    vars.push_back({v.oid, v.value, v.type});
+  }
+  return vars;
+}
+
 std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap) {
   // Lists every stored binding, which for a received trap are 1 to TrapVarCount.
   std::vector<DumpVar> vars;
@@ -101,8 +111,8 @@ std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap) {
 std::string SentRecord(const std::string& stamp, const CurrentTrap& trap,
                        const TrapDefinition* definition, bool to_v1,
                        const std::string& receive_address, const std::vector<DumpVar>& vars) {
-  const std::string oid =
-      definition != nullptr ? kWrappedTrapPrefix + definition->TrapNewNumber : trap.TrapOid;
+  const std::string oid = definition != nullptr ? kWrappedTrapPrefix + definition->TrapNewNumber
+                                                : std::string(trap.TrapOid);
   return TrapDump(definition != nullptr ? kHeaderWrapped : kHeaderNotWrapped, stamp,
                   {to_v1 ? std::string_view(kVersionV1) : std::string_view(trap.TrapVersion), oid,
                    to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent, receive_address,

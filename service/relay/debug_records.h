@@ -67,6 +67,7 @@ std::string TrapDump(const char* header, const std::string& stamp, const DumpHea
 // sysUpTime.0 and snmpTrapOID.0 that head an SNMPv2 trap).
 std::vector<DumpVar> TrapVars(const CurrentTrap& trap);
 std::vector<DumpVar> MessageVars(const snmp::Message& message);
+std::vector<DumpVar> MessageVars(const snmp::MessageView& message);
 
 std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap);
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "service/snmp/codec.h"
 #include "store/convert.h"
 
 namespace tervane::relay {
@@ -61,7 +62,13 @@ Status LoadDefinitions(const std::vector<store::TrapRow>& rows, DefinitionTable&
       if (!len.ok()) return len.status();
       d.NewVarChar[n] = *len;
       d.NewVarType[n] = TypeCode(row.Var(n, store::VarField::kType).AsText());
+      (void)snmp::EncodeName(d.NewVarOid[n], &d.new_var_names[n]);
     }
+    // A trap number that is no OID's last part leaves it empty: wrapping then fails as it
+    // always did, when the trap is encoded.
+    d.wrapped_trap_oid = kWrappedTrapPrefix + d.TrapNewNumber;
+    (void)snmp::EncodeBinding({kSnmpTrapOid, snmp::kTypeObjectId, d.wrapped_trap_oid, {}, {}},
+                              &d.wrapped_trap_oid_encoding);
   }
   return Status::Ok();
 }

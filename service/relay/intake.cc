@@ -4,18 +4,21 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tervane::relay {
 namespace {
 
-void StoreBinding(const snmp::Variable& v, int n, VarList& list) {
+void StoreBinding(const snmp::VariableView& v, int n, VarList& list) {
   list.varOid[n] = v.oid;
   list.varValue[n] = v.value;
   list.varType[n] = v.type;
+  list.encoding[n] = v.encoding;
 }
 
 // The sysUpTime.0 binding's value: a number of any unsigned-capable type that fits TimeTicks.
-std::optional<uint32_t> UpTime(const snmp::Variable& v) {
+std::optional<uint32_t> UpTime(const snmp::VariableView& v) {
   switch (v.type) {
     case snmp::kTypeInteger32:
     case snmp::kTypeCounter32:
@@ -38,15 +41,19 @@ std::optional<uint32_t> UpTime(const snmp::Variable& v) {
 
 }  // namespace
 
-Intake FillCurrentTrap(const snmp::Message& message, const std::string& source_address,
+Intake FillCurrentTrap(const snmp::Message& message, std::string_view source_address,
+                       CurrentTrap& trap) {
+  std::vector<snmp::VariableView> variables;
+  return FillCurrentTrap(snmp::ViewOf(message, &variables), source_address, trap);
+}
+
+Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source_address,
                        CurrentTrap& trap) {
   Intake intake;
-  for (int i = 1; i <= kMaxVars; ++i) {
-    trap.TrapVarList.varOid[i].clear();
-    trap.TrapVarList.varValue[i].clear();
-    trap.TrapVarList.varType[i] = snmp::kTypeNoValue;
-  }
-  for (const snmp::Variable& v : message.variables) {
+  trap.TrapVarList = VarList();  // every entry empty, type code kTypeNoValue (0)
+  trap.sys_up_time_encoding = {};
+  trap.trap_oid_encoding = {};
+  for (const snmp::VariableView& v : message.variables) {
     if (v.type == snmp::kTypeNoValue) intake.null_list.append(v.oid).append("\r\n");
   }
 
@@ -63,19 +70,19 @@ Intake FillCurrentTrap(const snmp::Message& message, const std::string& source_a
     trap.TrapEnterprise = message.enterprise;
     trap.TrapGeneric = message.generic_trap;
     char digits[12];
+    std::string& oid = trap.v1_trap_oid;
     if (message.generic_trap != 6) {
       trap.TrapSpecific = 0;
-      trap.TrapOid.assign(kSnmpV1GenericEnterprise).append(".0.");
-      trap.TrapOid.append(digits,
-                          std::to_chars(digits, digits + sizeof digits, message.generic_trap).ptr);
+      oid.assign(kSnmpV1GenericEnterprise).append(".0.");
+      oid.append(digits, std::to_chars(digits, digits + sizeof digits, message.generic_trap).ptr);
     } else {
       trap.TrapSpecific = message.specific_trap;
-      trap.TrapOid.assign(message.enterprise).append(".0.");
-      trap.TrapOid.append(digits,
-                          std::to_chars(digits, digits + sizeof digits, message.specific_trap).ptr);
+      oid.assign(message.enterprise).append(".0.");
+      oid.append(digits, std::to_chars(digits, digits + sizeof digits, message.specific_trap).ptr);
     }
+    trap.TrapOid = oid;
     int n = 0;
-    for (const snmp::Variable& v : message.variables) {
+    for (const snmp::VariableView& v : message.variables) {
       if (n == kMaxVars) break;
       StoreBinding(v, ++n, trap.TrapVarList);
     }
@@ -94,7 +101,7 @@ Intake FillCurrentTrap(const snmp::Message& message, const std::string& source_a
   int counter = 0;
   bool have_trap_oid = false;
   trap.TrapSysUpTime.reset();
-  for (const snmp::Variable& v : message.variables) {
+  for (const snmp::VariableView& v : message.variables) {
     if (v.oid == kSnmpTrapAddressOid) {
       trap.TrapSourceAgent = v.value;
       continue;
@@ -102,16 +109,23 @@ Intake FillCurrentTrap(const snmp::Message& message, const std::string& source_a
     ++counter;
     if (counter == 1) {
       if (v.oid == kSysUpTimeOid) trap.TrapSysUpTime = UpTime(v);
+      // Sent on as it came when it is what the senders would write: a TimeTicks.
+      if (trap.TrapSysUpTime && v.type == snmp::kTypeTimeTicks) {
+        trap.sys_up_time_encoding = v.encoding;
+      }
     } else if (counter == 2) {
       have_trap_oid = v.oid == kSnmpTrapOid && v.type == snmp::kTypeObjectId;
-      if (have_trap_oid) trap.TrapOid = v.value;
+      if (have_trap_oid) {
+        trap.TrapOid = v.value;
+        trap.trap_oid_encoding = v.encoding;
+      }
     } else {
       StoreBinding(v, counter - 2, trap.TrapVarList);
     }
     if (counter == kMaxVars + 2) break;
   }
   trap.TrapVarCount = counter > 2 ? counter - 2 : 0;
-  if (!have_trap_oid) trap.TrapOid.clear();
+  if (!have_trap_oid) trap.TrapOid = {};
   intake.malformed = !trap.TrapSysUpTime || !have_trap_oid;
   return intake;
 }

@@ -7,6 +7,7 @@
 #define TERVANE_SERVICE_RELAY_INTAKE_H_
 
 #include <string>
+#include <string_view>
 
 #include "service/relay/trap_state.h"
 #include "service/snmp/message.h"
@@ -28,10 +29,14 @@ struct Intake {
 };
 
 // Fills `trap` from `message`, received from `source_address`. The variable arrays are
-// emptied first; the other fields are overwritten where the message sets them and keep
-// their earlier values otherwise (SNMPv1 header fields on an SNMPv2 message). Every message
-// can be taken in: what is wrong with it is said in the Intake.
-Intake FillCurrentTrap(const snmp::Message& message, const std::string& source_address,
+// emptied first and then view the bindings of `message`, which must stay unchanged while the
+// trap is used; the other fields are overwritten where the message sets them and keep their
+// earlier values otherwise (SNMPv1 header fields on an SNMPv2 message). Every message can be
+// taken in: what is wrong with it is said in the Intake.
+Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source_address,
+                       CurrentTrap& trap);
+// The same for a Message, which the trap's bindings then view.
+Intake FillCurrentTrap(const snmp::Message& message, std::string_view source_address,
                        CurrentTrap& trap);
 
 }  // namespace tervane::relay

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,67 +13,110 @@
 namespace tervane::relay {
 namespace {
 
-// Writes the bindings of a message from the front, reusing the bindings (and the memory of
-// their strings) that the previous message built in the same place left behind: the agent
-// sends one message after the other from one outgoing message, which thus stops allocating
-// once its strings have grown. However the build ends, the list then holds exactly the
-// bindings written, never one of an earlier message.
-class Bindings {
- public:
-  explicit Bindings(snmp::Message* out) : vars_(out->variables) {}
-  ~Bindings() { vars_.resize(count_); }
-  Bindings(const Bindings&) = delete;
-  Bindings& operator=(const Bindings&) = delete;
+// The encoded OIDs of the two leading bindings of the SNMPv2 form, made once.
+struct Names {
+  std::vector<uint8_t> sys_up_time;
+  std::vector<uint8_t> trap_oid;
+};
+const Names& HeadNames() {
+  static const Names names = [] {
+    Names n;
+    (void)snmp::EncodeName(kSysUpTimeOid, &n.sys_up_time);
+    (void)snmp::EncodeName(kSnmpTrapOid, &n.trap_oid);
+    return n;
+  }();
+  return names;
+}
 
-  snmp::Variable& Next(std::string_view oid, int32_t type) {
-    if (count_ == vars_.size()) vars_.emplace_back();
-    snmp::Variable& v = vars_[count_++];
-    v.oid.assign(oid);
-    v.type = type;
-    return v;
+}  // namespace
+
+// Writes one build into an OutgoingTrap: the message's head and its bindings from the
+// front, reusing the memory the previous build left. However the build ends, the message
+// then holds exactly the bindings written, never one of an earlier build.
+class Builder {
+ public:
+  Builder(const CurrentTrap& trap, OutgoingTrap* out) : trap_(trap), out_(out) {
+    out_->variables_.clear();
+    // Every field as a fresh message has it, but the community.
+    out_->message_ = snmp::MessageView();
+    out_->message_.community = trap.TrapCommunity;
   }
-  void Add(std::string_view oid, int32_t type, std::string_view value) {
-    Next(oid, type).value.assign(value);
+  ~Builder() { out_->message_.variables = out_->variables_; }
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
+
+  void Add(std::string_view oid, int32_t type, std::string_view value,
+           std::span<const uint8_t> encoding = {}, std::span<const uint8_t> name = {}) {
+    out_->variables_.push_back({oid, type, value, encoding, name});
+  }
+
+  // SNMPv1 header with the time stamp from TrapSysUpTime.
+  Status SetV1Head(std::string_view enterprise, int32_t generic, int32_t specific,
+                   std::string_view agent_address) {
+    if (!trap_.TrapSysUpTime) return Status::Error(kErrorConversion, "TrapSysUpTime: no value");
+    snmp::MessageView& m = out_->message_;
+    m.kind = snmp::kKindTrapV1;
+    m.enterprise = enterprise;
+    m.generic_trap = generic;
+    m.specific_trap = specific;
+    m.time_stamp = *trap_.TrapSysUpTime;
+    m.agent_address = agent_address;
+    return Status::Ok();
+  }
+
+  // The two leading bindings, the second with `trap_oid` as its value. Each goes as
+  // `..._encoding` when that is not empty: the binding encoded already.
+  Status SetV2Head(std::string_view trap_oid, std::span<const uint8_t> trap_oid_encoding) {
+    if (!trap_.TrapSysUpTime) return Status::Error(kErrorConversion, "TrapSysUpTime: no value");
+    out_->message_.kind = snmp::kKindTrapV2;
+    char* digits = out_->uptime_;
+    const char* end =
+        std::to_chars(digits, digits + sizeof out_->uptime_, *trap_.TrapSysUpTime).ptr;
+    Add(kSysUpTimeOid, snmp::kTypeTimeTicks, {digits, static_cast<size_t>(end - digits)},
+        trap_.sys_up_time_encoding, HeadNames().sys_up_time);
+    Add(kSnmpTrapOid, snmp::kTypeObjectId, trap_oid, trap_oid_encoding, HeadNames().trap_oid);
+    return Status::Ok();
+  }
+
+  // The wrapped trap's OID: the definition's, made at load, or else kept here.
+  std::string_view WrappedTrapOid(const TrapDefinition& d) {
+    if (!d.wrapped_trap_oid.empty()) return d.wrapped_trap_oid;
+    out_->trap_oid_.assign(kWrappedTrapPrefix).append(d.TrapNewNumber);
+    return out_->trap_oid_;
+  }
+
+  // The received bindings but `skip`, as they came.
+  void AddReceived(int skip) {
+    const VarList& list = trap_.TrapVarList;
+    for (int i = 1; i <= trap_.TrapVarCount && i <= kMaxVars; ++i) {
+      if (i != skip) Add(list.varOid[i], list.varType[i], list.varValue[i], list.encoding[i]);
+    }
+  }
+
+  // The snmpTrapAddress binding is kept out of the variable list, but it is the only trace
+  // of the device behind a proxy: an SNMPv2 trap that carried one sends it on, last.
+  void AddSourceAgent() {
+    if (out_->message_.kind != snmp::kKindTrapV2 || trap_.TrapSourceAgent == "0.0.0.0") return;
+    if (!snmp::ValidateValue(snmp::kTypeIpAddress, trap_.TrapSourceAgent).ok()) return;
+    Add(kSnmpTrapAddressOid, snmp::kTypeIpAddress, trap_.TrapSourceAgent);
   }
 
  private:
-  std::vector<snmp::Variable>& vars_;
-  size_t count_ = 0;
+  const CurrentTrap& trap_;
+  OutgoingTrap* out_;
 };
+
+namespace {
 
 // A specific-trap made of an OID's last sub-identifier.
 constexpr store::NumberRange kSpecificTrapRange{
     0, INT32_MAX, "is not an SNMPv1 specific-trap (0 to 2147483647)", kErrorConversion};
 
-// SNMPv1 header with the time stamp from TrapSysUpTime.
-Status SetV1Head(const CurrentTrap& trap, const std::string& enterprise, int32_t generic,
-                 int32_t specific, const std::string& agent_address, snmp::Message* out) {
-  if (!trap.TrapSysUpTime) return Status::Error(kErrorConversion, "TrapSysUpTime: no value");
-  out->kind = snmp::kKindTrapV1;
-  out->enterprise = enterprise;
-  out->generic_trap = generic;
-  out->specific_trap = specific;
-  out->time_stamp = *trap.TrapSysUpTime;
-  out->agent_address = agent_address;
-  return Status::Ok();
-}
-
-// The two leading bindings; the caller fills in the trap OID.
-Result<std::string*> SetV2Head(const CurrentTrap& trap, Bindings& bindings, snmp::Message* out) {
-  if (!trap.TrapSysUpTime) return Status::Error(kErrorConversion, "TrapSysUpTime: no value");
-  out->kind = snmp::kKindTrapV2;
-  std::string& uptime = bindings.Next(kSysUpTimeOid, snmp::kTypeTimeTicks).value;
-  char digits[12];
-  uptime.assign(digits, std::to_chars(digits, digits + sizeof digits, *trap.TrapSysUpTime).ptr);
-  return &bindings.Next(kSnmpTrapOid, snmp::kTypeObjectId).value;
-}
-
-void AppendReceived(const CurrentTrap& trap, int skip, Bindings& bindings) {
-  for (int i = 1; i <= trap.TrapVarCount && i <= kMaxVars; ++i) {
-    if (i == skip) continue;
-    bindings.Add(trap.TrapVarList.varOid[i], trap.TrapVarList.varType[i],
-                 trap.TrapVarList.varValue[i]);
-  }
+// The piece of CutPiece for a position from 1 and a length from 0.
+std::string_view Piece(std::string_view source, int position, int length) {
+  const size_t start = static_cast<size_t>(position) - 1;
+  if (start >= source.size() || length == 0) return {};
+  return source.substr(start, static_cast<size_t>(length));
 }
 
 bool HasCounter64(const CurrentTrap& trap, int skip) {
@@ -82,28 +126,9 @@ bool HasCounter64(const CurrentTrap& trap, int skip) {
   return false;
 }
 
-// The snmpTrapAddress binding is kept out of the variable list, but it is the only trace of
-// the device behind a proxy: an SNMPv2 trap that carried one sends it on, last.
-void AppendSourceAgent(const CurrentTrap& trap, Bindings& bindings) {
-  if (trap.TrapSourceAgent == "0.0.0.0") return;
-  if (!snmp::ValidateValue(snmp::kTypeIpAddress, trap.TrapSourceAgent).ok()) return;
-  bindings.Add(kSnmpTrapAddressOid, snmp::kTypeIpAddress, trap.TrapSourceAgent);
-}
+}  // namespace
 
-// Empties every field as Message::Clear does, but keeps the strings' memory; the bindings
-// are emptied by the Bindings writer of the build.
-void StartMessage(const CurrentTrap& trap, snmp::Message* out) {
-  out->community = trap.TrapCommunity;
-  out->kind = 0;
-  out->request_id = out->error_status = out->error_index = 0;
-  out->enterprise.clear();
-  out->agent_address.clear();
-  out->generic_trap = out->specific_trap = 0;
-  out->time_stamp = 0;
-}
-
-// CutPiece into *piece, reusing its memory.
-Status CutPieceInto(const std::string& source, int position, int length, std::string* piece) {
+Result<std::string_view> CutPiece(std::string_view source, int position, int length) {
   if (position < 1) {
     return Status::Error(kErrorInvalidArgument,
                          "piece position " + std::to_string(position) + " is below 1");
@@ -112,21 +137,7 @@ Status CutPieceInto(const std::string& source, int position, int length, std::st
     return Status::Error(kErrorInvalidArgument,
                          "piece length " + std::to_string(length) + " is negative");
   }
-  const size_t start = static_cast<size_t>(position) - 1;
-  if (start >= source.size() || length == 0) {
-    piece->clear();
-  } else {
-    piece->assign(source, start, static_cast<size_t>(length));
-  }
-  return Status::Ok();
-}
-
-}  // namespace
-
-Result<std::string> CutPiece(const std::string& source, int position, int length) {
-  std::string piece;
-  if (Status s = CutPieceInto(source, position, length, &piece); !s.ok()) return s;
-  return piece;
+  return Piece(source, position, length);
 }
 
 Route ChooseRoute(const CurrentTrap& trap, const DefinitionTable& table, bool convert) {
@@ -137,7 +148,7 @@ Route ChooseRoute(const CurrentTrap& trap, const DefinitionTable& table, bool co
   return route;
 }
 
-Result<V1Identity> ConvertTrapOid(const std::string& trap_oid) {
+Result<V1Identity> ConvertTrapOid(std::string_view trap_oid) {
   V1Identity id;
   const std::string_view traps = kSnmpTrapsOid;
   if (trap_oid.starts_with(traps) &&
@@ -153,24 +164,24 @@ Result<V1Identity> ConvertTrapOid(const std::string& trap_oid) {
   }
   // Any other notification becomes enterprise-specific: the enterprise is the OID without
   // its last sub-identifier (and without a next-to-last 0), the specific-trap that last one.
-  size_t last_dot = trap_oid.rfind('.');
-  if (last_dot == std::string::npos || last_dot == 0) {
-    return Status::Error(kErrorConversion, "trap OID \"" + trap_oid + "\" has no SNMPv1 form");
+  const size_t last_dot = trap_oid.rfind('.');
+  if (last_dot == std::string_view::npos || last_dot == 0) {
+    return Status::Error(kErrorConversion,
+                         "trap OID \"" + std::string(trap_oid) + "\" has no SNMPv1 form");
   }
   Result<int64_t> specific =
-      store::ParseNumberText(std::string_view(trap_oid).substr(last_dot + 1),
-                             store::NumberStyle::kWhole, kSpecificTrapRange, "specific-trap");
+      store::ParseNumberText(trap_oid.substr(last_dot + 1), store::NumberStyle::kWhole,
+                             kSpecificTrapRange, "specific-trap");
   if (!specific.ok()) return specific.status();
-  std::string enterprise = trap_oid.substr(0, last_dot);
-  size_t prev_dot = enterprise.rfind('.');
-  if (prev_dot != std::string::npos &&
-      enterprise.compare(prev_dot + 1, std::string::npos, "0") == 0) {
-    enterprise.resize(prev_dot);
+  std::string_view enterprise = trap_oid.substr(0, last_dot);
+  const size_t prev_dot = enterprise.rfind('.');
+  if (prev_dot != std::string_view::npos && enterprise.substr(prev_dot + 1) == "0") {
+    enterprise = enterprise.substr(0, prev_dot);
   }
   // An OID has two sub-identifiers at least: of "1.3" or "2.0.7" no enterprise is left.
-  if (enterprise.find('.') == std::string::npos) {
-    return Status::Error(kErrorConversion,
-                         "trap OID \"" + trap_oid + "\" has no SNMPv1 form: no enterprise is left");
+  if (enterprise.find('.') == std::string_view::npos) {
+    return Status::Error(kErrorConversion, "trap OID \"" + std::string(trap_oid) +
+                                               "\" has no SNMPv1 form: no enterprise is left");
   }
   id.enterprise = enterprise;
   id.generic_trap = 6;
@@ -179,25 +190,23 @@ Result<V1Identity> ConvertTrapOid(const std::string& trap_oid) {
 }
 
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1,
-                    snmp::Message* out) {
-  Bindings bindings(out);
-  StartMessage(trap, out);
+                    OutgoingTrap* out) {
+  Builder build(trap, out);
   if (to_v1 || !trap.IsV2()) {
     if (!d.new_number) {
       return store::ParseNumberText(d.TrapNewNumber, store::NumberStyle::kRounded,
                                     store::kInt32Range, "TrapNewNumber")
           .status();
     }
-    Status head = SetV1Head(trap, kWrappedEnterprise, 6, *d.new_number,
-                            to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent, out);
+    Status head = build.SetV1Head(kWrappedEnterprise, 6, *d.new_number,
+                                  to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent);
     if (!head.ok()) return head;
   } else {
-    Result<std::string*> oid = SetV2Head(trap, bindings, out);
-    if (!oid.ok()) return oid.status();
-    (*oid)->assign(kWrappedTrapPrefix).append(d.TrapNewNumber);
+    Status head = build.SetV2Head(build.WrappedTrapOid(d), d.wrapped_trap_oid_encoding);
+    if (!head.ok()) return head;
   }
 
-  int source_no = d.TrapSourceVarNo;
+  const int source_no = d.TrapSourceVarNo;
   if (source_no < 1 || source_no > kMaxVars) {
     return Status::Error(
         kErrorInvalidArgument,
@@ -209,42 +218,56 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
     return Status::Error(kErrorOverflow, "the definition has " + std::to_string(d.TrapNewVarNo) +
                                              " new variables; at most 14 are possible");
   }
-  const std::string& source = trap.TrapVarList.varValue[source_no];
+  const std::string_view source = trap.TrapVarList.varValue[source_no];
   for (int n = 1; n <= d.TrapNewVarNo; ++n) {
-    snmp::Variable& v = bindings.Next(d.NewVarOid[n], d.NewVarType[n]);
-    if (Status s = CutPieceInto(source, d.NewVarPos[n], d.NewVarChar[n], &v.value); !s.ok()) {
-      return s;
+    if (d.NewVarPos[n] < 1 || d.NewVarChar[n] < 0) {
+      return CutPiece(source, d.NewVarPos[n], d.NewVarChar[n]).status();
     }
+    build.Add(d.NewVarOid[n], d.NewVarType[n], Piece(source, d.NewVarPos[n], d.NewVarChar[n]), {},
+              d.new_var_names[n]);
   }
-  AppendReceived(trap, source_no, bindings);
-  if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, bindings);
+  build.AddReceived(source_no);
+  build.AddSourceAgent();
   return Status::Ok();
 }
 
-Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out) {
-  Bindings bindings(out);
-  StartMessage(trap, out);
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, OutgoingTrap* out) {
+  Builder build(trap, out);
   if (to_v1) {
     Result<V1Identity> id = ConvertTrapOid(trap.TrapOid);
     if (!id.ok()) return id.status();
-    Status head = SetV1Head(trap, id->enterprise, id->generic_trap, id->specific_trap,
-                            trap.TrapSourceNetwork, out);
+    Status head = build.SetV1Head(id->enterprise, id->generic_trap, id->specific_trap,
+                                  trap.TrapSourceNetwork);
     if (!head.ok()) return head;
   } else if (!trap.IsV2()) {
-    Status head = SetV1Head(trap, trap.TrapEnterprise, trap.TrapGeneric, trap.TrapSpecific,
-                            trap.TrapSourceAgent, out);
+    Status head = build.SetV1Head(trap.TrapEnterprise, trap.TrapGeneric, trap.TrapSpecific,
+                                  trap.TrapSourceAgent);
     if (!head.ok()) return head;
   } else {
-    Result<std::string*> oid = SetV2Head(trap, bindings, out);
-    if (!oid.ok()) return oid.status();
-    **oid = trap.TrapOid;
+    Status head = build.SetV2Head(trap.TrapOid, trap.trap_oid_encoding);
+    if (!head.ok()) return head;
   }
-  AppendReceived(trap, 0, bindings);
-  if (out->kind == snmp::kKindTrapV2) AppendSourceAgent(trap, bindings);
+  build.AddReceived(0);
+  build.AddSourceAgent();
   return Status::Ok();
 }
 
-int FindDefinition(const DefinitionTable& table, const std::string& oid) {
+Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
+                    snmp::Message* out) {
+  OutgoingTrap built;
+  Status status = BuildWrapped(trap, definition, to_v1, &built);
+  snmp::ToMessage(built.message(), out);
+  return status;
+}
+
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out) {
+  OutgoingTrap built;
+  Status status = BuildForwarded(trap, to_v1, &built);
+  snmp::ToMessage(built.message(), out);
+  return status;
+}
+
+int FindDefinition(const DefinitionTable& table, std::string_view oid) {
   if (oid.empty()) return 0;
   for (int k = 1; k <= kMaxDefinitions; ++k) {
     if (table[k].TrapOID == oid) return k;

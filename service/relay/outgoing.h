@@ -1,13 +1,19 @@
 // Builds the outgoing traps from the current trap: the wrapped trap of a matching
 // definition, and the trap forwarded unchanged, each in its SNMPv1 or SNMPv2 form.
 //
-// Pure: the result is a Message for the agent to send. Each builder fails without a usable
+// Pure: the result is a message for the agent to send. Each builder fails without a usable
 // message when a value does not convert (a piece position below 1 or a negative length, a
 // number that is no number).
+//
+// The message is made of views, as the current trap is: a received binding goes on as the
+// same texts, with the encoding it arrived in, and a piece is a view of its source value, so
+// building copies nothing and the encoder copies what it can instead of converting it.
 #ifndef TERVANE_SERVICE_RELAY_OUTGOING_H_
 #define TERVANE_SERVICE_RELAY_OUTGOING_H_
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/status.h"
 #include "service/relay/trap_state.h"
@@ -18,7 +24,7 @@ namespace tervane::relay {
 // The piece of `source` that starts at the 1-based byte `position` and is `length` bytes
 // long, cut short at the end of `source`; empty when it starts past the end or `length` is
 // 0. A position below 1 or a negative length fails.
-Result<std::string> CutPiece(const std::string& source, int position, int length);
+Result<std::string_view> CutPiece(std::string_view source, int position, int length);
 
 // How the current trap is sent on: wrapped by the definition in slot `definition` (0: not
 // wrapped, forwarded as it is), and whether in its SNMPv1 form.
@@ -33,24 +39,50 @@ struct Route {
 // does not carry its source binding, which the pieces replace.
 Route ChooseRoute(const CurrentTrap& trap, const DefinitionTable& table, bool convert);
 
+// A trap to send: a message of views into the current trap and the definition it was built
+// from, and into the few texts it keeps itself (the sysUpTime digits, a wrapped trap's OID).
+// Valid while those are unchanged; building into it again reuses its memory. However a
+// build ends, the message then holds exactly the bindings that build wrote.
+class OutgoingTrap {
+ public:
+  OutgoingTrap() = default;
+  OutgoingTrap(const OutgoingTrap&) = delete;
+  OutgoingTrap& operator=(const OutgoingTrap&) = delete;
+
+  const snmp::MessageView& message() const { return message_; }
+
+ private:
+  friend class Builder;
+  snmp::MessageView message_;
+  std::vector<snmp::VariableView> variables_;
+  char uptime_[16] = {};
+  std::string trap_oid_;
+};
+
 // The wrapped trap for `definition`: SNMPv1 form when the received trap is SNMPv1 or
 // `to_v1` is set (agent address `TrapSourceNetwork` then), else the SNMPv2 form.
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
-                    snmp::Message* out);
+                    OutgoingTrap* out);
 
 // The trap forwarded unchanged: its own version, or converted to SNMPv1 when `to_v1`.
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, OutgoingTrap* out);
+
+// The same builds into a Message of its own.
+Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
+                    snmp::Message* out);
 Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out);
 
 // Enterprise, generic-trap and specific-trap of the SNMPv1 form of an SNMPv2 trap OID: the
 // standard traps (1.3.6.1.6.3.1.1.5 and below) by their generic-trap numbers, any other OID
 // as an enterprise-specific trap. Fails for an OID that has no such form: a last
-// sub-identifier above 2147483647, or too few sub-identifiers to leave an enterprise.
+// sub-identifier above 2147483647, or too few sub-identifiers to leave an enterprise. The
+// enterprise views `trap_oid`, of which it is the start, or a constant text.
 struct V1Identity {
-  std::string enterprise;
+  std::string_view enterprise;
   int32_t generic_trap = 0;
   int32_t specific_trap = 0;
 };
-Result<V1Identity> ConvertTrapOid(const std::string& trap_oid);
+Result<V1Identity> ConvertTrapOid(std::string_view trap_oid);
 
 }  // namespace tervane::relay
 

@@ -25,7 +25,7 @@ TEST(CutPiece, CutsShortAtTheEndAndRefusesNegativeNumbers) {
       {"ABCDEF", 2, 3, "BCD"},     {"", 1, 5, ""},
   };
   for (const Case& c : cases) {
-    Result<std::string> piece = CutPiece(c.source, c.position, c.length);
+    Result<std::string_view> piece = CutPiece(c.source, c.position, c.length);
     ASSERT_TRUE(piece.ok()) << c.source << " " << c.position;
     EXPECT_EQ(*piece, c.expected) << c.source << " " << c.position << " " << c.length;
   }
@@ -81,15 +81,19 @@ TEST(ConvertTrapOid, RefusesAnOidThatLeavesNoEnterprise) {
   EXPECT_EQ(shortest->specific_trap, 7);
 }
 
-// A received SNMPv2 linkDown whose second binding names the port and its state.
+// A received SNMPv2 linkDown whose second binding names the port and its state. The trap
+// views the received message, which lives as long as the tests.
 CurrentTrap PortDownTrap() {
-  Message m;
-  m.kind = snmp::kKindTrapV2;
-  m.community = "C";
-  m.variables = {{"1.3.6.1.2.1.1.3.0", snmp::kTypeTimeTicks, "987"},
-                 {"1.3.6.1.6.3.1.1.4.1.0", snmp::kTypeObjectId, "1.3.6.1.6.3.1.1.5.3"},
-                 {"1.3.6.1.2.1.2.2.1.1.7", snmp::kTypeInteger32, "7"},
-                 {"1.3.6.1.2.1.2.2.1.2.7", snmp::kTypeDisplayString, "PORT 042 DOWN"}};
+  static const Message m = [] {
+    Message received;
+    received.kind = snmp::kKindTrapV2;
+    received.community = "C";
+    received.variables = {{"1.3.6.1.2.1.1.3.0", snmp::kTypeTimeTicks, "987"},
+                          {"1.3.6.1.6.3.1.1.4.1.0", snmp::kTypeObjectId, "1.3.6.1.6.3.1.1.5.3"},
+                          {"1.3.6.1.2.1.2.2.1.1.7", snmp::kTypeInteger32, "7"},
+                          {"1.3.6.1.2.1.2.2.1.2.7", snmp::kTypeDisplayString, "PORT 042 DOWN"}};
+    return received;
+  }();
   CurrentTrap trap;
   EXPECT_FALSE(FillCurrentTrap(m, "192.0.2.7", trap).malformed);
   return trap;

@@ -2,16 +2,22 @@
 // handler fills for every received message, and the table of 30 trap definitions.
 //
 // All of it lives for the whole process in one place (the service module); nothing is
-// allocated per trap beyond the strings themselves. Field names follow the names that the
-// debug records use, so a record line and its field read alike. Numbers that arrive as
-// numbers stay numbers: they are formatted only where a record or a binding shows them.
+// allocated per trap. Field names follow the names that the debug records use, so a record
+// line and its field read alike. Numbers that arrive as numbers stay numbers: they are
+// formatted only where a record or a binding shows them.
+//
+// The received bindings are not copied: TrapVarList views the received message, whose
+// texts stay put while its trap is handled, and is emptied for the next one.
 #ifndef TERVANE_SERVICE_RELAY_TRAP_STATE_H_
 #define TERVANE_SERVICE_RELAY_TRAP_STATE_H_
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tervane::relay {
 
@@ -43,28 +49,39 @@ struct Settings {
 };
 
 // The received bindings, 1-based: index 0 is unused so that varOid[i] is binding i. An entry
-// is in use when its OID is not empty.
+// is in use when its OID is not empty. The texts view the received message; `encoding` is
+// the binding as it arrived when it can be sent on so (see snmp::VariableView).
 struct VarList {
-  std::array<std::string, kMaxVars + 1> varOid;
-  std::array<std::string, kMaxVars + 1> varValue;
+  std::array<std::string_view, kMaxVars + 1> varOid;
+  std::array<std::string_view, kMaxVars + 1> varValue;
   std::array<int32_t, kMaxVars + 1> varType{};  // the type code
+  std::array<std::span<const uint8_t>, kMaxVars + 1> encoding;
 };
 
 struct CurrentTrap {
-  std::string TrapVersion;
-  std::string TrapOid;
+  // The texts that a message sets view the received message (or constants); only the
+  // SNMPv1 header, which outlives its trap, is kept in strings of its own.
+  std::string_view TrapVersion;
+  std::string_view TrapOid;
   // The SNMPv1 header of the last SNMPv1 trap: an SNMPv2 trap leaves them as they were.
   std::string TrapEnterprise;
   int32_t TrapGeneric = 0;
   int32_t TrapSpecific = 0;
-  std::string TrapSourceAgent;
-  std::string TrapSourceNetwork;
-  std::string TrapCommunity;
+  std::string_view TrapSourceAgent;
+  std::string_view TrapSourceNetwork;
+  std::string_view TrapCommunity;
   // TimeTicks; nothing for an SNMPv2 message whose sysUpTime.0 is missing or no number.
   std::optional<uint32_t> TrapSysUpTime;
   VarList TrapVarList;
   int TrapVarCount = 0;
   int TrapIndex = 0;  // 1-based slot of the matching definition
+
+  // The trap OID that an SNMPv1 trap makes of its header, which TrapOid then views.
+  std::string v1_trap_oid;
+  // An SNMPv2 trap's sysUpTime.0 and snmpTrapOID.0 bindings as they arrived, when they can
+  // be sent on so: the first TimeTicks, each in the encoder's form.
+  std::span<const uint8_t> sys_up_time_encoding;
+  std::span<const uint8_t> trap_oid_encoding;
 
   bool IsV2() const { return TrapVersion == kVersionV2 || TrapVersion == kVersionInform; }
 };
@@ -83,6 +100,14 @@ struct TrapDefinition {
   std::array<int16_t, kMaxNewVars + 1> NewVarPos{};
   std::array<int16_t, kMaxNewVars + 1> NewVarChar{};
   std::array<int16_t, kMaxNewVars + 1> NewVarType{};
+
+  // Made once at load, so that wrapping does not make them for every trap: the wrapped
+  // trap's OID (kWrappedTrapPrefix + TrapNewNumber), its snmpTrapOID.0 binding of the SNMPv2
+  // form encoded, and the encoded OID of each new variable. An encoding is empty where the
+  // text is no OID, which the encoder then refuses as always.
+  std::string wrapped_trap_oid;
+  std::vector<uint8_t> wrapped_trap_oid_encoding;
+  std::array<std::vector<uint8_t>, kMaxNewVars + 1> new_var_names;
 };
 
 // Slots 1 to 30; slot 0 is unused. An unfilled slot has an empty TrapOID.
@@ -90,7 +115,7 @@ using DefinitionTable = std::array<TrapDefinition, kMaxDefinitions + 1>;
 
 // The first slot whose TrapOID equals `oid` exactly, or 0. Empty slots never match, so a
 // trap without an OID cannot pick up an unused slot.
-int FindDefinition(const DefinitionTable& table, const std::string& oid);
+int FindDefinition(const DefinitionTable& table, std::string_view oid);
 
 }  // namespace tervane::relay
 
