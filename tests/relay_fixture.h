@@ -77,6 +77,8 @@ struct RelayConfig {
   std::string recv_ip = "127.0.0.1";
   // Empty: the sink's address.
   std::string forw_ip;
+  // 0: the sink's port.
+  uint16_t forw_port = 0;
   std::vector<Definition> definitions;
 };
 
@@ -185,7 +187,8 @@ class RelayTest : public snmp::NetSnmpTest {
         {"TrapRecvIpAddr", store::Value(config.recv_ip)},
         {"TrapRecvPort", store::Value(static_cast<int>(recv_port_))},
         {"TrapForwIpAddr", store::Value(config.forw_ip.empty() ? "127.0.0.1" : config.forw_ip)},
-        {"TrapForwPort", store::Value(static_cast<int>(sink_.LocalPort()))},
+        {"TrapForwPort", store::Value(static_cast<int>(config.forw_port != 0 ? config.forw_port
+                                                                             : sink_.LocalPort()))},
         {"ConvV2ToV1", store::Value(config.convert ? 1 : 0)},
     });
     ASSERT_TRUE(written.ok()) << written.ToString();
