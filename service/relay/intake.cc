@@ -50,7 +50,14 @@ Intake FillCurrentTrap(const snmp::Message& message, std::string_view source_add
 Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source_address,
                        CurrentTrap& trap) {
   Intake intake;
-  trap.TrapVarList = VarList();  // every entry empty, type code kTypeNoValue (0)
+  VarList& list = trap.TrapVarList;
+  for (int i = 1; i <= list.filled && i <= kMaxVars; ++i) {
+    list.varOid[i] = {};
+    list.varValue[i] = {};
+    list.varType[i] = snmp::kTypeNoValue;
+    list.encoding[i] = {};
+  }
+  list.filled = 0;
   trap.sys_up_time_encoding = {};
   trap.trap_oid_encoding = {};
   for (const snmp::VariableView& v : message.variables) {
@@ -87,6 +94,7 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
       StoreBinding(v, ++n, trap.TrapVarList);
     }
     trap.TrapVarCount = n;
+    list.filled = n;
     return intake;
   }
 
@@ -125,6 +133,7 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
     if (counter == kMaxVars + 2) break;
   }
   trap.TrapVarCount = counter > 2 ? counter - 2 : 0;
+  list.filled = trap.TrapVarCount;
   if (!have_trap_oid) trap.TrapOid = {};
   intake.malformed = !trap.TrapSysUpTime || !have_trap_oid;
   return intake;

@@ -56,6 +56,9 @@ struct VarList {
   std::array<std::string_view, kMaxVars + 1> varValue;
   std::array<int32_t, kMaxVars + 1> varType{};  // the type code
   std::array<std::span<const uint8_t>, kMaxVars + 1> encoding;
+  // Entries 1 to `filled` are those the last intake wrote; all others are empty, so that
+  // the next intake empties only these.
+  int filled = 0;
 };
 
 struct CurrentTrap {

@@ -70,6 +70,8 @@ class BerReader {
   // The next unread byte itself, and what the cursor covers.
   const uint8_t* position() const { return data_.data() + pos_; }
   std::span<const uint8_t> data() const { return data_; }
+  // Consumes `n` bytes that the caller has read itself; `n` must not exceed remaining().
+  void Advance(size_t n) { pos_ += n; }
 
   // Reads the next element whatever its tag: *tag and *content receive it. On failure
   // nothing is consumed and *tag and *content are unchanged.

@@ -40,6 +40,33 @@ std::string_view AsText(std::span<const uint8_t> octets) {
   return {reinterpret_cast<const char*>(octets.data()), octets.size()};
 }
 
+// A binding whose three headers are all in the short form, as nearly every binding is:
+// SEQUENCE { OBJECT IDENTIFIER, value }, each length below 128.
+struct ShortBinding {
+  std::span<const uint8_t> name;     // the OID's content
+  uint8_t tag;                       // the value's tag
+  std::span<const uint8_t> content;  // the value's content
+  size_t size;                       // of the whole binding
+};
+
+// Reads such a binding from the `avail` bytes at `p`, with the checks the general reader
+// makes of it; false for anything else, which the general reader then reads (and refuses
+// with its reason where it is wrong). Short headers are the encoder's own form.
+bool ReadShortBinding(const uint8_t* p, size_t avail, ShortBinding* out) {
+  if (avail < 2 || p[0] != kTagSequence) return false;
+  const size_t sequence = p[1];
+  if (sequence >= 0x80 || sequence > avail - 2 || sequence < 4) return false;
+  const size_t name = p[3];
+  if (p[2] != kTagOid || name >= 0x80 || name > sequence - 4) return false;
+  const uint8_t* value = p + 4 + name;
+  const size_t content = value[1];
+  if ((value[0] & 0x1F) == 0x1F || content >= 0x80 || 4 + name + 2 + content != 2 + sequence) {
+    return false;
+  }
+  *out = {{p + 4, name}, value[0], {value + 2, content}, 2 + sequence};
+  return true;
+}
+
 // Whether the element that starts at `start` and holds `content` has a header in the form
 // the encoder writes: the shortest length form.
 bool MinimalHeader(const uint8_t* start, std::span<const uint8_t> content) {
@@ -92,6 +119,28 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
   vars.clear();
   while (!list.empty()) {
     const uint8_t* start = list.position();
+    ShortBinding b;
+    if (ReadShortBinding(start, list.remaining(), &b)) {
+      const size_t used = used_;
+      VariableView& var = vars.emplace_back();
+      char* room = Room();
+      size_t length = 0;
+      if (room != nullptr && DecodeOidText(b.name, room, &length) == nullptr) {
+        var.oid = Keep({room, length});
+        room = Room();
+        std::string_view value;
+        if (room != nullptr &&
+            ValueTextInto(b.tag, b.content, snmp_v1, &var.type, room, &value) == nullptr) {
+          var.value = Keep(value);
+          if (CanonicalValue(b.tag, b.content)) var.encoding = {start, b.size};
+          list.Advance(b.size);
+          continue;
+        }
+      }
+      // Read again the general way, which names what is wrong.
+      vars.pop_back();
+      used_ = used;
+    }
     BerReader binding;
     if (!list.ReadConstructed(kTagSequence, &binding)) return Malformed(list);
     VariableView& var = vars.emplace_back();
