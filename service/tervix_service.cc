@@ -88,6 +88,8 @@ void TervixService::StartRequest() {
   if (!endpoint.ok()) return FailStart(endpoint, &*db, kExitBadConfiguration);
   settings_ = *settings;
   batch_sends_ = !settings_.DebugMode;
+  // The debug records list every text; without them most need not be made.
+  snmpManager_.SetTexts(settings_.DebugMode ? snmp::Texts::kAll : snmp::Texts::kOnDemand);
   snmpAgent_.ClearDestinations();
   destination_ = snmpAgent_.AddDestination(
       settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort), 0);

@@ -2,10 +2,13 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "service/snmp/codec.h"
 
 namespace tervane::relay {
 namespace {
@@ -39,6 +42,38 @@ std::optional<uint32_t> UpTime(const snmp::VariableView& v) {
   return static_cast<uint32_t>(ticks);
 }
 
+// The encoded OIDs of the bindings that an SNMPv2 trap is read by, made once: a binding whose
+// texts are made on demand is known by its encoded OID.
+struct Names {
+  std::vector<uint8_t> sys_up_time;
+  std::vector<uint8_t> trap_oid;
+  std::vector<uint8_t> trap_address;
+};
+const Names& KnownNames() {
+  static const Names names = [] {
+    Names n;
+    (void)snmp::EncodeName(kSysUpTimeOid, &n.sys_up_time);
+    (void)snmp::EncodeName(kSnmpTrapOid, &n.trap_oid);
+    (void)snmp::EncodeName(kSnmpTrapAddressOid, &n.trap_address);
+    return n;
+  }();
+  return names;
+}
+
+// Whether `v` is the binding of `oid`, whose encoded form is `name`.
+bool Named(const snmp::VariableView& v, std::string_view oid, const std::vector<uint8_t>& name) {
+  if (!v.oid.empty() || v.name.empty()) return v.oid == oid;
+  return v.name.size() == name.size() && std::memcmp(v.name.data(), name.data(), name.size()) == 0;
+}
+
+// The value text of `v`: its own, or made into `storage` when its texts were not made.
+std::string_view ValueOf(const snmp::VariableView& v, std::string* storage) {
+  if (!v.oid.empty() || v.encoding.empty()) return v.value;
+  char room[snmp::kMaxBindingTexts];
+  storage->assign(snmp::WithTexts(v, room).value);
+  return *storage;
+}
+
 }  // namespace
 
 Intake FillCurrentTrap(const snmp::Message& message, std::string_view source_address,
@@ -61,7 +96,9 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
   trap.sys_up_time_encoding = {};
   trap.trap_oid_encoding = {};
   for (const snmp::VariableView& v : message.variables) {
-    if (v.type == snmp::kTypeNoValue) intake.null_list.append(v.oid).append("\r\n");
+    if (v.type != snmp::kTypeNoValue) continue;
+    char room[snmp::kMaxBindingTexts];
+    intake.null_list.append(snmp::WithTexts(v, room).oid).append("\r\n");
   }
 
   if (message.kind == snmp::kKindTrapV1) {
@@ -77,7 +114,7 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
     trap.TrapEnterprise = message.enterprise;
     trap.TrapGeneric = message.generic_trap;
     char digits[12];
-    std::string& oid = trap.v1_trap_oid;
+    std::string& oid = trap.trap_oid_text;
     if (message.generic_trap != 6) {
       trap.TrapSpecific = 0;
       oid.assign(kSnmpV1GenericEnterprise).append(".0.");
@@ -106,25 +143,29 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
   trap.TrapSourceNetwork = source_address;
   trap.TrapCommunity = message.community;
 
+  const Names& names = KnownNames();
   int counter = 0;
   bool have_trap_oid = false;
   trap.TrapSysUpTime.reset();
   for (const snmp::VariableView& v : message.variables) {
-    if (v.oid == kSnmpTrapAddressOid) {
-      trap.TrapSourceAgent = v.value;
+    if (Named(v, kSnmpTrapAddressOid, names.trap_address)) {
+      trap.TrapSourceAgent = ValueOf(v, &trap.source_agent_text);
       continue;
     }
     ++counter;
     if (counter == 1) {
-      if (v.oid == kSysUpTimeOid) trap.TrapSysUpTime = UpTime(v);
+      if (Named(v, kSysUpTimeOid, names.sys_up_time)) {
+        char room[snmp::kMaxBindingTexts];
+        trap.TrapSysUpTime = UpTime(snmp::WithTexts(v, room));
+      }
       // Sent on as it came when it is what the senders would write: a TimeTicks.
       if (trap.TrapSysUpTime && v.type == snmp::kTypeTimeTicks) {
         trap.sys_up_time_encoding = v.encoding;
       }
     } else if (counter == 2) {
-      have_trap_oid = v.oid == kSnmpTrapOid && v.type == snmp::kTypeObjectId;
+      have_trap_oid = Named(v, kSnmpTrapOid, names.trap_oid) && v.type == snmp::kTypeObjectId;
       if (have_trap_oid) {
-        trap.TrapOid = v.value;
+        trap.TrapOid = ValueOf(v, &trap.trap_oid_text);
         trap.trap_oid_encoding = v.encoding;
       }
     } else {

@@ -85,6 +85,17 @@ class Builder {
     return out_->trap_oid_;
   }
 
+  // The value text of received binding `i`, made here when it was not.
+  std::string_view ReceivedValue(int i) {
+    const VarList& list = trap_.TrapVarList;
+    if (!list.varOid[i].empty() || list.encoding[i].empty() ||
+        list.varType[i] == snmp::kTypeDisplayString || list.varType[i] == snmp::kTypeOpaque) {
+      return list.varValue[i];  // made, or the received octets themselves
+    }
+    const snmp::VariableView v{{}, list.varType[i], list.varValue[i], list.encoding[i], {}};
+    return snmp::WithTexts(v, out_->source_texts_.data()).value;
+  }
+
   // The received bindings but `skip`, as they came.
   void AddReceived(int skip) {
     const VarList& list = trap_.TrapVarList;
@@ -218,7 +229,7 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
     return Status::Error(kErrorOverflow, "the definition has " + std::to_string(d.TrapNewVarNo) +
                                              " new variables; at most 14 are possible");
   }
-  const std::string_view source = trap.TrapVarList.varValue[source_no];
+  const std::string_view source = build.ReceivedValue(source_no);
   for (int n = 1; n <= d.TrapNewVarNo; ++n) {
     if (d.NewVarPos[n] < 1 || d.NewVarChar[n] < 0) {
       return CutPiece(source, d.NewVarPos[n], d.NewVarChar[n]).status();

@@ -11,12 +11,14 @@
 #ifndef TERVANE_SERVICE_RELAY_OUTGOING_H_
 #define TERVANE_SERVICE_RELAY_OUTGOING_H_
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/status.h"
 #include "service/relay/trap_state.h"
+#include "service/snmp/codec.h"
 #include "service/snmp/message.h"
 
 namespace tervane::relay {
@@ -57,6 +59,8 @@ class OutgoingTrap {
   std::vector<snmp::VariableView> variables_;
   char uptime_[16] = {};
   std::string trap_oid_;
+  // The texts of a wrapped trap's source binding, when they are made on demand.
+  std::array<char, snmp::kMaxBindingTexts> source_texts_{};
 };
 
 // The wrapped trap for `definition`: SNMPv1 form when the received trap is SNMPv1 or

@@ -48,9 +48,11 @@ struct Settings {
   bool ConvV2ToV1 = false;
 };
 
-// The received bindings, 1-based: index 0 is unused so that varOid[i] is binding i. An entry
-// is in use when its OID is not empty. The texts view the received message; `encoding` is
-// the binding as it arrived when it can be sent on so (see snmp::VariableView).
+// The received bindings, 1-based: index 0 is unused so that varOid[i] is binding i; entries
+// 1 to TrapVarCount are in use. The texts view the received message; `encoding` is the
+// binding as it arrived when it can be sent on so (see snmp::VariableView). A message
+// decoded with its texts made on demand leaves an entry's OID empty where it carries its
+// encoding and its texts were not made; snmp::WithTexts makes them from the encoding.
 struct VarList {
   std::array<std::string_view, kMaxVars + 1> varOid;
   std::array<std::string_view, kMaxVars + 1> varValue;
@@ -79,8 +81,10 @@ struct CurrentTrap {
   int TrapVarCount = 0;
   int TrapIndex = 0;  // 1-based slot of the matching definition
 
-  // The trap OID that an SNMPv1 trap makes of its header, which TrapOid then views.
-  std::string v1_trap_oid;
+  // Texts that TrapOid and TrapSourceAgent view when the message has none to view: the trap
+  // OID that an SNMPv1 trap makes of its header, and texts made on demand.
+  std::string trap_oid_text;
+  std::string source_agent_text;
   // An SNMPv2 trap's sysUpTime.0 and snmpTrapOID.0 bindings as they arrived, when they can
   // be sent on so: the first TimeTicks, each in the encoder's form.
   std::span<const uint8_t> sys_up_time_encoding;

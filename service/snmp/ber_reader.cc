@@ -268,4 +268,28 @@ const char* DecodeOidText(std::span<const uint8_t> content, char* text, size_t* 
   return nullptr;
 }
 
+const char* ValidateOid(std::span<const uint8_t> content) {
+  if (content.empty()) return "empty OBJECT IDENTIFIER";
+  const uint8_t* p = content.data();
+  const uint8_t* const end = p + content.size();
+  // The first group carries two sub-identifiers; every later one, one.
+  size_t count = 1;
+  while (p != end) {
+    uint8_t octet = *p++;
+    if (octet >= 0x80) {
+      if (octet == 0x80) return "OBJECT IDENTIFIER sub-identifier padded with 0x80";
+      uint32_t sub = octet & 0x7F;
+      while (true) {
+        if (p == end) return "OBJECT IDENTIFIER ends inside a sub-identifier";
+        if (sub > (UINT32_MAX >> 7)) return "OBJECT IDENTIFIER sub-identifier above 32 bits";
+        octet = *p++;
+        sub = (sub << 7) | (octet & 0x7F);
+        if (octet < 0x80) break;
+      }
+    }
+    if (++count > kMaxOidSubIds) return "OBJECT IDENTIFIER with too many sub-identifiers";
+  }
+  return nullptr;
+}
+
 }  // namespace tervane::snmp

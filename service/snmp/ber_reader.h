@@ -211,6 +211,8 @@ inline constexpr size_t kMaxOidText = kMaxOidSubIds * 11;
 // As DecodeOid, writing the text at `text` (room for kMaxOidText bytes); *length receives
 // its length.
 const char* DecodeOidText(std::span<const uint8_t> content, char* text, size_t* length);
+// The checks of DecodeOid alone, without the text: nullptr when `content` is an OID it takes.
+const char* ValidateOid(std::span<const uint8_t> content);
 
 }  // namespace tervane::snmp
 

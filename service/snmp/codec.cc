@@ -12,6 +12,7 @@
 
 #include "service/snmp/ber_reader.h"
 #include "service/snmp/ber_writer.h"
+#include "service/snmp/oid_memo.h"
 #include "service/snmp/value_text.h"
 
 namespace tervane::snmp {
@@ -81,7 +82,8 @@ bool MinimalHeader(const uint8_t* start, std::span<const uint8_t> content) {
 // DecodedMessage. Each text is written at Room() and then kept.
 class Decoding {
  public:
-  explicit Decoding(DecodedMessage* out) : out_(out), text_(out->text_.get()) {}
+  Decoding(DecodedMessage* out, Texts texts)
+      : out_(out), text_(out->text_.get()), on_demand_(texts == Texts::kOnDemand) {}
 
   // Where the next text goes, with kMaxValueText bytes of room; null when the texts are
   // full, which the bound above rules out for any datagram within kMaxDatagram.
@@ -95,6 +97,15 @@ class Decoding {
   Status Run(std::span<const uint8_t> datagram);
 
  private:
+  // Whether `name` is a valid OID: known to the memo as one, or else converted (and so
+  // remembered) where the next text would go, which is not kept.
+  bool KnownOid(std::span<const uint8_t> name) const {
+    if (OidMemo::ForThisThread().Known(name)) return true;
+    char* room = Room();
+    size_t length = 0;
+    return room != nullptr && DecodeOidText(name, room, &length) == nullptr;
+  }
+
   Status TrapV1(BerReader* pdu);
   Status V2(BerReader* pdu);
   Status Bindings(BerReader* pdu, bool snmp_v1);
@@ -106,6 +117,7 @@ class Decoding {
   DecodedMessage* out_;
   char* text_;
   size_t used_ = 0;
+  bool on_demand_;
 };
 
 DecodedMessage::DecodedMessage() : text_(std::make_unique_for_overwrite<char[]>(kTextCapacity)) {}
@@ -121,6 +133,20 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
     const uint8_t* start = list.position();
     ShortBinding b;
     if (ReadShortBinding(start, list.remaining(), &b)) {
+      // The first two bindings of an SNMPv2 PDU, sysUpTime.0 and snmpTrapOID.0, are read
+      // by every reader: their texts are always made.
+      int32_t type;
+      if (on_demand_ && (snmp_v1 || vars.size() >= 2) && CanonicalValue(b.tag, b.content) &&
+          KnownOid(b.name) && ValueType(b.tag, b.content, snmp_v1, &type) == nullptr) {
+        // Checked as when the texts are made; they are made when they are wanted.
+        VariableView& var = vars.emplace_back();
+        var.type = type;
+        if (type == kTypeDisplayString || type == kTypeOpaque) var.value = AsText(b.content);
+        var.encoding = {start, b.size};
+        var.name = {start + 2, b.name.data() + b.name.size()};
+        list.Advance(b.size);
+        continue;
+      }
       const size_t used = used_;
       VariableView& var = vars.emplace_back();
       char* room = Room();
@@ -133,6 +159,7 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
             ValueTextInto(b.tag, b.content, snmp_v1, &var.type, room, &value) == nullptr) {
           var.value = Keep(value);
           if (CanonicalValue(b.tag, b.content)) var.encoding = {start, b.size};
+          var.name = {start + 2, b.name.data() + b.name.size()};
           list.Advance(b.size);
           continue;
         }
@@ -143,11 +170,29 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
     }
     BerReader binding;
     if (!list.ReadConstructed(kTagSequence, &binding)) return Malformed(list);
+    const bool texts_wanted = !on_demand_ || (!snmp_v1 && vars.size() < 2);
     VariableView& var = vars.emplace_back();
     const uint8_t* name_start = binding.position();
     const size_t name_at = binding.offset();
     std::span<const uint8_t> name;
     if (!binding.ReadElement(kTagOid, &name)) return Malformed(binding);
+    if (!texts_wanted && MinimalHeader(name_start, name) && KnownOid(name)) {
+      // As above: a binding in the encoder's form has its texts made on demand.
+      const uint8_t* value_start = binding.position();
+      BerReader probe = binding;
+      uint8_t tag;
+      std::span<const uint8_t> content;
+      int32_t type;
+      if (probe.ReadElement(&tag, &content) && probe.empty() &&
+          MinimalHeader(start, binding.data()) && MinimalHeader(value_start, content) &&
+          CanonicalValue(tag, content) && ValueType(tag, content, snmp_v1, &type) == nullptr) {
+        var.type = type;
+        if (type == kTypeDisplayString || type == kTypeOpaque) var.value = AsText(content);
+        var.encoding = {start, list.position()};
+        var.name = {name_start, name.data() + name.size()};
+        continue;
+      }
+    }
     char* room = Room();
     if (room == nullptr) return Full(&binding);
     size_t length = 0;
@@ -170,6 +215,7 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
     }
     var.value = Keep(value);
     if (!binding.ExpectEnd()) return Malformed(binding);
+    if (MinimalHeader(name_start, name)) var.name = {name_start, name.data() + name.size()};
     if (MinimalHeader(start, binding.data()) && MinimalHeader(name_start, name) &&
         MinimalHeader(value_start, content) && CanonicalValue(tag, content)) {
       var.encoding = {start, list.position()};
@@ -298,7 +344,8 @@ Status FirstProblem(const MessageView& message) {
     }
   }
   for (size_t i = 0; i < message.variables.size(); ++i) {
-    const VariableView& var = message.variables[i];
+    char room[kMaxBindingTexts];
+    const VariableView var = WithTexts(message.variables[i], room);
     const std::string where = "binding " + std::to_string(i + 1);
     if (const char* why = OidTextToBer(var.oid, oid, &length)) {
       return Refused(where + " OID " + QuoteText(var.oid) + " " + why);
@@ -392,8 +439,33 @@ Status EncodeInto(const MessageView& message, BerWriter* w) {
 
 }  // namespace
 
-Status Decode(std::span<const uint8_t> datagram, DecodedMessage* out) {
-  return Decoding(out).Run(datagram);
+Status Decode(std::span<const uint8_t> datagram, DecodedMessage* out, Texts texts) {
+  return Decoding(out, texts).Run(datagram);
+}
+
+static_assert(kMaxBindingTexts >= 2 * kMaxValueText);
+
+VariableView WithTexts(const VariableView& variable, char* room) {
+  if (!variable.oid.empty() || variable.encoding.empty()) return variable;
+  // A binding decoded and checked already: the reads cannot fail.
+  VariableView made = variable;
+  BerReader top(variable.encoding);
+  BerReader binding;
+  std::span<const uint8_t> name;
+  uint8_t tag = 0;
+  std::span<const uint8_t> content;
+  size_t length = 0;
+  if (!top.ReadConstructed(kTagSequence, &binding) || !binding.ReadElement(kTagOid, &name) ||
+      !binding.ReadElement(&tag, &content) || DecodeOidText(name, room, &length) != nullptr) {
+    return made;
+  }
+  made.oid = {room, length};
+  std::string_view value;
+  if (ValueTextInto(tag, content, /*snmp_v1=*/false, &made.type, room + kMaxValueText, &value) ==
+      nullptr) {
+    made.value = value;
+  }
+  return made;
 }
 
 Status Decode(std::span<const uint8_t> datagram, Message* out) {
@@ -442,8 +514,9 @@ void ToMessage(const MessageView& view, Message* out) {
   out->time_stamp = view.time_stamp;
   // The strings of the bindings already there are written over, not made anew.
   out->variables.resize(view.variables.size());
+  char room[kMaxBindingTexts];
   for (size_t i = 0; i < view.variables.size(); ++i) {
-    const VariableView& from = view.variables[i];
+    const VariableView from = WithTexts(view.variables[i], room);
     Variable& to = out->variables[i];
     SetText(&to.oid, from.oid.data(), from.oid.size());
     to.type = from.type;

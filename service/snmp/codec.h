@@ -63,8 +63,22 @@ class DecodedMessage {
   std::unique_ptr<char[]> text_;  // kTextCapacity bytes
 };
 
+// Which texts a decoding into views makes. kOnDemand leaves the OID and value texts of every
+// binding that carries its encoding unmade (but the value of an OCTET STRING or Opaque,
+// which costs nothing): its `oid` stays empty, which no made OID text is, and WithTexts
+// makes them when they are wanted. A relay that sends such bindings on as they came never
+// needs most of them. The checks are the same either way.
+enum class Texts { kAll, kOnDemand };
+
 // As Decode above, into views. On failure *out is left in an unspecified but valid state.
-Status Decode(std::span<const uint8_t> datagram, DecodedMessage* out);
+// Every binding whose OID element is in the encoder's form carries it as its `name`.
+Status Decode(std::span<const uint8_t> datagram, DecodedMessage* out, Texts texts = Texts::kAll);
+
+// Room for the texts of one binding: its OID and its value.
+inline constexpr size_t kMaxBindingTexts = 2 * kMaxOidSubIds * 11;
+// `variable` with its texts: as it is when it has them, else made from its encoding and
+// written at `room` (kMaxBindingTexts bytes), which the texts then view.
+VariableView WithTexts(const VariableView& variable, char* room);
 
 // Encodes `message` (its kind selects the version and PDU) and appends nothing else:
 // *out is replaced by the datagram. On failure *out is cleared and the Status describes

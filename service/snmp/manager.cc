@@ -179,7 +179,7 @@ void Manager::Deliver(size_t slot, const std::function<void()>* handler) {
   }
   const std::span<const uint8_t> datagram(batch_->data + slot * kSlotBytes, header.msg_len);
   // Decoding reuses the memory of its target.
-  if (!Decode(datagram, &scratch_).ok()) {
+  if (!Decode(datagram, &scratch_, texts_).ok()) {
     ++dropped_;
     return;
   }

@@ -70,6 +70,9 @@ class Manager {
   // is a copy of the same, made on its first use for the datagram.
   const MessageView& CurrentView() const { return current_.view(); }
   Message& CurrentMessage();
+  // Which texts CurrentView has (see Texts): all of them, as by default, or those alone that
+  // sending the bindings on as they came does not make unneeded.
+  void SetTexts(Texts texts) { texts_ = texts; }
   // Empties the current message's binding list, as a handler does once it is done with the
   // message.
   void ClearCurrentVariables();
@@ -127,6 +130,7 @@ class Manager {
   Message copy_;            // CurrentMessage(), when made for the current datagram
   bool copied_ = false;
   bool has_current_ = false;
+  Texts texts_ = Texts::kAll;
   sockaddr_in source_{};
   std::string source_address_;
   uint16_t source_port_ = 0;

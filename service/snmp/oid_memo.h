@@ -58,6 +58,12 @@ class OidMemo {
     *length = e.text_length;
     return true;
   }
+  // Whether `ber` is in the memo, as only a valid OID can be.
+  bool Known(std::span<const uint8_t> ber) const {
+    if (ber.size() > kMaxBer) return false;
+    const Entry& e = by_ber_[Slot(ber.data(), ber.size())];
+    return e.ber_length == ber.size() && SameBytes(e.ber, ber.data(), ber.size());
+  }
   // Text -> BER content. On a hit *ber points at the content inside the memo (valid until
   // the next Remember) and the result is true.
   bool FindBer(std::string_view text, std::span<const uint8_t>* ber) const {

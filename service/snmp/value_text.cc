@@ -157,38 +157,32 @@ const char* ValueFromBer(uint8_t tag, std::span<const uint8_t> content, bool snm
   return nullptr;
 }
 
-const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1,
-                          int32_t* type, char* room, std::string_view* text) {
+const char* ValueType(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1, int32_t* type) {
   switch (tag) {
     case kTagInteger: {
       int64_t v;
       if (const char* why = DecodeSigned(content, &v)) return why;
       if (v < INT32_MIN || v > INT32_MAX) return "Integer32 value outside the 32-bit range";
       *type = kTypeInteger32;
-      *text = DecimalInto(v, room);
       return nullptr;
     }
     case kTagOctetString:
+      *type = kTypeDisplayString;
+      return nullptr;
     case kTagOpaque:
-      *type = tag == kTagOctetString ? kTypeDisplayString : kTypeOpaque;
-      *text = {reinterpret_cast<const char*>(content.data()), content.size()};
+      *type = kTypeOpaque;
       return nullptr;
     case kTagNull:
       if (!content.empty()) return "NULL with content";
       *type = kTypeNoValue;
-      *text = {};
       return nullptr;
-    case kTagOid: {
-      size_t length = 0;
-      if (const char* why = DecodeOidText(content, room, &length)) return why;
+    case kTagOid:
+      if (const char* why = ValidateOid(content)) return why;
       *type = kTypeObjectId;
-      *text = {room, length};
       return nullptr;
-    }
     case kTagIpAddress:
       if (content.size() != 4) return "IpAddress not of 4 octets";
       *type = kTypeIpAddress;
-      *text = {room, FormatIpInto(content.first<4>(), room)};
       return nullptr;
     case kTagCounter32:
     case kTagGauge32:
@@ -198,7 +192,6 @@ const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool sn
       *type = tag == kTagCounter32 ? kTypeCounter32
               : tag == kTagGauge32 ? kTypeGauge32
                                    : kTypeTimeTicks;
-      *text = DecimalInto(v, room);
       return nullptr;
     }
     case kTagCounter64: {
@@ -206,7 +199,6 @@ const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool sn
       uint64_t v;
       if (const char* why = DecodeUnsigned64(content, &v)) return why;
       *type = kTypeCounter64;
-      *text = DecimalInto(v, room);
       return nullptr;
     }
     case kTagNoSuchObject:
@@ -215,10 +207,59 @@ const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool sn
       if (snmp_v1) return "exception value in an SNMPv1 message";
       if (!content.empty()) return "exception value with content";
       *type = kTypeNoValue;
-      *text = {};
       return nullptr;
     default:
       return "value of an unknown type";
+  }
+}
+
+const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1,
+                          int32_t* type, char* room, std::string_view* text) {
+  if (tag == kTagOid) {  // its conversion makes the same checks
+    size_t length = 0;
+    if (const char* why = DecodeOidText(content, room, &length)) return why;
+    *type = kTypeObjectId;
+    *text = {room, length};
+    return nullptr;
+  }
+  if (const char* why = ValueType(tag, content, snmp_v1, type)) return why;
+  switch (*type) {
+    case kTypeInteger32: {
+      int64_t v = 0;
+      (void)DecodeSigned(content, &v);
+      *text = DecimalInto(v, room);
+      return nullptr;
+    }
+    case kTypeDisplayString:
+    case kTypeOpaque:
+      *text = {reinterpret_cast<const char*>(content.data()), content.size()};
+      return nullptr;
+    case kTypeObjectId: {
+      size_t length = 0;
+      if (const char* why = DecodeOidText(content, room, &length)) return why;
+      *text = {room, length};
+      return nullptr;
+    }
+    case kTypeIpAddress:
+      *text = {room, FormatIpInto(content.first<4>(), room)};
+      return nullptr;
+    case kTypeCounter32:
+    case kTypeGauge32:
+    case kTypeTimeTicks: {
+      uint32_t v = 0;
+      (void)DecodeUnsigned32(content, &v);
+      *text = DecimalInto(v, room);
+      return nullptr;
+    }
+    case kTypeCounter64: {
+      uint64_t v = 0;
+      (void)DecodeUnsigned64(content, &v);
+      *text = DecimalInto(v, room);
+      return nullptr;
+    }
+    default:  // NULL and the exception values: no value
+      *text = {};
+      return nullptr;
   }
 }
 

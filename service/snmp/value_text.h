@@ -52,6 +52,8 @@ inline constexpr size_t kMaxValueText = kMaxOidText;
 // kMaxValueText bytes).
 const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1,
                           int32_t* type, char* room, std::string_view* text);
+// The checks of ValueTextInto alone: the type code of the value, without its text.
+const char* ValueType(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1, int32_t* type);
 // Whether `content`, received under `tag`, is written back exactly so when its text is
 // encoded again: the minimal form of a number (and no negative one for an unsigned type),
 // anything for the types whose text is their content. An exception value is not: it is
