@@ -136,8 +136,9 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
       // The first two bindings of an SNMPv2 PDU, sysUpTime.0 and snmpTrapOID.0, are read
       // by every reader: their texts are always made.
       int32_t type;
-      if (on_demand_ && (snmp_v1 || vars.size() >= 2) && CanonicalValue(b.tag, b.content) &&
-          KnownOid(b.name) && ValueType(b.tag, b.content, snmp_v1, &type) == nullptr) {
+      if (on_demand_ && (snmp_v1 || vars.size() >= 2) &&
+          ValueType(b.tag, b.content, snmp_v1, &type) == nullptr &&
+          CanonicalValue(b.tag, b.content) && KnownOid(b.name)) {
         // Checked as when the texts are made; they are made when they are wanted.
         VariableView& var = vars.emplace_back();
         var.type = type;
@@ -184,8 +185,9 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
       std::span<const uint8_t> content;
       int32_t type;
       if (probe.ReadElement(&tag, &content) && probe.empty() &&
+          ValueType(tag, content, snmp_v1, &type) == nullptr &&
           MinimalHeader(start, binding.data()) && MinimalHeader(value_start, content) &&
-          CanonicalValue(tag, content) && ValueType(tag, content, snmp_v1, &type) == nullptr) {
+          CanonicalValue(tag, content)) {
         var.type = type;
         if (type == kTypeDisplayString || type == kTypeOpaque) var.value = AsText(content);
         var.encoding = {start, list.position()};
@@ -406,7 +408,24 @@ Status EncodeInto(const MessageView& message, BerWriter* w) {
   // Back to front: the last binding first, the message header last. What is written before
   // a refusal is simply dropped with the writer's content.
   for (size_t i = message.variables.size(); i-- > 0;) {
-    if (!PutBinding(message.variables[i], v1, w)) return Fault(message);
+    // Bindings that go as they came and lay one after the other in their datagram go in
+    // one copy.
+    const VariableView& var = message.variables[i];
+    if (!var.encoding.empty() && !(v1 && var.type == kTypeCounter64)) {
+      const uint8_t* first = var.encoding.data();
+      const uint8_t* const end = first + var.encoding.size();
+      for (; i > 0; --i) {
+        const VariableView& before = message.variables[i - 1];
+        if (before.encoding.empty() || (v1 && before.type == kTypeCounter64) ||
+            before.encoding.data() + before.encoding.size() != first) {
+          break;
+        }
+        first = before.encoding.data();
+      }
+      w->PutBytes({first, end});
+      continue;
+    }
+    if (!PutBinding(var, v1, w)) return Fault(message);
   }
   w->PutHeader(kTagSequence, w->size());
   if (v1) {

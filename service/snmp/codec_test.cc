@@ -281,6 +281,29 @@ TEST(Codec, ABindingInTheEncodersFormCarriesItsEncodingAndAnyOtherDoesNot) {
   }
 }
 
+// Found by decode_fuzz: decoding with the texts made on demand asked whether an empty
+// INTEGER was in its minimal form before refusing it, and read the octet after it.
+TEST(Codec, AnEmptyNumberIsRefusedAlikeWithTextsOnDemand) {
+  for (const char* binding : {"30 05 06 01 2B 02 00", "30 05 06 01 2B 43 00"}) {
+    SCOPED_TRACE(binding);
+    // Third binding, so that its texts are not made at once; it ends the datagram.
+    std::vector<uint8_t> datagram = TrapWithBinding(binding);
+    const std::vector<uint8_t> first = Bytes("30 05 06 01 2B 05 00 30 05 06 01 2B 05 00");
+    datagram.insert(datagram.end() - static_cast<long>(Bytes(binding).size()), first.begin(),
+                    first.end());
+    for (size_t length_at : {1, 9, 20}) {  // the message's, the PDU's and the list's length
+      datagram[length_at] = static_cast<uint8_t>(datagram[length_at] + first.size());
+    }
+    Message message;
+    const Status eager = Decode(datagram, &message);
+    EXPECT_NE(eager.description().find("empty INTEGER"), std::string::npos) << eager.ToString();
+    DecodedMessage views;
+    const Status on_demand = Decode(datagram, &views, Texts::kOnDemand);
+    EXPECT_FALSE(on_demand.ok());
+    EXPECT_EQ(on_demand.ToString(), eager.ToString());
+  }
+}
+
 TEST(Codec, RefusesEveryTruncationAndLengthSlip) {
   for (const Message& m : {V1Trap(), V2(kKindTrapV2), V2(kKindInform), V2(kKindResponse)}) {
     std::vector<uint8_t> wire;

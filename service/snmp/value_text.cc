@@ -266,6 +266,17 @@ const char* ValueTextInto(uint8_t tag, std::span<const uint8_t> content, bool sn
 bool CanonicalValue(uint8_t tag, std::span<const uint8_t> content) {
   switch (tag) {
     case kTagInteger:
+    case kTagCounter32:
+    case kTagGauge32:
+    case kTagTimeTicks:
+    case kTagCounter64:
+      if (content.empty()) return false;  // no number at all
+      break;
+    default:
+      break;
+  }
+  switch (tag) {
+    case kTagInteger:
       // Minimal two's complement: no leading octet that only repeats the sign.
       return content.size() == 1 || !((content[0] == 0x00 && content[1] < 0x80) ||
                                       (content[0] == 0xFF && content[1] >= 0x80));

@@ -57,7 +57,7 @@ const char* ValueType(uint8_t tag, std::span<const uint8_t> content, bool snmp_v
 // Whether `content`, received under `tag`, is written back exactly so when its text is
 // encoded again: the minimal form of a number (and no negative one for an unsigned type),
 // anything for the types whose text is their content. An exception value is not: it is
-// encoded again as NULL.
+// encoded again as NULL; nor is anything that is no value of its type (an empty number).
 bool CanonicalValue(uint8_t tag, std::span<const uint8_t> content);
 
 // Prepends the BER value element for `text` of `type` to *writer (which may be null, to
