@@ -7,8 +7,9 @@
 // earlier datagram must give the same result as decoding into a fresh one. Decoding into
 // views accepts the same datagrams and gives the same texts; a binding that carries its
 // encoding is exactly what encoding its texts gives, so that the views encode to the same
-// bytes as the Message. A broken property stops the run at once with __builtin_trap, so
-// libFuzzer keeps the input.
+// bytes as the Message; and decoding with the texts made on demand accepts the same, makes
+// the same texts when asked, and encodes the same. A broken property stops the run at once with
+// __builtin_trap, so libFuzzer keeps the input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -32,9 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (accepted != accepted_reused) __builtin_trap();
   static DecodedMessage views;  // reused too
   if (Decode({data, size}, &views).ok() != accepted) __builtin_trap();
+  static DecodedMessage on_demand;
+  if (Decode({data, size}, &on_demand, tervane::snmp::Texts::kOnDemand).ok() != accepted) {
+    __builtin_trap();
+  }
   if (!accepted) return 0;
   if (!(reused == first)) __builtin_trap();
   if (!(ToMessage(views.view()) == first)) __builtin_trap();
+  if (!(ToMessage(on_demand.view()) == first)) __builtin_trap();
   std::vector<uint8_t> binding;
   for (const VariableView& v : views.view().variables) {
     if (v.encoding.empty()) continue;
@@ -50,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Encode(first, &wire).ok()) __builtin_trap();
   std::vector<uint8_t> from_views;
   if (!Encode(views.view(), &from_views).ok() || from_views != wire) __builtin_trap();
+  if (!Encode(on_demand.view(), &from_views).ok() || from_views != wire) __builtin_trap();
   Message second;
   if (!Decode(wire, &second).ok()) __builtin_trap();
   if (!(second == first)) __builtin_trap();

@@ -36,6 +36,8 @@
 //   - encoding a built trap gives the same bytes with the received bindings' encodings (and
 //     the encoded OIDs the definitions keep) as without, from the texts alone, or fails
 //     alike: a binding sent on as it came is exactly what encoding it would send;
+//   - with the texts made on demand (as the service decodes with debug mode off), the trap
+//     is taken in alike and every build sends the same bytes, or fails alike;
 //   - a built message has the shape its route says: its head, the pieces of the definition,
 //     the received bindings but the source one in order, and a trailing snmpTrapAddress.0
 //     exactly when the rule for it holds; so at most 2 + 14 + 19 + 1 bindings (see
@@ -376,8 +378,9 @@ void CheckSameEncoding(const snmp::MessageView& message) {
 
 // One route of the trap, as the service's senders take it; `used` is the service's outgoing
 // trap, which holds whatever was built in it before.
-void RelayOnce(const relay::CurrentTrap& trap, const relay::DefinitionTable& table, bool convert,
-               const Record& in, relay::OutgoingTrap* used) {
+void RelayOnce(const relay::CurrentTrap& trap, const relay::CurrentTrap& lazy,
+               const relay::DefinitionTable& table, bool convert, const Record& in,
+               relay::OutgoingTrap* used) {
   const relay::Route route = relay::ChooseRoute(trap, table, convert);
   Check(route.definition == relay::FindDefinition(table, trap.TrapOid));
   Check(!route.to_v1 || (convert && trap.IsV2()));
@@ -390,6 +393,20 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::DefinitionTable& tab
   relay::OutgoingTrap fresh;
   const tervane::Status built_fresh = build(&fresh);
   Check(built.ok() == built_fresh.ok());
+  // The same trap with its texts made on demand routes and sends alike.
+  const relay::Route lazy_route = relay::ChooseRoute(lazy, table, convert);
+  Check(lazy_route.definition == route.definition && lazy_route.to_v1 == route.to_v1);
+  relay::OutgoingTrap lazy_out;
+  const tervane::Status lazy_built = d != nullptr
+                                         ? relay::BuildWrapped(lazy, *d, route.to_v1, &lazy_out)
+                                         : relay::BuildForwarded(lazy, route.to_v1, &lazy_out);
+  Check(lazy_built.ok() == built.ok());
+  if (built.ok()) {
+    std::vector<uint8_t> bytes, lazy_bytes;
+    const bool encoded = snmp::Encode(used->message(), &bytes).ok();
+    Check(snmp::Encode(lazy_out.message(), &lazy_bytes).ok() == encoded);
+    Check(bytes == lazy_bytes);
+  }
   if (!built.ok()) {
     if (d == nullptr) {  // the service records a lost forwarded trap
       const char* module = route.to_v1 ? "SendTrapNotWrappedAndConvToV1" : "SendTrapNotWrapped";
@@ -574,6 +591,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const relay::Intake again = relay::FillCurrentTrap(view, kSourceAddress, trap);
   Check(again.null_list == intake.null_list && again.handled == intake.handled &&
         again.inform == intake.inform && again.malformed == intake.malformed);
+  // Decoded as the listener decodes it with debug mode off, with texts made on demand: taken
+  // in alike, but for the texts of the bindings, which it leaves unmade.
+  static snmp::DecodedMessage on_demand;
+  Check(snmp::Decode(datagram, &on_demand, snmp::Texts::kOnDemand).ok());
+  relay::CurrentTrap lazy;
+  const relay::Intake lazy_intake = relay::FillCurrentTrap(on_demand.view(), kSourceAddress, lazy);
+  Check(lazy_intake.null_list == intake.null_list && lazy_intake.handled == intake.handled &&
+        lazy_intake.inform == intake.inform && lazy_intake.malformed == intake.malformed);
+  if (intake.handled) {
+    Check(lazy.TrapVersion == fresh.TrapVersion && lazy.TrapOid == fresh.TrapOid &&
+          lazy.TrapSourceAgent == fresh.TrapSourceAgent &&
+          lazy.TrapCommunity == fresh.TrapCommunity && lazy.TrapSysUpTime == fresh.TrapSysUpTime &&
+          lazy.TrapVarCount == fresh.TrapVarCount &&
+          lazy.TrapVarList.varType == fresh.TrapVarList.varType);
+  }
   // A message that is not relayed (a Response) sets nothing but empties the bindings, and
   // the service looks no further at the trap.
   if (intake.handled) CheckSameFill(trap, fresh, earlier);
@@ -609,6 +641,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!intake.null_list.empty() || intake.malformed) return 0;  // recorded, never sent
 
   static relay::OutgoingTrap used;  // as the service's is, after earlier traps
-  for (bool convert : {false, true}) RelayOnce(trap, table, convert, in, &used);
+  for (bool convert : {false, true}) RelayOnce(trap, lazy, table, convert, in, &used);
   return 0;
 }
