@@ -1,10 +1,11 @@
-// A counting allocator for the relay benchmark, loaded into a relay with LD_PRELOAD: it counts
-// every allocation the process makes (malloc, calloc, realloc, the aligned forms, and through
-// them C++'s operator new) and hands each on to the C library's allocator unchanged.
+// A counting allocator, loaded into a process with LD_PRELOAD (the relay tests and the relay
+// benchmark start TervixSrv with it): it counts every allocation the process makes (malloc,
+// calloc, realloc, the aligned forms, and through them C++'s operator new) and hands each on
+// to the C library's allocator unchanged.
 //
-// The counts live in a file that the benchmark names in TERVANE_ALLOC_COUNTS, mapped shared,
-// so that the benchmark reads them from outside at any moment without the relay's help: two
-// 64-bit words, the number of allocations and the bytes asked for. Without the variable, or
+// The counts live in a file named in TERVANE_ALLOC_COUNTS, mapped shared, so that whoever
+// started the process reads them from outside at any moment without its help: two 64-bit
+// words, the number of allocations and the bytes asked for. Without the variable, or
 // when the file cannot be mapped, the library only passes the calls on. It is meant for
 // single-threaded relays (the counts are plain increments).
 #include <fcntl.h>

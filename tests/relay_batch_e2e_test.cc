@@ -1,7 +1,8 @@
 // TervixSrv end to end under a burst of traps and informs larger than one receive batch: what
 // the service sends for a batch leaves together when the batch ends, the answers to its
 // informs first. Every trap must still be forwarded once and in order, every inform answered
-// once, and each answer sent before the trap made of its inform.
+// once, and each answer sent before the trap made of its inform. And once it has seen such
+// bursts, relaying more of them allocates nothing.
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -156,6 +158,56 @@ TEST_F(RelayTest, ABurstLargerThanABatchIsForwardedInOrderAndEachInformAnsweredB
   EXPECT_TRUE(station.Receive(1, 300).empty());
   EXPECT_EQ(Events(), (std::vector<std::string>{"Tervane: information 101"}));
   ASSERT_NO_FATAL_FAILURE(StopRelay());
+}
+
+// The number of allocations that the counting allocator has seen in TervixSrv so far.
+std::optional<uint64_t> Allocations(const std::filesystem::path& counts) {
+  std::ifstream file(counts, std::ios::binary);
+  uint64_t allocations = 0;
+  if (!file.read(reinterpret_cast<char*>(&allocations), sizeof allocations)) return std::nullopt;
+  return allocations;
+}
+
+TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
+#ifndef ALLOC_COUNTER_PATH
+  GTEST_SKIP() << "no counting allocator in this build (it cannot run under the sanitizers)";
+#else
+  Station station;
+  RelayConfig config;
+  config.forw_port = station.port();
+  config.definitions = {Definition(kWrappedOid, 2, {Piece(1, 4), Piece(6, 3, "Integer32")})};
+  ASSERT_NO_FATAL_FAILURE(Configure(config));
+  const std::filesystem::path counts = dir_.path() / "alloc.counts";
+  relay_env_ = {std::string("LD_PRELOAD=") + ALLOC_COUNTER_PATH,
+                "TERVANE_ALLOC_COUNTS=" + counts.string()};
+  ASSERT_NO_FATAL_FAILURE(StartRelay());
+
+  // The same burst of two receive batches each time, waiting in full when the service goes
+  // on: wrapped and forwarded traps and informs, in the same places.
+  constexpr int kCount = 128;
+  auto burst = [&] {
+    ASSERT_EQ(kill(relay_->pid(), SIGSTOP), 0);
+    for (int n = 0; n < kCount; ++n) {
+      Message m = V2Trap(n % 3 == 0 ? kWrappedOid : kPassedOid,
+                         {{kSequenceOid, snmp::kTypeInteger32, std::to_string(n)},
+                          {"1.3.6.1.4.1.32473.97.2", snmp::kTypeDisplayString, "PORT 042 DOWN"},
+                          {"1.3.6.1.4.1.32473.97.3", snmp::kTypeCounter32, "4000000000"}});
+      if (n % 5 == 0) m.kind = snmp::kKindInform;
+      ASSERT_NO_FATAL_FAILURE(station.SendTo(recv_port_, m));
+    }
+    ASSERT_EQ(kill(relay_->pid(), SIGCONT), 0);
+    const size_t expected = kCount + (kCount + 4) / 5;  // the traps and the answers
+    ASSERT_EQ(station.Receive(expected, 10000).size(), expected) << relay_->output();
+  };
+  for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(burst());
+  const std::optional<uint64_t> before = Allocations(counts);
+  ASSERT_TRUE(before.has_value()) << "the counting allocator wrote nothing to " << counts;
+  for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(burst());
+  const std::optional<uint64_t> after = Allocations(counts);
+  ASSERT_TRUE(after.has_value());
+  EXPECT_EQ(*after - *before, 0u) << "allocations while relaying " << 8 * kCount << " traps";
+  ASSERT_NO_FATAL_FAILURE(StopRelay());
+#endif
 }
 
 }  // namespace

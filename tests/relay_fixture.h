@@ -216,10 +216,13 @@ class RelayTest : public snmp::NetSnmpTest {
     ASSERT_TRUE(added.ok()) << added.ToString();
   }
 
-  // Starts TervixSrv without waiting for anything.
+  // Starts TervixSrv without waiting for anything, in the environment of the tools and
+  // relay_env_.
   void SpawnRelay() {
     std::string error;
-    relay_ = Subprocess::Spawn({(folder_ / "TervixSrv").string()}, Env(), &error);
+    std::vector<std::string> env = Env();
+    env.insert(env.end(), relay_env_.begin(), relay_env_.end());
+    relay_ = Subprocess::Spawn({(folder_ / "TervixSrv").string()}, env, &error);
     ASSERT_NE(relay_, nullptr) << error;
   }
 
@@ -407,6 +410,7 @@ class RelayTest : public snmp::NetSnmpTest {
   snmp::Agent sender_;
   std::vector<Received> received_;
   std::unique_ptr<Subprocess> relay_;
+  std::vector<std::string> relay_env_;  // NAME=value for TervixSrv's environment
   int markers_ = 0;
 
  private:
