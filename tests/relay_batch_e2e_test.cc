@@ -160,14 +160,6 @@ TEST_F(RelayTest, ABurstLargerThanABatchIsForwardedInOrderAndEachInformAnsweredB
   ASSERT_NO_FATAL_FAILURE(StopRelay());
 }
 
-// The number of allocations that the counting allocator has seen in TervixSrv so far.
-std::optional<uint64_t> Allocations(const std::filesystem::path& counts) {
-  std::ifstream file(counts, std::ios::binary);
-  uint64_t allocations = 0;
-  if (!file.read(reinterpret_cast<char*>(&allocations), sizeof allocations)) return std::nullopt;
-  return allocations;
-}
-
 TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
 #ifndef ALLOC_COUNTER_PATH
   GTEST_SKIP() << "no counting allocator in this build (it cannot run under the sanitizers)";
@@ -178,6 +170,13 @@ TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
   config.definitions = {Definition(kWrappedOid, 2, {Piece(1, 4), Piece(6, 3, "Integer32")})};
   ASSERT_NO_FATAL_FAILURE(Configure(config));
   const std::filesystem::path counts = dir_.path() / "alloc.counts";
+  // The number of allocations that the counting allocator has seen in TervixSrv so far.
+  auto allocations = [&]() -> std::optional<uint64_t> {
+    std::ifstream file(counts, std::ios::binary);
+    uint64_t count = 0;
+    if (!file.read(reinterpret_cast<char*>(&count), sizeof count)) return std::nullopt;
+    return count;
+  };
   relay_env_ = {std::string("LD_PRELOAD=") + ALLOC_COUNTER_PATH,
                 "TERVANE_ALLOC_COUNTS=" + counts.string()};
   ASSERT_NO_FATAL_FAILURE(StartRelay());
@@ -200,10 +199,10 @@ TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
     ASSERT_EQ(station.Receive(expected, 10000).size(), expected) << relay_->output();
   };
   for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(burst());
-  const std::optional<uint64_t> before = Allocations(counts);
+  const std::optional<uint64_t> before = allocations();
   ASSERT_TRUE(before.has_value()) << "the counting allocator wrote nothing to " << counts;
   for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(burst());
-  const std::optional<uint64_t> after = Allocations(counts);
+  const std::optional<uint64_t> after = allocations();
   ASSERT_TRUE(after.has_value());
   EXPECT_EQ(*after - *before, 0u) << "allocations while relaying " << 8 * kCount << " traps";
   ASSERT_NO_FATAL_FAILURE(StopRelay());

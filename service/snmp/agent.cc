@@ -109,8 +109,6 @@ Status Agent::Send(const MessageView& message) {
   return first_failure;
 }
 
-Status Agent::Queue(uint64_t tag) { return Queue(ViewOf(outgoing_, &outgoing_variables_), tag); }
-
 Status Agent::Queue(const MessageView& message, uint64_t tag) {
   if (fd_ < 0) return SocketError(ENOTCONN, "send: the agent is not started");
   if (destinations_.empty()) {

@@ -62,9 +62,8 @@ class Agent {
   // The same for `message` in place of the outgoing message.
   Status Send(const MessageView& message);
 
-  // Encodes the outgoing message, or `message`, and queues it for every destination under
-  // `tag`, to be sent by the next Flush. Fails, queuing nothing, as Send does before sending.
-  Status Queue(uint64_t tag);
+  // Encodes `message` and queues it for every destination under `tag`, to be sent by the
+  // next Flush. Fails, queuing nothing, as Send does before sending.
   Status Queue(const MessageView& message, uint64_t tag);
   // Sends the queued messages in the order they were queued; each one that cannot be sent
   // is reported to `on_failure` with its tag (once per message, for its first destination
@@ -72,17 +71,16 @@ class Agent {
   void Flush(const SendQueue::FailureHandler& on_failure);
   // Drops the queued messages of the tags `first` to `last` unsent.
   void Cancel(uint64_t first, uint64_t last) { queue_.Cancel(first, last); }
-  bool queued() const { return !queue_.empty(); }
 
  private:
+  // Encodes `message` for sending, after the checks that come before any send.
+  Status Prepare(const MessageView& message, std::span<const uint8_t>* datagram) const;
+
   int fd_ = -1;
   std::vector<sockaddr_in> destinations_;
   // The last destination text that AddDestination accepted, and what it parsed it into.
   std::string last_destination_text_;
   sockaddr_in last_destination_{};
-  // Encodes `message` for sending, after the checks that come before any send.
-  Status Prepare(const MessageView& message, std::span<const uint8_t>* datagram) const;
-
   Message outgoing_;
   std::vector<VariableView> outgoing_variables_;  // the view of outgoing_'s bindings
   SendQueue queue_;

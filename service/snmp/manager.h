@@ -70,8 +70,8 @@ class Manager {
   // is a copy of the same, made on its first use for the datagram.
   const MessageView& CurrentView() const { return current_.view(); }
   Message& CurrentMessage();
-  // Which texts CurrentView has (see Texts): all of them, as by default, or those alone that
-  // sending the bindings on as they came does not make unneeded.
+  // Which texts CurrentView has (see Texts): all of them, as by default, or only those that
+  // a relay reads (Texts::kOnDemand), the others made when wanted.
   void SetTexts(Texts texts) { texts_ = texts; }
   // Empties the current message's binding list, as a handler does once it is done with the
   // message.
@@ -114,6 +114,8 @@ class Manager {
   void Deliver(size_t slot, const std::function<void()>* handler);
   // The batch's deliveries are over: its responses, then the batch-end handler.
   void EndBatch();
+  // The current message as its response; fails where SendResponse fails before encoding.
+  Status Response(MessageView* response) const;
 
   EventLoop& loop_;
   int fd_ = -1;
@@ -122,9 +124,6 @@ class Manager {
   uint64_t epoch_ = 0;
   std::unique_ptr<Batch> batch_;
   std::shared_ptr<std::function<void()>> on_trap_;
-  // The current message as its response; fails where SendResponse fails before encoding.
-  Status Response(MessageView* response) const;
-
   DecodedMessage current_;
   DecodedMessage scratch_;  // decode target; a refused datagram never disturbs current_
   Message copy_;            // CurrentMessage(), when made for the current datagram

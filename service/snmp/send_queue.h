@@ -57,7 +57,6 @@ class SendQueue {
   void Fail(const Status& failure, const FailureHandler& on_failure);
 
   bool empty() const { return entries_.empty(); }
-  size_t size() const { return entries_.size(); }
 
  private:
   struct Entry {
