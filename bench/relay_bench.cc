@@ -157,7 +157,7 @@ class Bench {
   std::unique_ptr<RelayProcess> StartRelay(const RelayKindInfo& relay_kind);
   // Sends `count` traps at `rate` through the relay and waits for them at the sink.
   StepResult Step(const Relay& relay, double rate, uint64_t count, bool quiet = false);
-  bool Alive(Relay& relay);
+  static bool Alive(Relay& relay);
   void FindZeroLossRates(std::vector<Relay>& relays, int round);
   void MeasureCpu(Relay& relay, double rate, RoundFigures& figures);
 

@@ -71,14 +71,14 @@ void* malloc(size_t size) {
   return __libc_malloc(size);
 }
 
-void* calloc(size_t count, size_t size) {
-  Count(count * size);
-  return __libc_calloc(count, size);
+void* calloc(size_t nmemb, size_t size) {
+  Count(nmemb * size);
+  return __libc_calloc(nmemb, size);
 }
 
-void* realloc(void* old, size_t size) {
+void* realloc(void* ptr, size_t size) {
   Count(size);
-  return __libc_realloc(old, size);
+  return __libc_realloc(ptr, size);
 }
 
 void* memalign(size_t alignment, size_t size) {
@@ -91,12 +91,12 @@ void* aligned_alloc(size_t alignment, size_t size) {
   return __libc_memalign(alignment, size);
 }
 
-int posix_memalign(void** out, size_t alignment, size_t size) {
+int posix_memalign(void** memptr, size_t alignment, size_t size) {
   if (alignment < sizeof(void*) || (alignment & (alignment - 1)) != 0) return EINVAL;
   Count(size);
   void* p = __libc_memalign(alignment, size);
   if (p == nullptr) return ENOMEM;
-  *out = p;
+  *memptr = p;
   return 0;
 }
 

@@ -109,7 +109,7 @@ class Decoding {
   Status TrapV1(BerReader* pdu);
   Status V2(BerReader* pdu);
   Status Bindings(BerReader* pdu, bool snmp_v1);
-  Status Full(BerReader* reader) {
+  static Status Full(BerReader* reader) {
     reader->Reject("texts beyond the decoder's room", reader->offset());
     return Malformed(*reader);
   }
