@@ -33,8 +33,9 @@ class BerWriter {
 
   // Forgets what was written; keeps the buffer.
   void Clear() { start_ = capacity_; }
-  // Number of bytes written so far.
+  // Number of bytes written so far, and room for them in all.
   size_t size() const { return capacity_ - start_; }
+  size_t capacity() const { return capacity_; }
   // The bytes written so far, first byte first. Valid until the next write.
   std::span<const uint8_t> data() const { return {buffer_.get() + start_, size()}; }
 

@@ -7,6 +7,9 @@
 namespace tervane::snmp {
 namespace {
 
+// The most a datagram's buffer keeps between batches.
+constexpr size_t kKeptBufferBytes = 16384;
+
 // Reports a failed tag once when the same tag fails again right after.
 class FailureOnce {
  public:
@@ -49,6 +52,11 @@ void SendQueue::Add(std::span<const uint8_t> datagram, const sockaddr_in& to, ui
 
 void SendQueue::Clear() {
   entries_.clear();
+  // A buffer that a large datagram grew is given back: one burst of them should not keep
+  // the memory of the whole batch. Traps of ordinary size reuse their buffers for good.
+  for (size_t i = 0; i <= in_use_ && i < writers_.size(); ++i) {
+    if (writers_[i]->capacity() > kKeptBufferBytes) writers_[i] = std::make_unique<BerWriter>();
+  }
   in_use_ = 0;
   next_added_ = false;
 }
