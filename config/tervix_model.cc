@@ -108,7 +108,7 @@ bool StartsWithLowercaseLetter(std::string_view name) {
 }
 
 TervixModel::TervixModel(std::string folder, Dialogs& dialogs)
-    : folder_(std::move(folder)), dialogs_(dialogs) {}
+    : folder_(std::move(folder)), dialogs_(dialogs), service_page_(folder_) {}
 
 Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder,
                                                        Dialogs& dialogs) {
@@ -252,6 +252,7 @@ bool TervixModel::tab1_Click(int page) {
   // What the service wrote meanwhile (its status, the address it bound) is shown.
   if (page == kPageGeneral) read = ReadGeneral();
   if (!read.ok()) Show({read, std::nullopt});
+  if (page == kPageService) service_page_.PageSelected();
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -53,8 +54,11 @@ class ModelTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
     ASSERT_TRUE(store::Store::Create(folder_ + "/Tervix.mdb").ok());
+    // Page 2 asks the service manager: the built-in one, with an empty registry of our own.
+    ASSERT_EQ(setenv("TERVANE_SERVICE_DIR", (folder_ + "/services").c_str(), 1), 0);
   }
   void TearDown() override {
+    unsetenv("TERVANE_SERVICE_DIR");
     model_.reset();
     std::error_code ec;
     fs::remove_all(folder_, ec);
@@ -88,6 +92,8 @@ class ModelTest : public ::testing::Test {
     Result<std::unique_ptr<TervixModel>> model = TervixModel::Open(folder_, dialogs_);
     ASSERT_TRUE(model.ok()) << model.status().ToString();
     model_ = std::move(*model);
+    // No window: its waits need not take time.
+    model_->service_page().SetWaitWithEvents([](int) {});
   }
   std::vector<store::TrapRow> Rows() {
     Result<std::vector<store::TrapRow>> rows = Db().ReadTraps();
@@ -162,6 +168,7 @@ TEST_F(ModelTest, EditsAreStoredAtEachCommitPointAndOnlyWhatChanged) {
                                   {"TrapRecvIpAddr", store::Value("10.0.0.5")}})
                   .ok());
   ASSERT_TRUE(model_->tab1_Click(kPageService));
+  EXPECT_EQ(model_->service_page().view().lblInfo, "The service is not installed.");
   ASSERT_TRUE(model_->tab1_Click(kPageGeneral));
   EXPECT_EQ(model_->general().TrapRecvStatus, "Trap Server Started");
   EXPECT_EQ(model_->general().TrapRecvIpAddr, "10.0.0.5");
