@@ -22,7 +22,7 @@ class ChildProcess {
  public:
   // What Poll keeps of the standard error; the rest is read and dropped, so that a child that
   // writes without end neither blocks on the pipe nor fills the caller's memory.
-  static constexpr size_t kErrLimit = 64 * 1024;
+  static constexpr size_t kErrLimit = size_t{64} * 1024;
 
   // Runs the program at the path argv[0] (no PATH lookup) with the other elements as its
   // arguments, in `working_directory`, with standard input and output on /dev/null and
