@@ -21,6 +21,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <initializer_list>
 
 #include "config/trapnamelist.h"
@@ -359,6 +360,12 @@ QWidget* MainWindow::MakeServicePage() {
   pgbInfo_->setAccessibleName("Progress");
   cmdStart_ = MakeButton(page, "cmdStart", "Start Service");
   cmdInstall_ = MakeButton(page, "cmdInstall", "&Install Service");
+  // Wide enough for each of their captions, so that the row keeps its shape when they change.
+  const QFontMetrics metrics(cmdInstall_->font());
+  cmdInstall_->setMinimumWidth(metrics.horizontalAdvance("Uninstall Service") + 24);
+  cmdStart_->setMinimumWidth(std::max(metrics.horizontalAdvance("Start Service"),
+                                      metrics.horizontalAdvance("Stop Service")) +
+                             24);
   connect(cmdStart_, &QPushButton::clicked, this,
           [this] { ServiceClick(&ServicePage::cmdStart_Click); });
   connect(cmdInstall_, &QPushButton::clicked, this,
