@@ -5,7 +5,9 @@
 // action is forwarded to the model, after which ShowModel() shows the model's state again and
 // gives the keyboard focus where the model asks for it. Moves that the model may refuse (another
 // page, another definition, closing the window) are asked before they happen and happen only
-// when the model agrees.
+// when the model agrees. While an action of the "Service Control" page waits for the service
+// manager, the window shows the page's progress and goes on handling its events; a close asked
+// for meanwhile happens once the action has ended.
 #ifndef TERVANE_CONFIG_MAINWINDOW_H_
 #define TERVANE_CONFIG_MAINWINDOW_H_
 
