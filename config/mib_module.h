@@ -8,8 +8,8 @@
 // OIDs are written as stored, unchecked and unescaped, because what the user stored is what
 // the file must show; what a management station will not load in it is listed apart
 // (MibWarnings), so the user can correct it. Only the number of object blocks is bounded: a
-// TrapNewVarNo that is empty or no number counts as 0 and one above 14 as 14, as the columns
-// of a row hold 14 variables.
+// TrapNewVarNo that is empty, no number or negative counts as 0 and one above 14 as 14, as the
+// columns of a row hold 14 variables; a notification without objects has no OBJECTS clause.
 //
 // The file is written whole or not at all (GenerateMibFile): a failure leaves the previous
 // file as it was.
