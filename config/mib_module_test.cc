@@ -20,6 +20,9 @@ namespace tervane::config {
 namespace {
 
 constexpr char kStamp[] = "200612061131Z";
+constexpr char kNoMibName[] =
+    " is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not "
+    "ending in a hyphen, at most 64 characters)";
 
 struct Var {
   store::Value name;
@@ -214,20 +217,19 @@ TEST(MibWarnings, ListWhatAStationWillNotLoad) {
              {"var-", "Integer32"},
              {"a--b", "Integer32"},
              {"", "Integer32"}})},
-       {R"(Trap "Link_Down": the name "Link_Down" is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not ending in a hyphen, at most 64 characters))",
-        R"(Trap "Link_Down", variable 1: the name "Var1" is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not ending in a hyphen, at most 64 characters))",
-        R"(Trap "Link_Down", variable 2: the name "var_2" is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not ending in a hyphen, at most 64 characters))",
-        R"(Trap "Link_Down", variable 3: the name "2var" is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not ending in a hyphen, at most 64 characters))",
-        R"(Trap "Link_Down", variable 4: the name "var-" is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not ending in a hyphen, at most 64 characters))",
-        R"(Trap "Link_Down", variable 5: the name "a--b" is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not ending in a hyphen, at most 64 characters))",
+       {R"(Trap "Link_Down": the name "Link_Down")" + std::string(kNoMibName),
+        R"(Trap "Link_Down", variable 1: the name "Var1")" + std::string(kNoMibName),
+        R"(Trap "Link_Down", variable 2: the name "var_2")" + std::string(kNoMibName),
+        R"(Trap "Link_Down", variable 3: the name "2var")" + std::string(kNoMibName),
+        R"(Trap "Link_Down", variable 4: the name "var-")" + std::string(kNoMibName),
+        R"(Trap "Link_Down", variable 5: the name "a--b")" + std::string(kNoMibName),
         R"(Trap "Link_Down", variable 6: the name is empty)"}},
       {"hyphens, digits and capitals after the first letter are fine; 64 characters too",
        {Row("link-Down2", "1.3.6.1.4.1.9", 1000, 1, {{std::string(64, 'v'), "Gauge32"}})},
        {}},
       {"65 characters",
        {Row("w", "1.3.6.1.4.1.9", 1000, 1, {{std::string(65, 'v'), "Gauge32"}})},
-       {R"(Trap "w", variable 1: the name ")" + std::string(65, 'v') +
-        R"(" is not a MIB name (a lowercase letter first, then letters, digits and single hyphens, not ending in a hyphen, at most 64 characters))"}},
+       {R"(Trap "w", variable 1: the name ")" + std::string(65, 'v') + "\"" + kNoMibName}},
       {"a name of the module itself and a notification named as a variable",
        {Row("var1", "1.3.6.1.4.1.9", 1000, 2, {{"products", "Integer32"}, {"var1", "Integer32"}})},
        {R"(Trap "var1", variable 1: the name "products" is declared twice (also by the module itself))",
