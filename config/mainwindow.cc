@@ -332,8 +332,11 @@ QWidget* MainWindow::MakeGeneralPage() {
   forward_layout->addWidget(txtTrapForwPort_, 2, 1, Qt::AlignLeft);
   forward_layout->setColumnStretch(1, 1);
 
-  // Writing the MIB module comes with its own change; the button is there already.
   cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "Generate MIB File");
+  connect(cmdGenerateMIB_, &QPushButton::clicked, this, [this] {
+    model_.cmdGenerateMIB_Click();
+    ShowModel();
+  });
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(chkDebugMode_);

@@ -157,6 +157,11 @@ class TervixModel {
   // a value was refused and the user chose not to discard the edits.
   bool cmdExit_Click();
   void cmdReadMe_Click();
+  // "Generate MIB File": writes Tervix.mib in the program folder from the stored definitions
+  // (mib_module.h), opens it in the desktop's viewer, then lists in a message what a management
+  // station will not load in it. A file that could not be written is named with the reason,
+  // and the previous one is left as it was.
+  void cmdGenerateMIB_Click();
   void cmdTrapOID_Click();
   void cmdValToSplit_Click();
   // The "Add New" dialog's name field lost the focus with `name` in it.

@@ -5,9 +5,14 @@
 #ifndef TERVANE_TESTS_NET_SNMP_H_
 #define TERVANE_TESTS_NET_SNMP_H_
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -17,6 +22,7 @@
 #include "gtest/gtest.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/message.h"
+#include "service/snmp/socket_util.h"
 #include "tests/subprocess.h"
 
 namespace tervane::snmp {
@@ -95,6 +101,21 @@ inline std::string StripDot(const std::string& oid) {
   return !oid.empty() && oid[0] == '.' ? oid.substr(1) : oid;
 }
 
+// A port that was free a moment ago on 127.0.0.1, for a peer that must be told its port.
+inline uint16_t ProbeFreePort() {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+    port = ntohs(LocalName(fd).sin_port);
+  }
+  close(fd);
+  return port;
+}
+
 // The net-snmp tools with a private, empty configuration in a temporary directory.
 class NetSnmpTest : public ::testing::Test {
  protected:
@@ -136,6 +157,45 @@ class NetSnmpTest : public ::testing::Test {
     child->Drain();
     *output = child->output();
     return child->TryExit();
+  }
+
+  // Starts snmptrapd with the configuration text `config` and the options `options` on a free
+  // port of 127.0.0.1, and waits until it is listening: it prints its version line only after
+  // its socket is bound. A port taken by someone else between the probe and the start makes
+  // snmptrapd exit at once; another port is tried.
+  std::unique_ptr<Subprocess> StartTrapd(const std::string& config,
+                                         const std::vector<std::string>& options, uint16_t* port) {
+    const std::string config_file = (dir_.path() / "snmptrapd.conf").string();
+    std::ofstream(config_file) << config;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      *port = ProbeFreePort();
+      if (*port == 0) continue;
+      std::vector<std::string> args = {snmptrapd_,
+                                       "-f",
+                                       "-Lo",
+                                       "-C",
+                                       "-c",
+                                       config_file,
+                                       "--persistentDir=" + (dir_.path() / "persist").string()};
+      args.insert(args.end(), options.begin(), options.end());
+      args.push_back("udp:127.0.0.1:" + std::to_string(*port));
+      std::string error;
+      std::unique_ptr<Subprocess> trapd = Subprocess::Spawn(args, Env(), &error);
+      if (!trapd) {
+        ADD_FAILURE() << error;
+        return nullptr;
+      }
+      const bool ready = trapd->ReadUntil(
+          [](const std::string& out) { return out.find("NET-SNMP version") != std::string::npos; },
+          10000);
+      if (ready) return trapd;
+      if (!trapd->WaitExit(1000)) {
+        ADD_FAILURE() << "snmptrapd did not get ready:\n" << trapd->output();
+        return nullptr;
+      }
+    }
+    ADD_FAILURE() << "snmptrapd could not bind a free port";
+    return nullptr;
   }
 
   std::string snmptrap_;
