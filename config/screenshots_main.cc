@@ -11,10 +11,8 @@
 // runs under the built-in service manager with its registry in the temporary directory, so the
 // machine's own services are never touched, and it is stopped and removed before the end.
 // Exit status 0 when every picture was written, 1 otherwise.
-#include <netinet/in.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -39,6 +37,7 @@
 #include "platform/service_manager.h"
 #include "platform/service_record.h"
 #include "store/store.h"
+#include "tests/free_port.h"
 
 namespace {
 
@@ -144,23 +143,6 @@ QString Info(tervane::config::MainWindow& window) {
   return window.findChild<QLabel*>("lblInfo")->text();
 }
 
-// A UDP port of 127.0.0.1 that was free a moment ago; 0 when none could be found.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
-    port = ntohs(sa.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 int ServiceState() {
   namespace svc = tervane::svc;
   tervane::Result<svc::ServiceManager> scm = svc::ServiceManager::Open();
@@ -199,7 +181,7 @@ bool ServicePictures(tervane::config::MainWindow& window, const std::string& fol
   ok &= Save(&window, out, "service-control.png");
 
   tervane::Result<store::Store> db = store::Store::Open(folder);
-  const int port = FreePort();
+  const int port = FreeUdpPort();
   if (!db.ok() || port == 0 ||
       !db->WriteSettings(
              {{"TrapRecvIpAddr", store::Value("127.0.0.1")}, {"TrapRecvPort", store::Value(port)}})

@@ -5,8 +5,6 @@
 #ifndef TERVANE_TESTS_NET_SNMP_H_
 #define TERVANE_TESTS_NET_SNMP_H_
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,6 +21,7 @@
 #include "service/snmp/event_loop.h"
 #include "service/snmp/message.h"
 #include "service/snmp/socket_util.h"
+#include "tests/free_port.h"
 #include "tests/subprocess.h"
 
 namespace tervane::snmp {
@@ -101,21 +100,6 @@ inline std::string StripDot(const std::string& oid) {
   return !oid.empty() && oid[0] == '.' ? oid.substr(1) : oid;
 }
 
-// A port that was free a moment ago on 127.0.0.1, for a peer that must be told its port.
-inline uint16_t ProbeFreePort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-    port = ntohs(LocalName(fd).sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 // The net-snmp tools with a private, empty configuration in a temporary directory.
 class NetSnmpTest : public ::testing::Test {
  protected:
@@ -168,7 +152,7 @@ class NetSnmpTest : public ::testing::Test {
     const std::string config_file = (dir_.path() / "snmptrapd.conf").string();
     std::ofstream(config_file) << config;
     for (int attempt = 0; attempt < 5; ++attempt) {
-      *port = ProbeFreePort();
+      *port = FreeUdpPort();
       if (*port == 0) continue;
       std::vector<std::string> args = {snmptrapd_,
                                        "-f",
