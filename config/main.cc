@@ -1,9 +1,15 @@
 // Tervix: the configuration window of Tervane, on Tervix.mdb of its own program folder.
 //
 // Exit status 0 once the window is closed, 1 when the settings database cannot be opened
-// (after a message box that says why).
+// (after a message box that says why). The options that need no window (command_line.h) are
+// carried out before Qt is started, so that they run without a display.
 #include <QApplication>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "config/command_line.h"
 #include "config/mainwindow.h"
 #include "config/qtdialogs.h"
 #include "config/tervix_model.h"
@@ -13,6 +19,12 @@
 int main(int argc, char** argv) {
   // The service and the administrators share the program folder through its group.
   tervane::KeepGroupWritable();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (std::optional<int> status =
+          tervane::config::RunWithoutWindow(args, tervane::ProgramFolder(), std::cout, std::cerr)) {
+    return *status;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName("Tervix");
 

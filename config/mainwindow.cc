@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -17,8 +18,10 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <initializer_list>
 
 #include "config/trapnamelist.h"
@@ -107,11 +110,14 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
   layout->addLayout(buttons);
 
   SetTabOrder();
+  model_.service_page().SetWaitWithEvents([this](int ms) { WaitWithEvents(ms); });
   ShowModel();
   // The size the layout asks for: a window shown without one gets at most two thirds of the
   // screen, which would squeeze the fields.
   resize(sizeHint());
 }
+
+MainWindow::~MainWindow() { model_.service_page().SetWaitWithEvents(nullptr); }
 
 QWidget* MainWindow::MakeTrapsPage() {
   auto* page = new QWidget;
@@ -326,8 +332,11 @@ QWidget* MainWindow::MakeGeneralPage() {
   forward_layout->addWidget(txtTrapForwPort_, 2, 1, Qt::AlignLeft);
   forward_layout->setColumnStretch(1, 1);
 
-  // Writing the MIB module comes with its own change; the button is there already.
   cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "Generate MIB File");
+  connect(cmdGenerateMIB_, &QPushButton::clicked, this, [this] {
+    model_.cmdGenerateMIB_Click();
+    ShowModel();
+  });
 
   auto* layout = new QVBoxLayout(page);
   layout->addWidget(chkDebugMode_);
@@ -342,14 +351,28 @@ QWidget* MainWindow::MakeServicePage() {
   auto* page = new QWidget;
   lblInfo_ = new QLabel("Info", page);
   lblInfo_->setObjectName("lblInfo");
+  lblInfo_->setTextFormat(Qt::PlainText);
+  // A failure can take a sentence; it wraps instead of widening the window.
+  lblInfo_->setWordWrap(true);
   pgbInfo_ = new QProgressBar(page);
   pgbInfo_->setObjectName("pgbInfo");
   pgbInfo_->setRange(0, 6);
   pgbInfo_->setValue(0);
+  // A bar of six steps: a percentage would only be noise.
+  pgbInfo_->setTextVisible(false);
   pgbInfo_->setAccessibleName("Progress");
-  // Starting and installing the service come with their own change; the buttons are there.
   cmdStart_ = MakeButton(page, "cmdStart", "Start Service");
   cmdInstall_ = MakeButton(page, "cmdInstall", "&Install Service");
+  // Wide enough for each of their captions, so that the row keeps its shape when they change.
+  const QFontMetrics metrics(cmdInstall_->font());
+  cmdInstall_->setMinimumWidth(metrics.horizontalAdvance("Uninstall Service") + 24);
+  cmdStart_->setMinimumWidth(std::max(metrics.horizontalAdvance("Start Service"),
+                                      metrics.horizontalAdvance("Stop Service")) +
+                             24);
+  connect(cmdStart_, &QPushButton::clicked, this,
+          [this] { ServiceClick(&ServicePage::cmdStart_Click); });
+  connect(cmdInstall_, &QPushButton::clicked, this,
+          [this] { ServiceClick(&ServicePage::cmdInstall_Click); });
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(cmdStart_);
   buttons->addWidget(cmdInstall_);
@@ -471,8 +494,46 @@ void MainWindow::ShowModel() {
       widget->setEnabled(usable);
     }
   }
+  ShowServicePage();
   showing_ = was_showing;
   TakeFocusRequest();
+}
+
+void MainWindow::ShowServicePage() {
+  const bool was_showing = showing_;
+  showing_ = true;
+  // The page the model is on, also while its selection's refresh runs.
+  if (tab1_->currentIndex() != model_.page()) tab1_->setCurrentIndex(model_.page());
+  const ServicePageView& view = model_.service_page().view();
+  if (lblInfo_->text() != Q(view.lblInfo)) lblInfo_->setText(Q(view.lblInfo));
+  pgbInfo_->setValue(view.pgbInfo);
+  cmdInstall_->setText(Q(view.cmdInstall));
+  cmdInstall_->setEnabled(view.cmdInstall_enabled);
+  cmdStart_->setText(Q(view.cmdStart));
+  cmdStart_->setEnabled(view.cmdStart_enabled);
+  tab1_->setEnabled(view.tab1_enabled);
+  showing_ = was_showing;
+}
+
+void MainWindow::WaitWithEvents(int ms) {
+  ShowServicePage();
+  for (int i = 0; i < ms / 20; ++i) {
+    QThread::msleep(20);
+    // Paints, and takes the user's input; the page's controls are disabled meanwhile.
+    QCoreApplication::processEvents();
+  }
+}
+
+void MainWindow::ServiceClick(void (ServicePage::*click)()) {
+  (model_.service_page().*click)();
+  ShowModel();
+  CloseIfAsked();
+}
+
+void MainWindow::CloseIfAsked() {
+  if (!close_asked_ || model_.service_page().busy()) return;
+  close_asked_ = false;
+  close();
 }
 
 void MainWindow::ShowList(QComboBox* combo, ListKind kind, int row, const std::string& value) {
@@ -503,6 +564,7 @@ void MainWindow::TakeFocusRequest() {
 void MainWindow::AskPage(int page) {
   model_.tab1_Click(page);
   ShowModel();
+  CloseIfAsked();
 }
 
 void MainWindow::AskDefinition(int row) {
@@ -604,6 +666,13 @@ const MainWindow::FieldEdit* MainWindow::FindField(const QObject* edit) const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // A service action runs its course (an install ends, a start is seen through), then the
+  // window closes.
+  if (model_.service_page().busy()) {
+    close_asked_ = true;
+    event->ignore();
+    return;
+  }
   if (model_.cmdExit_Click()) {
     event->accept();
   } else {

@@ -5,7 +5,9 @@
 // action is forwarded to the model, after which ShowModel() shows the model's state again and
 // gives the keyboard focus where the model asks for it. Moves that the model may refuse (another
 // page, another definition, closing the window) are asked before they happen and happen only
-// when the model agrees.
+// when the model agrees. While an action of the "Service Control" page waits for the service
+// manager, the window shows the page's progress and goes on handling its events; a close asked
+// for meanwhile happens once the action has ended.
 #ifndef TERVANE_CONFIG_MAINWINDOW_H_
 #define TERVANE_CONFIG_MAINWINDOW_H_
 
@@ -36,6 +38,9 @@ class MainWindow : public QWidget {
 
  public:
   explicit MainWindow(TervixModel& model, QWidget* parent = nullptr);
+  ~MainWindow() override;
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -72,6 +77,15 @@ class MainWindow : public QWidget {
 
   // Shows the model's state, then moves the focus where the model asks.
   void ShowModel();
+  // Shows the "Service Control" page's state, tab1's and the selected page.
+  void ShowServicePage();
+  // The service page's WaitWithEvents: shows its state, then waits `ms` in 20 ms steps,
+  // handling the window's events after each, so that it stays painted and answers.
+  void WaitWithEvents(int ms);
+  // A click on cmdInstall or cmdStart; `click` is the page's handler.
+  void ServiceClick(void (ServicePage::*click)());
+  // Closes the window when the user asked for it during a service action.
+  void CloseIfAsked();
   void ShowList(QComboBox* combo, ListKind kind, int row, const std::string& value);
   void TakeFocusRequest();
   // The user asks for page `page` or definition `row`; the model decides.
@@ -87,6 +101,8 @@ class MainWindow : public QWidget {
   bool showing_ = false;
   // The field the model was last told the focus entered, until it is told it left.
   QLineEdit* entered_ = nullptr;
+  // The user closed the window while the service page was busy: it closes once that ends.
+  bool close_asked_ = false;
 
   std::vector<FieldEdit> fields_;
   QTabWidget* tab1_ = nullptr;

@@ -6,6 +6,7 @@
 #include <QWindow>
 #include <fstream>
 
+#include "config/mib_module.h"
 #include "config/window_test_fixture.h"
 
 namespace tervane::config::testing {
@@ -415,6 +416,25 @@ TEST_F(MainWindowTest, ReadMeFoundWhateverItsLetterCase) {
 }
 
 // Leaving a field by the keyboard runs its rule, and the window shows what the rule did.
+TEST_F(MainWindowTest, GenerateMibWritesOpensAndWarns) {
+  // trap1 and trap2 both have a variable named var1.
+  ASSERT_NO_FATAL_FAILURE(AddDefinitions(Definitions(2)));
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  ClickTab(kPageGeneral);
+  ASSERT_EQ(Page(), kPageGeneral);
+  Click("cmdGenerateMIB");
+  const std::string path = (folder_ / "Tervix.mib").string();
+  EXPECT_TRUE(std::filesystem::is_regular_file(path));
+  EXPECT_EQ(dialogs_.opened, std::vector<std::string>{path});
+  ASSERT_EQ(dialogs_.messages.size(), 1u);
+  EXPECT_EQ(dialogs_.messages[0].title, "Tervane");
+  EXPECT_EQ(dialogs_.messages[0].icon, Icon::kInformation);
+  EXPECT_EQ(dialogs_.messages[0].text,
+            std::string(kMibWarningsIntro) +
+                "\r\n\r\nTrap \"trap2\", variable 1: the name \"var1\" is declared twice (also "
+                "by Trap \"trap1\", variable 1)");
+}
+
 TEST_F(MainWindowTest, LeavingAFieldRunsItsRule) {
   ASSERT_NO_FATAL_FAILURE(AddDefinitions(Definitions(1)));
   ASSERT_NO_FATAL_FAILURE(OpenWindow());

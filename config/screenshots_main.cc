@@ -4,15 +4,25 @@
 //   tervix_screenshots <output folder>
 //
 // The sample folder is made in a temporary directory: the default settings and two trap
-// definitions, the second using all fourteen variables. The window is driven with QTest's mouse
-// and keyboard as a user would, and each picture is QWidget::grab() of a window or dialog:
-// the three pages, the "Add New" dialog and the message that refuses a port. Exit status 0
-// when every picture was written, 1 otherwise.
+// definitions, the second using all fourteen variables, and a copy of TervixSrv. The window is
+// driven with QTest's mouse and keyboard as a user would, and each picture is QWidget::grab()
+// of a window or dialog: the three pages, the "Service Control" page again with the service
+// installed and started, the "Add New" dialog and the message that refuses a port. The service
+// runs under the built-in service manager with its registry in the temporary directory, so the
+// machine's own services are never touched, and it is stopped and removed before the end.
+// Exit status 0 when every picture was written, 1 otherwise.
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -24,7 +34,10 @@
 #include "config/mainwindow.h"
 #include "config/qtdialogs.h"
 #include "config/tervix_model.h"
+#include "platform/service_manager.h"
+#include "platform/service_record.h"
 #include "store/store.h"
+#include "tests/free_port.h"
 
 namespace {
 
@@ -120,6 +133,99 @@ void ClickTab(tervane::config::MainWindow& window, int page) {
   QTest::qWait(50);
 }
 
+// Clicks a button of the "Service Control" page; its action has run when this returns.
+void ClickButton(tervane::config::MainWindow& window, const char* name) {
+  QTest::mouseClick(window.findChild<QPushButton*>(name), Qt::LeftButton);
+  QTest::qWait(50);
+}
+
+QString Info(tervane::config::MainWindow& window) {
+  return window.findChild<QLabel*>("lblInfo")->text();
+}
+
+int ServiceState() {
+  namespace svc = tervane::svc;
+  tervane::Result<svc::ServiceManager> scm = svc::ServiceManager::Open();
+  if (!scm.ok()) return 0;
+  tervane::Result<svc::ServiceHandle> service =
+      scm->OpenService(svc::kServiceName, svc::kServiceQueryStatus);
+  if (!service.ok()) return 0;
+  tervane::Result<int> state = service->QueryStatus();
+  return state.ok() ? *state : 0;
+}
+
+// Makes sure no service of ours outlives this program: waits for it to stop (at most 10 s),
+// and ends the process the manager started when it has not.
+void EndService(const std::string& registry) {
+  for (int i = 0; i < 100 && ServiceState() != tervane::svc::kServiceStopped && ServiceState() != 0;
+       ++i) {
+    QTest::qWait(100);
+  }
+  if (ServiceState() == tervane::svc::kServiceStopped || ServiceState() == 0) return;
+  tervane::Result<std::string> text = tervane::svc::ReadTextFile(registry + "/Tervane.pid");
+  std::optional<tervane::svc::ProcessId> id =
+      text.ok() ? tervane::svc::ParsePidFile(*text) : std::nullopt;
+  if (id) kill(id->pid, SIGKILL);
+  std::fprintf(stderr, "tervix_screenshots: the service did not stop; it was killed\n");
+}
+
+// The "Service Control" page with the service not installed, then installed and started by
+// its buttons; afterwards the service is stopped and removed by them again. It listens on a
+// free port of 127.0.0.1 meanwhile; the sample's receive settings are put back afterwards.
+bool ServicePictures(tervane::config::MainWindow& window, const std::string& folder,
+                     const QString& out) {
+  using tervane::config::kPageService;
+  using tervane::config::kPageTraps;
+  bool ok = true;
+  ClickTab(window, kPageService);
+  ok &= Save(&window, out, "service-control.png");
+
+  tervane::Result<store::Store> db = store::Store::Open(folder);
+  const int port = FreeUdpPort();
+  if (!db.ok() || port == 0 ||
+      !db->WriteSettings(
+             {{"TrapRecvIpAddr", store::Value("127.0.0.1")}, {"TrapRecvPort", store::Value(port)}})
+           .ok()) {
+    std::fprintf(stderr, "tervix_screenshots: could not set a free receive port\n");
+    return false;
+  }
+  ClickButton(window, "cmdInstall");
+  if (Info(window) == "Service installed successfully.") {
+    ClickButton(window, "cmdStart");
+    // Selected anew, the page shows the state it reads from the service manager.
+    ClickTab(window, kPageTraps);
+    ClickTab(window, kPageService);
+    if (Info(window) == "The service is started.") {
+      ok &= Save(&window, out, "service-control-started.png");
+    } else {
+      std::fprintf(stderr, "tervix_screenshots: the service did not start: %s\n",
+                   qPrintable(Info(window)));
+      ok = false;
+    }
+    if (window.findChild<QPushButton*>("cmdStart")->text() == "Stop Service") {
+      ClickButton(window, "cmdStart");
+    }
+    EndService(folder + "/services");
+    ClickTab(window, kPageTraps);
+    ClickTab(window, kPageService);
+    ClickButton(window, "cmdInstall");
+    if (Info(window) != "The service is uninstalled.") {
+      std::fprintf(stderr, "tervix_screenshots: the service was not removed: %s\n",
+                   qPrintable(Info(window)));
+      ok = false;
+    }
+  } else {
+    std::fprintf(stderr, "tervix_screenshots: the service was not installed: %s\n",
+                 qPrintable(Info(window)));
+    ok = false;
+  }
+  ok &= db->WriteSettings({{"TrapRecvIpAddr", store::Value("0.0.0.0")},
+                           {"TrapRecvPort", store::Value(162)},
+                           {"TrapRecvStatus", store::Value("Not Started")}})
+            .ok();
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,6 +242,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tervix_screenshots: %s\n", made.ToString().c_str());
     return 1;
   }
+  const QString service_program = QDir(folder.path()).filePath("TervixSrv");
+  if (!QFile::copy(TERVIX_SRV_PATH, service_program) ||
+      !QFile::setPermissions(service_program, QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ExeOwner | QFile::ReadGroup |
+                                                  QFile::ExeGroup)) {
+    std::fprintf(stderr, "tervix_screenshots: could not copy %s\n", TERVIX_SRV_PATH);
+    return 1;
+  }
+  const std::string registry = folder.path().toStdString() + "/services";
+  setenv(tervane::svc::kServiceDirVariable, registry.c_str(), 1);
   PictureDialogs dialogs(out);
   tervane::Result<std::unique_ptr<tervane::config::TervixModel>> model =
       tervane::config::TervixModel::Open(folder.path().toStdString(), dialogs);
@@ -169,8 +285,7 @@ int main(int argc, char** argv) {
 
   ClickTab(window, tervane::config::kPageGeneral);
   ok &= Save(&window, out, "general-settings.png");
-  ClickTab(window, tervane::config::kPageService);
-  ok &= Save(&window, out, "service-control.png");
+  ok &= ServicePictures(window, folder.path().toStdString(), out);
 
   {
     tervane::config::AddNewDialog add(**model, &window);

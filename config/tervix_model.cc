@@ -6,6 +6,7 @@
 #include <functional>
 #include <utility>
 
+#include "config/mib_module.h"
 #include "platform/program_folder.h"
 #include "service/snmp/value_text.h"
 #include "store/convert.h"
@@ -108,7 +109,7 @@ bool StartsWithLowercaseLetter(std::string_view name) {
 }
 
 TervixModel::TervixModel(std::string folder, Dialogs& dialogs)
-    : folder_(std::move(folder)), dialogs_(dialogs) {}
+    : folder_(std::move(folder)), dialogs_(dialogs), service_page_(folder_) {}
 
 Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder,
                                                        Dialogs& dialogs) {
@@ -252,6 +253,7 @@ bool TervixModel::tab1_Click(int page) {
   // What the service wrote meanwhile (its status, the address it bound) is shown.
   if (page == kPageGeneral) read = ReadGeneral();
   if (!read.ok()) Show({read, std::nullopt});
+  if (page == kPageService) service_page_.PageSelected();
   return true;
 }
 
@@ -377,6 +379,29 @@ bool TervixModel::cmdExit_Click() {
 }
 
 void TervixModel::cmdReadMe_Click() { OpenProgramFile("readme.txt", "No ReadMe File Exist"); }
+void TervixModel::cmdGenerateMIB_Click() {
+  // The stored definitions, not the shown fields: the page of this button is reached only
+  // after the shown definition was stored.
+  const std::string path = JoinPath(folder_, kMibFileName);
+  Result<std::vector<std::string>> warnings = GenerateMibFile(folder_, path);
+  if (!warnings.ok()) {
+    dialogs_.Inform("The MIB file could not be written: " + warnings.status().description(),
+                    kTitleTervix, Icon::kCritical);
+    return;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    dialogs_.Inform("No MIB File Exist", kTitleTervane, Icon::kInformation);
+    return;
+  }
+  dialogs_.OpenFile(path);
+  if (warnings->empty()) return;
+  std::string text = kMibWarningsIntro;
+  text += "\r\n";
+  for (const std::string& warning : *warnings) text += "\r\n" + warning;
+  dialogs_.Inform(text, kTitleTervane, Icon::kInformation);
+}
+
 void TervixModel::cmdTrapOID_Click() { OpenProgramFile("debug.txt", "No Debug File Exist"); }
 void TervixModel::cmdValToSplit_Click() { OpenProgramFile("debug.txt", "No Debug File Exist"); }
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "config/dialogs.h"
+#include "config/service_page.h"
 #include "platform/status.h"
 #include "store/rows.h"
 
@@ -124,6 +125,9 @@ class TervixModel {
   std::optional<Field> TakeFocusRequest();
   // The text of a field as the window shows it.
   const std::string& Text(const Field& field) const;
+  // The "Service Control" page, rebuilt from the service manager each time page 2 is selected.
+  ServicePage& service_page() { return service_page_; }
+  const ServicePage& service_page() const { return service_page_; }
 
   // --- What the user does. Each returns after the state is updated. ---
   // Typing in a field.
@@ -153,6 +157,11 @@ class TervixModel {
   // a value was refused and the user chose not to discard the edits.
   bool cmdExit_Click();
   void cmdReadMe_Click();
+  // "Generate MIB File": writes Tervix.mib in the program folder from the stored definitions
+  // (mib_module.h), opens it in the desktop's viewer, then lists in a message what a management
+  // station will not load in it. A file that could not be written is named with the reason,
+  // and the previous one is left as it was.
+  void cmdGenerateMIB_Click();
   void cmdTrapOID_Click();
   void cmdValToSplit_Click();
   // The "Add New" dialog's name field lost the focus with `name` in it.
@@ -216,6 +225,8 @@ class TervixModel {
   std::optional<Field> focused_;
   bool focused_rule_ran_ = false;
   std::optional<Field> focus_request_;
+
+  ServicePage service_page_;
 };
 
 }  // namespace tervane::config

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "config/mib_module.h"
+#include "platform/file.h"
 #include "store/store.h"
 
 namespace tervane::config {
@@ -53,8 +58,11 @@ class ModelTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
     ASSERT_TRUE(store::Store::Create(folder_ + "/Tervix.mdb").ok());
+    // Page 2 asks the service manager: the built-in one, with an empty registry of our own.
+    ASSERT_EQ(setenv("TERVANE_SERVICE_DIR", (folder_ + "/services").c_str(), 1), 0);
   }
   void TearDown() override {
+    unsetenv("TERVANE_SERVICE_DIR");
     model_.reset();
     std::error_code ec;
     fs::remove_all(folder_, ec);
@@ -88,6 +96,8 @@ class ModelTest : public ::testing::Test {
     Result<std::unique_ptr<TervixModel>> model = TervixModel::Open(folder_, dialogs_);
     ASSERT_TRUE(model.ok()) << model.status().ToString();
     model_ = std::move(*model);
+    // No window: its waits need not take time.
+    model_->service_page().SetWaitWithEvents([](int) {});
   }
   std::vector<store::TrapRow> Rows() {
     Result<std::vector<store::TrapRow>> rows = Db().ReadTraps();
@@ -162,6 +172,7 @@ TEST_F(ModelTest, EditsAreStoredAtEachCommitPointAndOnlyWhatChanged) {
                                   {"TrapRecvIpAddr", store::Value("10.0.0.5")}})
                   .ok());
   ASSERT_TRUE(model_->tab1_Click(kPageService));
+  EXPECT_EQ(model_->service_page().view().lblInfo, "The service is not installed.");
   ASSERT_TRUE(model_->tab1_Click(kPageGeneral));
   EXPECT_EQ(model_->general().TrapRecvStatus, "Trap Server Started");
   EXPECT_EQ(model_->general().TrapRecvIpAddr, "10.0.0.5");
@@ -493,6 +504,95 @@ TEST_F(ModelTest, ADefinitionRenamedElsewhereIsNoLongerShown) {
   ASSERT_TRUE(model_->lbxTrapName_Click(2));
   EXPECT_EQ(model_->trap_names(), (std::vector<std::string>{"a", "b", "z"}));
   EXPECT_EQ(model_->selected(), 0);
+}
+
+// The LAST-UPDATED value of a module text.
+std::string StampOf(const std::string& text) {
+  const std::string key = "\r\n    LAST-UPDATED \"";
+  const size_t at = text.find(key);
+  return at == std::string::npos ? "" : text.substr(at + key.size(), 13);
+}
+
+// "Generate MIB File" writes what is stored, not what is shown, opens the file, and lists what
+// a station will not load; a second click replaces the file.
+TEST_F(ModelTest, GenerateMibWritesOpensAndListsWhatWillNotLoad) {
+  AddRows({"linkDown"});
+  ASSERT_NO_FATAL_FAILURE(OpenModel());
+  Type({FieldKind::kTrapOID}, "1.3.6.1.4.1.9.9.9");  // shown only
+  const std::string path = folder_ + "/Tervix.mib";
+  for (int click = 1; click <= 2; ++click) {
+    SCOPED_TRACE(click);
+    if (click == 2) AddRows({"linkUp"});  // var1 to var3 once more
+    const std::time_t before = std::time(nullptr);
+    model_->cmdGenerateMIB_Click();
+    const std::time_t after = std::time(nullptr);
+    Result<std::string> text = ReadFile(path);
+    ASSERT_TRUE(text.ok()) << text.status().ToString();
+    const std::string stamp = StampOf(*text);
+    EXPECT_TRUE(stamp == MibStamp(before) || stamp == MibStamp(after)) << stamp;
+    EXPECT_EQ(*text, MibModuleText(Rows(), stamp));
+    EXPECT_EQ(text->find("1.3.6.1.4.1.9.9.9"), std::string::npos);
+    EXPECT_EQ(fs::status(path).permissions(), fs::perms(0664));
+    EXPECT_EQ(dialogs_.opened, std::vector<std::string>(static_cast<size_t>(click), path));
+  }
+  const std::string twice = R"(" is declared twice (also by Trap "linkDown", variable )";
+  EXPECT_EQ(dialogs_.TakeMessages(),
+            (std::vector<std::string>{std::string("Tervane: ") + kMibWarningsIntro +
+                                      "\r\n\r\nTrap \"linkUp\", variable 1: the name \"var1" +
+                                      twice + "1)\r\nTrap \"linkUp\", variable 2: the name \"var2" +
+                                      twice + "2)\r\nTrap \"linkUp\", variable 3: the name \"var3" +
+                                      twice + "3)"}));
+  // Nothing is left under a temporary name.
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+  }
+}
+
+// A file that cannot be written is named with the reason, nothing is opened, and the previous
+// file stays as it was: the new text goes to a temporary file beside it first.
+TEST_F(ModelTest, GenerateMibFailureSaysWhyAndKeepsThePreviousFile) {
+  AddRows({"linkDown"});
+  ASSERT_NO_FATAL_FAILURE(OpenModel());
+  const std::string path = folder_ + "/Tervix.mib";
+  // The temporary file's name, as the file layer makes it: blocked by a folder, it cannot be
+  // written.
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  struct Case {
+    const char* name;
+    std::function<void()> block;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"the temporary file cannot be made", [&] { fs::create_directory(temp); },
+       path + ": Is a directory"},
+      {"the database is gone", [&] { fs::rename(folder_ + "/Tervix.mdb", folder_ + "/away"); },
+       folder_ + "/Tervix.mdb"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(path) << "previous\r\n";
+    c.block();
+    model_->cmdGenerateMIB_Click();
+    const std::vector<std::string> messages = dialogs_.TakeMessages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].starts_with("Tervix: The MIB file could not be written: "))
+        << messages[0];
+    EXPECT_NE(messages[0].find(c.reason), std::string::npos) << messages[0];
+    EXPECT_TRUE(dialogs_.opened.empty());
+    Result<std::string> kept = ReadFile(path);
+    EXPECT_TRUE(kept.ok() && *kept == "previous\r\n");
+  }
+  // A folder in the file's place cannot be replaced.
+  fs::rename(folder_ + "/away", folder_ + "/Tervix.mdb");
+  fs::remove_all(temp);
+  fs::remove(path);
+  fs::create_directories(path + "/inside");
+  model_->cmdGenerateMIB_Click();
+  EXPECT_EQ(dialogs_.TakeMessages(),
+            (std::vector<std::string>{"Tervix: The MIB file could not be written: " + path +
+                                      ": Is a directory"}));
+  EXPECT_TRUE(dialogs_.opened.empty());
+  EXPECT_FALSE(fs::exists(temp));
 }
 
 TEST_F(ModelTest, FilesAreFoundWhateverTheirLetterCase) {

@@ -9,6 +9,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/file.h"
+#include "platform/run_command.h"
 #include "tests/subprocess.h"
 
 namespace tervane::svc {
@@ -78,6 +79,59 @@ TEST(ServiceAccount, PolkitRuleAllowsTheGroupToStartAndStopThatUnitOnly) {
             "    }\n"
             "});\n");
   EXPECT_NE(PolkitRuleText("a\"b\\c", "g").find("== \"a\\\"b\\\\c\""), std::string::npos);
+}
+
+// The rule run by duktape, the JavaScript engine of Debian's polkitd, against stand-ins for
+// polkit's action and subject: the group's members may start and stop the unit, as the window
+// and tervane-svc do (`systemctl start`, `systemctl stop --no-block`: the verbs "start" and
+// "stop"), and nobody gets anything else from it.
+TEST(ServiceAccount, PolkitRuleUnderDuktapeGrantsTheGroupStartAndStopOfItsUnitOnly) {
+  const std::string duk = testing::FindProgram("duk");
+  if (duk.empty()) GTEST_SKIP() << "duktape's duk is not installed";
+  struct Case {
+    const char* action;
+    const char* unit;
+    const char* verb;
+    const char* group;  // the subject's one group
+    const char* result;
+  };
+  constexpr char kManage[] = "org.freedesktop.systemd1.manage-units";
+  const Case cases[] = {
+      {kManage, "Tervane.service", "start", "tervane", "yes"},
+      {kManage, "Tervane.service", "stop", "tervane", "yes"},
+      {kManage, "Tervane.service", "restart", "tervane", "yes"},
+      {kManage, "Tervane.service", "reload", "tervane", "none"},
+      {kManage, "Tervane.service", "start", "users", "none"},
+      {kManage, "ssh.service", "start", "tervane", "none"},
+      {"org.freedesktop.systemd1.manage-unit-files", "Tervane.service", "start", "tervane", "none"},
+      {"org.freedesktop.login1.reboot", "", "", "tervane", "none"},
+  };
+  std::string script =
+      "var rules = [];\n"
+      "var polkit = { Result: { YES: 'yes', NO: 'no' },\n"
+      "               addRule: function (rule) { rules.push(rule); } };\n" +
+      PolkitRuleText("Tervane.service", "tervane") +
+      "function check(id, unit, verb, group) {\n"
+      "  var action = { id: id, lookup: function (key) {\n"
+      "    return key == 'unit' ? unit : key == 'verb' ? verb : undefined; } };\n"
+      "  var subject = { isInGroup: function (g) { return g == group; } };\n"
+      "  var result = rules[0](action, subject);\n"
+      "  print(result === undefined ? 'none' : result);\n"
+      "}\n";
+  std::string expected;
+  for (const Case& c : cases) {
+    script += std::string("check('") + c.action + "', '" + c.unit + "', '" + c.verb + "', '" +
+              c.group + "');\n";
+    expected += std::string(c.result) + "\n";
+  }
+  testing::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string path = (dir.path() / "rule.js").string();
+  ASSERT_TRUE(ReplaceFile(path, script, 0644).ok());
+  Result<CommandResult> ran = RunCommand({duk, path}, 10000);
+  ASSERT_TRUE(ran.ok()) << ran.status().ToString();
+  EXPECT_EQ(ran->exit_code, 0) << ran->err;
+  EXPECT_EQ(ran->out, expected) << script;
 }
 
 }  // namespace

@@ -30,6 +30,8 @@ const char* ServiceErrorText(ErrorCode code) {
       return "The specified service does not exist as an installed service.";
     case kErrorServiceNotActive.number:
       return "The service has not been started.";
+    case kErrorProcessAborted.number:
+      return "The process terminated unexpectedly.";
     case kErrorServiceMarkedForDelete.number:
       return "The specified service has been marked for deletion.";
     case kErrorServiceExists.number:

@@ -56,6 +56,8 @@ inline constexpr ErrorCode kErrorServiceAlreadyRunning = WindowsCode(1056);
 inline constexpr ErrorCode kErrorServiceDisabled = WindowsCode(1058);
 inline constexpr ErrorCode kErrorServiceDoesNotExist = WindowsCode(1060);
 inline constexpr ErrorCode kErrorServiceNotActive = WindowsCode(1062);
+// A service whose program ended while it was being started.
+inline constexpr ErrorCode kErrorProcessAborted = WindowsCode(1067);
 inline constexpr ErrorCode kErrorServiceMarkedForDelete = WindowsCode(1072);
 inline constexpr ErrorCode kErrorServiceExists = WindowsCode(1073);
 

@@ -117,6 +117,7 @@ TEST_F(BuiltinManager, MissingServicesAndBadNames) {
   }
   EXPECT_STREQ(ServiceErrorText(kErrorServiceDoesNotExist),
                "The specified service does not exist as an installed service.");
+  EXPECT_STREQ(ServiceErrorText(kErrorProcessAborted), "The process terminated unexpectedly.");
 }
 
 TEST_F(BuiltinManager, HandlesCheckTheirAccessRights) {

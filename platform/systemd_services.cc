@@ -227,6 +227,10 @@ Status SystemctlFailure(const std::string& what, int exit_code, const std::strin
     return ServiceError(kErrorAccessDenied);
   }
   if (Contains(err, "masked")) return ServiceError(kErrorServiceDisabled);
+  // The start job failed: the program ended (or was ended) before it reported running.
+  if (Contains(err, "Job for ") && Contains(err, " failed")) {
+    return ServiceError(kErrorProcessAborted);
+  }
   if (Contains(err, "not found") || Contains(err, "not loaded") ||
       Contains(err, "does not exist")) {
     return ServiceError(kErrorServiceDoesNotExist);

@@ -87,7 +87,8 @@ std::string ExecStartPath(const std::string& exec_start);
 int StartTypeOf(const std::string& unit_file_state);
 // The Status for a failed systemctl call `what` that ended with `exit_code` and printed
 // `err`: 5 when it was refused for lack of privileges, 1060 for an unknown unit, 1058 for a
-// masked one, else the exit status with systemctl's own words.
+// masked one, 1067 for a start job that failed (the program ended before it reported running),
+// else the exit status with systemctl's own words.
 Status SystemctlFailure(const std::string& what, int exit_code, const std::string& err);
 
 class SystemdServices : public ServiceBackEnd {

@@ -181,7 +181,9 @@ TEST(SystemctlShow, FailuresBecomeServiceErrors) {
       {1, "Failed to start Tervane.service: Unit Tervane.service is masked.\n",
        kErrorServiceDisabled},
       {1, "Job for Tervane.service failed because the control process exited with error code.\n",
-       ExitStatusCode(1)},
+       kErrorProcessAborted},
+      {1, "Job for Tervane.service failed because a timeout was exceeded.\n", kErrorProcessAborted},
+      {1, "Job for Tervane.service canceled.\n", ExitStatusCode(1)},
   };
   for (const Case& c : cases) {
     Status s = SystemctlFailure("systemctl start", c.exit_code, c.err);

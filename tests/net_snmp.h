@@ -5,9 +5,12 @@
 #ifndef TERVANE_TESTS_NET_SNMP_H_
 #define TERVANE_TESTS_NET_SNMP_H_
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -17,6 +20,8 @@
 #include "gtest/gtest.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/message.h"
+#include "service/snmp/socket_util.h"
+#include "tests/free_port.h"
 #include "tests/subprocess.h"
 
 namespace tervane::snmp {
@@ -136,6 +141,45 @@ class NetSnmpTest : public ::testing::Test {
     child->Drain();
     *output = child->output();
     return child->TryExit();
+  }
+
+  // Starts snmptrapd with the configuration text `config` and the options `options` on a free
+  // port of 127.0.0.1, and waits until it is listening: it prints its version line only after
+  // its socket is bound. A port taken by someone else between the probe and the start makes
+  // snmptrapd exit at once; another port is tried.
+  std::unique_ptr<Subprocess> StartTrapd(const std::string& config,
+                                         const std::vector<std::string>& options, uint16_t* port) {
+    const std::string config_file = (dir_.path() / "snmptrapd.conf").string();
+    std::ofstream(config_file) << config;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      *port = FreeUdpPort();
+      if (*port == 0) continue;
+      std::vector<std::string> args = {snmptrapd_,
+                                       "-f",
+                                       "-Lo",
+                                       "-C",
+                                       "-c",
+                                       config_file,
+                                       "--persistentDir=" + (dir_.path() / "persist").string()};
+      args.insert(args.end(), options.begin(), options.end());
+      args.push_back("udp:127.0.0.1:" + std::to_string(*port));
+      std::string error;
+      std::unique_ptr<Subprocess> trapd = Subprocess::Spawn(args, Env(), &error);
+      if (!trapd) {
+        ADD_FAILURE() << error;
+        return nullptr;
+      }
+      const bool ready = trapd->ReadUntil(
+          [](const std::string& out) { return out.find("NET-SNMP version") != std::string::npos; },
+          10000);
+      if (ready) return trapd;
+      if (!trapd->WaitExit(1000)) {
+        ADD_FAILURE() << "snmptrapd did not get ready:\n" << trapd->output();
+        return nullptr;
+      }
+    }
+    ADD_FAILURE() << "snmptrapd could not bind a free port";
+    return nullptr;
   }
 
   std::string snmptrap_;

@@ -34,6 +34,7 @@
 #include "service/snmp/manager.h"
 #include "service/snmp/message.h"
 #include "store/store.h"
+#include "tests/free_port.h"
 #include "tests/net_snmp.h"
 #include "tests/relay_records.h"
 #include "tests/subprocess.h"
@@ -110,23 +111,6 @@ inline Message V2Trap(const std::string& trap_oid, std::vector<Variable> vars,
                  {snmp::kSnmpTrapOid, snmp::kTypeObjectId, trap_oid}};
   m.variables.insert(m.variables.end(), vars.begin(), vars.end());
   return m;
-}
-
-// A port of 127.0.0.1 that was free a moment ago: bound to port 0, read back, released.
-inline uint16_t FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof sa;
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
-    port = ntohs(sa.sin_port);
-  }
-  close(fd);
-  return port;
 }
 
 inline std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {

@@ -1,12 +1,7 @@
 // Our agent against net-snmp's receiver, live over 127.0.0.1 on a free port: snmptrapd
 // must print every SNMPv1 and SNMPv2c trap our agent sends with the header fields and
 // every binding's OID, type and value that it was given, octet strings compared in hex.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +10,6 @@
 #include "gtest/gtest.h"
 #include "service/snmp/agent.h"
 #include "service/snmp/message.h"
-#include "service/snmp/socket_util.h"
 #include "tests/net_snmp.h"
 
 namespace tervane::snmp {
@@ -92,53 +86,10 @@ std::vector<Variable> ParseBindings(const std::string& text) {
   return bindings;
 }
 
-// A port that was free a moment ago on 127.0.0.1, for a peer that must be told its port.
-uint16_t ProbeFreePort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-    port = ntohs(LocalName(fd).sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 class SnmptrapdTest : public NetSnmpTest {
  protected:
-  // Starts snmptrapd on a free port of 127.0.0.1 and waits until it is listening: it
-  // prints its version line only after its socket is bound. A port taken by someone else
-  // between the probe and the start makes snmptrapd exit at once; another port is tried.
   std::unique_ptr<Subprocess> StartTrapd(uint16_t* port) {
-    const std::string config = (dir_.path() / "snmptrapd.conf").string();
-    std::ofstream(config) << kTrapdConfig;
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      *port = ProbeFreePort();
-      if (*port == 0) continue;
-      std::string error;
-      std::unique_ptr<Subprocess> trapd =
-          Subprocess::Spawn({snmptrapd_, "-f", "-Lo", "-C", "-c", config,
-                             "--persistentDir=" + (dir_.path() / "persist").string(), "-n", "-On",
-                             "-Ox", "-m", "", "udp:127.0.0.1:" + std::to_string(*port)},
-                            Env(), &error);
-      if (!trapd) {
-        ADD_FAILURE() << error;
-        return nullptr;
-      }
-      const bool ready = trapd->ReadUntil(
-          [](const std::string& out) { return out.find("NET-SNMP version") != std::string::npos; },
-          10000);
-      if (ready) return trapd;
-      if (!trapd->WaitExit(1000)) {
-        ADD_FAILURE() << "snmptrapd did not get ready:\n" << trapd->output();
-        return nullptr;
-      }
-    }
-    ADD_FAILURE() << "snmptrapd could not bind a free port";
-    return nullptr;
+    return NetSnmpTest::StartTrapd(kTrapdConfig, {"-n", "-On", "-Ox", "-m", ""}, port);
   }
 };
 
