@@ -1,8 +1,8 @@
 #include "service/relay/intake.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,24 +22,9 @@ void StoreBinding(const snmp::VariableView& v, int n, VarList& list) {
 
 // The sysUpTime.0 binding's value: a number of any unsigned-capable type that fits TimeTicks.
 std::optional<uint32_t> UpTime(const snmp::VariableView& v) {
-  switch (v.type) {
-    case snmp::kTypeInteger32:
-    case snmp::kTypeCounter32:
-    case snmp::kTypeGauge32:
-    case snmp::kTypeTimeTicks:
-    case snmp::kTypeCounter64:
-      break;
-    default:
-      return std::nullopt;
-  }
-  uint64_t ticks = 0;
-  const char* end = v.value.data() + v.value.size();
-  const auto [stop, ec] = std::from_chars(v.value.data(), end, ticks);
-  if (ec != std::errc() || stop != end || v.value.empty() || v.value[0] == '-' ||
-      ticks > UINT32_MAX) {
-    return std::nullopt;
-  }
-  return static_cast<uint32_t>(ticks);
+  const std::optional<uint64_t> ticks = snmp::UnsignedNumber(v);
+  if (!ticks || *ticks > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(*ticks);
 }
 
 // The encoded OIDs of the bindings that an SNMPv2 trap is read by, made once: a binding whose
@@ -61,9 +46,10 @@ const Names& KnownNames() {
 }
 
 // Whether `v` is the binding of `oid`, whose encoded form is `name`.
-bool Named(const snmp::VariableView& v, std::string_view oid, const std::vector<uint8_t>& name) {
+inline bool Named(const snmp::VariableView& v, std::string_view oid,
+                  const std::vector<uint8_t>& name) {
   if (!v.oid.empty() || v.name.empty()) return v.oid == oid;
-  return v.name.size() == name.size() && std::memcmp(v.name.data(), name.data(), name.size()) == 0;
+  return v.name.size() == name.size() && std::equal(name.begin(), name.end(), v.name.begin());
 }
 
 // The value text of `v`: its own, or made into `storage` when its texts were not made.
@@ -154,10 +140,7 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
     }
     ++counter;
     if (counter == 1) {
-      if (Named(v, kSysUpTimeOid, names.sys_up_time)) {
-        char room[snmp::kMaxBindingTexts];
-        trap.TrapSysUpTime = UpTime(snmp::WithTexts(v, room));
-      }
+      if (Named(v, kSysUpTimeOid, names.sys_up_time)) trap.TrapSysUpTime = UpTime(v);
       // Sent on as it came when it is what the senders would write: a TimeTicks.
       if (trap.TrapSysUpTime && v.type == snmp::kTypeTimeTicks) {
         trap.sys_up_time_encoding = v.encoding;

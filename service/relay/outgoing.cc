@@ -69,11 +69,16 @@ class Builder {
   Status SetV2Head(std::string_view trap_oid, std::span<const uint8_t> trap_oid_encoding) {
     if (!trap_.TrapSysUpTime) return Status::Error(kErrorConversion, "TrapSysUpTime: no value");
     out_->message_.kind = snmp::kKindTrapV2;
-    char* digits = out_->uptime_;
-    const char* end =
-        std::to_chars(digits, digits + sizeof out_->uptime_, *trap_.TrapSysUpTime).ptr;
-    Add(kSysUpTimeOid, snmp::kTypeTimeTicks, {digits, static_cast<size_t>(end - digits)},
-        trap_.sys_up_time_encoding, HeadNames().sys_up_time);
+    if (!trap_.sys_up_time_encoding.empty()) {
+      // Sent as it came; its texts, which nothing sent needs, are made when wanted.
+      Add({}, snmp::kTypeTimeTicks, {}, trap_.sys_up_time_encoding, HeadNames().sys_up_time);
+    } else {
+      char* digits = out_->uptime_;
+      const char* end =
+          std::to_chars(digits, digits + sizeof out_->uptime_, *trap_.TrapSysUpTime).ptr;
+      Add(kSysUpTimeOid, snmp::kTypeTimeTicks, {digits, static_cast<size_t>(end - digits)}, {},
+          HeadNames().sys_up_time);
+    }
     Add(kSnmpTrapOid, snmp::kTypeObjectId, trap_oid, trap_oid_encoding, HeadNames().trap_oid);
     return Status::Ok();
   }

@@ -10,6 +10,9 @@
 // a value outside the enumeration names no trap at all.
 #include "service/snmp/codec.h"
 
+#include <charconv>
+#include <optional>
+
 #include "service/snmp/ber_reader.h"
 #include "service/snmp/ber_writer.h"
 #include "service/snmp/oid_memo.h"
@@ -133,12 +136,11 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
     const uint8_t* start = list.position();
     ShortBinding b;
     if (ReadShortBinding(start, list.remaining(), &b)) {
-      // The first two bindings of an SNMPv2 PDU, sysUpTime.0 and snmpTrapOID.0, are read
-      // by every reader: their texts are always made.
+      // The second binding of an SNMPv2 PDU, snmpTrapOID.0, is read by every reader: its
+      // texts are always made. The first, sysUpTime.0, is read as a number.
       int32_t type;
-      if (on_demand_ && (snmp_v1 || vars.size() >= 2) &&
-          ValueType(b.tag, b.content, snmp_v1, &type) == nullptr &&
-          CanonicalValue(b.tag, b.content) && KnownOid(b.name)) {
+      if (on_demand_ && (snmp_v1 || vars.size() != 1) &&
+          CanonicalValueType(b.tag, b.content, snmp_v1, &type) && KnownOid(b.name)) {
         // Checked as when the texts are made; they are made when they are wanted.
         VariableView& var = vars.emplace_back();
         var.type = type;
@@ -171,7 +173,7 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
     }
     BerReader binding;
     if (!list.ReadConstructed(kTagSequence, &binding)) return Malformed(list);
-    const bool texts_wanted = !on_demand_ || (!snmp_v1 && vars.size() < 2);
+    const bool texts_wanted = !on_demand_ || (!snmp_v1 && vars.size() == 1);
     VariableView& var = vars.emplace_back();
     const uint8_t* name_start = binding.position();
     const size_t name_at = binding.offset();
@@ -185,9 +187,8 @@ Status Decoding::Bindings(BerReader* pdu, bool snmp_v1) {
       std::span<const uint8_t> content;
       int32_t type;
       if (probe.ReadElement(&tag, &content) && probe.empty() &&
-          ValueType(tag, content, snmp_v1, &type) == nullptr &&
-          MinimalHeader(start, binding.data()) && MinimalHeader(value_start, content) &&
-          CanonicalValue(tag, content)) {
+          CanonicalValueType(tag, content, snmp_v1, &type) &&
+          MinimalHeader(start, binding.data()) && MinimalHeader(value_start, content)) {
         var.type = type;
         if (type == kTypeDisplayString || type == kTypeOpaque) var.value = AsText(content);
         var.encoding = {start, list.position()};
@@ -485,6 +486,61 @@ VariableView WithTexts(const VariableView& variable, char* room) {
     made.value = value;
   }
   return made;
+}
+
+std::optional<uint64_t> UnsignedNumber(const VariableView& variable) {
+  switch (variable.type) {
+    case kTypeInteger32:
+    case kTypeCounter32:
+    case kTypeGauge32:
+    case kTypeTimeTicks:
+    case kTypeCounter64:
+      break;
+    default:
+      return std::nullopt;
+  }
+  if (!variable.oid.empty() || variable.encoding.empty()) {
+    // The decimal text; an unsigned reading refuses a sign.
+    const std::string_view text = variable.value;
+    uint64_t number = 0;
+    const auto [stop, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || stop != text.data() + text.size() || text.empty()) {
+      return std::nullopt;
+    }
+    return number;
+  }
+  // A binding decoded and checked already, its value of the type it says. A number's binding
+  // in the encoder's form has headers of two octets: SEQUENCE, OID, then the value.
+  const std::span<const uint8_t> e = variable.encoding;
+  uint8_t tag = 0;
+  std::span<const uint8_t> content;
+  if (e.size() >= 6 && e[1] < 0x80 && e[3] < 0x80 && size_t{4} + e[3] + 2 <= e.size() &&
+      e[5 + e[3]] < 0x80 && e[5 + e[3]] == e.size() - 6 - e[3]) {
+    tag = e[4 + e[3]];
+    content = e.subspan(6 + e[3]);
+  } else {
+    BerReader top(e);
+    BerReader binding;
+    std::span<const uint8_t> name;
+    if (!top.ReadConstructed(kTagSequence, &binding) || !binding.ReadElement(kTagOid, &name) ||
+        !binding.ReadElement(&tag, &content)) {
+      return std::nullopt;
+    }
+  }
+  if (tag == kTagInteger) {
+    int64_t number = 0;
+    if (DecodeSigned(content, &number) != nullptr || number < 0) return std::nullopt;
+    return static_cast<uint64_t>(number);
+  }
+  // Read as ValueTextInto reads each type, so that both ways give the same number.
+  if (tag == kTagCounter64) {
+    uint64_t number = 0;
+    if (DecodeUnsigned64(content, &number) != nullptr) return std::nullopt;
+    return number;
+  }
+  uint32_t number = 0;
+  if (DecodeUnsigned32(content, &number) != nullptr) return std::nullopt;
+  return number;
 }
 
 Status Decode(std::span<const uint8_t> datagram, Message* out) {

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -79,6 +80,11 @@ inline constexpr size_t kMaxBindingTexts = 2 * kMaxOidSubIds * 11;
 // `variable` with its texts: as it is when it has them, else made from its encoding and
 // written at `room` (kMaxBindingTexts bytes), which the texts then view.
 VariableView WithTexts(const VariableView& variable, char* room);
+
+// The number that a binding of type Integer32, Counter32, Gauge32, TimeTicks or Counter64
+// holds, read from its text or, when that was not made, straight from its encoding. Nothing
+// for the other types and for a negative Integer32.
+std::optional<uint64_t> UnsignedNumber(const VariableView& variable);
 
 // Encodes `message` (its kind selects the version and PDU) and appends nothing else:
 // *out is replaced by the datagram. On failure *out is cleared and the Status describes

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,38 @@ TEST(Codec, ABindingInTheEncodersFormCarriesItsEncodingAndAnyOtherDoesNot) {
     ASSERT_TRUE(Encode(ToMessage(decoded.view()), &from_texts).ok());
     EXPECT_EQ(from_views, from_texts);
     EXPECT_EQ(from_views == datagram, c.carried);  // the rest of the datagram is minimal
+  }
+}
+
+// The number a binding holds reads the same from its text and, with texts on demand, from
+// its encoding; the first binding of an SNMPv2 trap (sysUpTime.0's place) is read that way.
+TEST(Codec, ANumberReadsAlikeFromItsTextAndFromItsEncoding) {
+  struct Case {
+    const char* binding;
+    std::optional<uint64_t> number;
+    bool on_demand;  // canonical: its texts are left unmade
+  };
+  const Case cases[] = {
+      {"30 06 06 01 2B 43 01 05", 5, true},
+      {"30 0A 06 01 2B 43 05 00 FF FF FF FF", UINT32_MAX, true},
+      {"30 06 06 01 2B 02 01 05", 5, true},
+      {"30 07 06 01 2B 02 02 FF 7F", std::nullopt, true},
+      {"30 0E 06 01 2B 46 09 00 FF FF FF FF FF FF FF FF", UINT64_MAX, true},
+      {"30 07 06 01 2B 42 02 00 05", 5, false},         // padded: read the general way
+      {"30 06 06 01 2B 41 01 FF", UINT32_MAX, false},   // negative, taken modulo 2^32
+      {"30 06 06 01 2B 04 01 35", std::nullopt, true},  // "5", but a string
+      {"30 09 06 01 2B 40 04 00 00 00 05", std::nullopt, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.binding);
+    const std::vector<uint8_t> datagram = TrapWithBinding(c.binding);
+    DecodedMessage all, on_demand;
+    ASSERT_TRUE(Decode(datagram, &all).ok());
+    ASSERT_TRUE(Decode(datagram, &on_demand, Texts::kOnDemand).ok());
+    const VariableView& lazy = on_demand.view().variables[0];
+    EXPECT_EQ(lazy.oid.empty(), c.on_demand);
+    EXPECT_EQ(UnsignedNumber(all.view().variables[0]), c.number);
+    EXPECT_EQ(UnsignedNumber(lazy), c.number);
   }
 }
 

@@ -59,6 +59,58 @@ const char* ValueType(uint8_t tag, std::span<const uint8_t> content, bool snmp_v
 // anything for the types whose text is their content. An exception value is not: it is
 // encoded again as NULL; nor is anything that is no value of its type (an empty number).
 bool CanonicalValue(uint8_t tag, std::span<const uint8_t> content);
+// Both checks at once: true, with *type set, exactly when ValueType accepts the value and
+// CanonicalValue holds; decided from the octets' count and leading octets, without reading
+// the number. Inline: it runs for most bindings of every message decoded.
+inline bool CanonicalValueType(uint8_t tag, std::span<const uint8_t> content, bool snmp_v1,
+                               int32_t* type) {
+  const size_t n = content.size();
+  // A minimal number: no leading octet that only repeats the sign of the next.
+  const auto minimal = [&] {
+    return n == 1 || !((content[0] == 0x00 && content[1] < 0x80) ||
+                       (content[0] == 0xFF && content[1] >= 0x80));
+  };
+  // A minimal number that is not negative, of at most `octets` octets once a leading zero
+  // octet (which only a set top bit warrants) is left aside.
+  const auto minimal_unsigned = [&](size_t octets) {
+    return n != 0 && content[0] < 0x80 && minimal() &&
+           (n <= octets || (n == octets + 1 && content[0] == 0x00));
+  };
+  switch (tag) {
+    case kTagInteger:  // minimal, so within the 32-bit range exactly when of 4 octets or less
+      if (n == 0 || n > 4 || !minimal()) return false;
+      *type = kTypeInteger32;
+      return true;
+    case kTagOctetString:
+      *type = kTypeDisplayString;
+      return true;
+    case kTagOpaque:
+      *type = kTypeOpaque;
+      return true;
+    case kTagNull:
+      if (n != 0) return false;
+      *type = kTypeNoValue;
+      return true;
+    case kTagIpAddress:
+      if (n != 4) return false;
+      *type = kTypeIpAddress;
+      return true;
+    case kTagCounter32:
+    case kTagGauge32:
+    case kTagTimeTicks:
+      if (!minimal_unsigned(4)) return false;
+      *type = tag == kTagCounter32 ? kTypeCounter32
+              : tag == kTagGauge32 ? kTypeGauge32
+                                   : kTypeTimeTicks;
+      return true;
+    case kTagCounter64:
+      if (snmp_v1 || !minimal_unsigned(8)) return false;
+      *type = kTypeCounter64;
+      return true;
+    default:  // an OBJECT IDENTIFIER's checks read it whole; the rest are not canonical
+      return ValueType(tag, content, snmp_v1, type) == nullptr && CanonicalValue(tag, content);
+  }
+}
 
 // Prepends the BER value element for `text` of `type` to *writer (which may be null, to
 // check the text alone). On failure nothing is written and the Status (kErrorInvalidArgument)

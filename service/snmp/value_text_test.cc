@@ -258,6 +258,43 @@ TEST(ValueText, RefusesTextsItsTypeDoesNotAccept) {
 
 // Conversions are remembered per thread; a remembered result must always be exactly the
 // computed one, whatever the other OIDs that share its slot.
+// The shortcut the decoder takes agrees with the two checks it stands for, on every tag and
+// on contents around each boundary of length and sign.
+TEST(ValueText, TheCombinedCheckAgreesWithTheTypeAndCanonicalChecks) {
+  std::vector<std::vector<uint8_t>> contents;
+  constexpr uint8_t kFirst[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
+  constexpr uint8_t kSecond[] = {0x00, 0x7F, 0x80, 0xFF};
+  for (size_t n = 0; n <= 10; ++n) {
+    for (uint8_t first : kFirst) {
+      for (uint8_t second : kSecond) {
+        std::vector<uint8_t> c(n, 0x2B);
+        if (n > 0) c[0] = first;
+        if (n > 1) c[1] = second;
+        contents.push_back(c);
+      }
+    }
+  }
+  int accepted = 0;
+  for (int tag = 0; tag <= 0xFF; ++tag) {
+    for (const std::vector<uint8_t>& c : contents) {
+      for (bool v1 : {false, true}) {
+        int32_t want = -1;
+        int32_t got = -1;
+        const bool expected = ValueType(static_cast<uint8_t>(tag), c, v1, &want) == nullptr &&
+                              CanonicalValue(static_cast<uint8_t>(tag), c);
+        ASSERT_EQ(CanonicalValueType(static_cast<uint8_t>(tag), c, v1, &got), expected)
+            << "tag " << tag << " length " << c.size() << " leading " << (c.empty() ? -1 : c[0])
+            << " v1 " << v1;
+        if (expected) {
+          EXPECT_EQ(got, want) << "tag " << tag << " length " << c.size();
+          ++accepted;
+        }
+      }
+    }
+  }
+  EXPECT_GT(accepted, 100);
+}
+
 TEST(ValueText, OidConversionsStayExactAcrossTheMemo) {
   auto base128 = [](uint32_t v, std::vector<uint8_t>* out) {
     std::vector<uint8_t> groups;
