@@ -12,12 +12,12 @@
 //      within 0.25 s of the last send (so that a deep socket buffer cannot hide an overload),
 //      and the generator kept the pace. The rate doubles from a start until a step fails, or
 //      halves until one passes, then is bisected to within 3%.
-//   2. The CPU time of every relay, one after the other, at one paced rate for all, read from
-//      the scheduler (/proc/PID/task/*/schedstat), and the allocations TervixSrv made
-//      meanwhile, counted by a preloaded allocator. The pace is a quarter of the lowest
-//      zero-loss rate of the first round, snmptrapd aside (it is run at 80% of its own rate
-//      when that is lower): a busy relay on a machine that is not saturated. Nearer the
-//      limit, on a machine of two cores, generator and sink take their share of it and each
+//   2. The CPU time of every relay at one paced rate for all, the relays taking turns in ten
+//      slices of the run, read from the scheduler (/proc/PID/task/*/schedstat), and the
+//      allocations TervixSrv made meanwhile, counted by a preloaded allocator. The pace is a
+//      quarter of the lowest zero-loss rate of the first round, snmptrapd aside (it is run at 80%
+//      of its own rate when that is lower): a busy relay on a machine that is not saturated. Nearer
+//      the limit, on a machine of two cores, generator and sink take their share of it and each
 //      relay's figure grows with the contention it meets; --cpu-rate chooses another pace.
 // Peak memory is the relay's VmHWM at the end.
 //
@@ -71,6 +71,10 @@ constexpr double kPaceTolerance = 0.97;
 constexpr double kResolution = 0.03;
 // The pace of the CPU runs, as a share of the lowest zero-loss rate (snmptrapd's aside).
 constexpr double kCpuPace = 0.25;
+// The slices of each relay's CPU run in a round. The relays take turns slice by slice, so
+// that a change in the machine's load, which comes and goes within seconds on a shared
+// machine, falls on all of them alike rather than on whichever ran then.
+constexpr uint64_t kCpuSlices = 10;
 
 struct Options {
   bool quick = false;
@@ -159,7 +163,8 @@ class Bench {
   StepResult Step(const Relay& relay, double rate, uint64_t count, bool quiet = false);
   static bool Alive(Relay& relay);
   void FindZeroLossRates(std::vector<Relay>& relays, int round);
-  void MeasureCpu(Relay& relay, double rate, RoundFigures& figures);
+  void MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round);
+  uint64_t CpuCount(double cpu_rate) const;
 
   Options options_;
   testing::TempDir work_;
@@ -280,29 +285,85 @@ void Bench::FindZeroLossRates(std::vector<Relay>& relays, int round) {
   }
 }
 
-void Bench::MeasureCpu(Relay& relay, double rate, RoundFigures& figures) {
-  if (!Alive(relay)) return;
-  const uint64_t count = options_.cpu_count > 0
-                             ? options_.cpu_count
-                             : static_cast<uint64_t>(std::ceil(rate * (options_.quick ? 1 : 5)));
-  const Result<ProcStats> before = ReadProcStats(relay.process->pid());
-  const std::optional<AllocCounts> allocations_before = relay.process->Allocations();
-  const StepResult run = Step(relay, rate, count);
-  const Result<ProcStats> after = ReadProcStats(relay.process->pid());
-  const std::optional<AllocCounts> allocations_after = relay.process->Allocations();
-  if (!before.ok() || !after.ok() || run.sent == 0) return;
-  const auto traps = static_cast<double>(run.sent);
-  figures.cpu_us = static_cast<double>(after->cpu_ns - before->cpu_ns) / 1000.0 / traps;
-  const double user = after->user_seconds - before->user_seconds;
-  const double system = after->system_seconds - before->system_seconds;
-  if (user + system > 0) figures.user_share = user / (user + system);
-  figures.cpu_rate = rate;
-  figures.cpu_run_lost = run.sent - std::min(run.sent, run.good);
-  if (allocations_before && allocations_after) {
-    figures.allocations_per_trap =
-        static_cast<double>(allocations_after->allocations - allocations_before->allocations) /
-        traps;
+void Bench::MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round) {
+  // What one relay spent over its slices of the round.
+  struct Account {
+    double rate = 0;
+    bool measured = true;  // every slice could be read
+    uint64_t cpu_ns = 0;
+    double user_seconds = 0;
+    double system_seconds = 0;
+    uint64_t sent = 0;
+    uint64_t lost = 0;
+    std::optional<uint64_t> allocations = 0;
+  };
+  const size_t n = relays.size();
+  std::vector<Account> accounts(n);
+  for (size_t i = 0; i < n; ++i) {
+    accounts[i].rate = cpu_rate;
+    if (relays[i].figures.relay_kind.kind == RelayKind::kSnmptrapd) {
+      const double own =
+          std::round(relays[i].figures.rounds.back().zero_loss_rate * 0.8 / 100) * 100;
+      if (own > 0 && own < cpu_rate) accounts[i].rate = own;
+    }
   }
+  const uint64_t total = CpuCount(cpu_rate);
+  const uint64_t slices = std::min<uint64_t>(total, options_.quick ? 1 : kCpuSlices);
+  for (uint64_t slice = 0; slice < slices && !g_stop; ++slice) {
+    const uint64_t count = total / slices + (slice < total % slices ? 1 : 0);
+    for (size_t k = 0; k < n && !g_stop; ++k) {
+      const size_t i = (k + static_cast<size_t>(round) + slice) % n;
+      Relay& relay = relays[i];
+      Account& a = accounts[i];
+      if (!a.measured || !Alive(relay)) {
+        a.measured = false;
+        continue;
+      }
+      const Result<ProcStats> before = ReadProcStats(relay.process->pid());
+      const std::optional<AllocCounts> allocations_before = relay.process->Allocations();
+      const StepResult run = Step(relay, a.rate, count, /*quiet=*/true);
+      const Result<ProcStats> after = ReadProcStats(relay.process->pid());
+      const std::optional<AllocCounts> allocations_after = relay.process->Allocations();
+      if (!before.ok() || !after.ok() || run.sent == 0) {
+        a.measured = false;
+        continue;
+      }
+      a.cpu_ns += after->cpu_ns - before->cpu_ns;
+      a.user_seconds += after->user_seconds - before->user_seconds;
+      a.system_seconds += after->system_seconds - before->system_seconds;
+      a.sent += run.sent;
+      a.lost += run.sent - std::min(run.sent, run.good);
+      if (a.allocations && allocations_before && allocations_after) {
+        *a.allocations += allocations_after->allocations - allocations_before->allocations;
+      } else {
+        a.allocations.reset();
+      }
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const Account& a = accounts[i];
+    RoundFigures& figures = relays[i].figures.rounds.back();
+    figures.cpu_rate = a.rate;
+    if (!a.measured || a.sent == 0) continue;
+    const auto traps = static_cast<double>(a.sent);
+    figures.cpu_us = static_cast<double>(a.cpu_ns) / 1000.0 / traps;
+    if (a.user_seconds + a.system_seconds > 0) {
+      figures.user_share = a.user_seconds / (a.user_seconds + a.system_seconds);
+    }
+    figures.cpu_run_lost = a.lost;
+    if (a.allocations) figures.allocations_per_trap = static_cast<double>(*a.allocations) / traps;
+    std::printf("  %-34s %9.0f/s  %llu traps  CPU %.3f us/trap%s\n",
+                relays[i].figures.relay_kind.name.c_str(), a.rate,
+                static_cast<unsigned long long>(a.sent), *figures.cpu_us,
+                a.lost > 0 ? "  (some lost)" : "");
+  }
+  std::fflush(stdout);
+}
+
+uint64_t Bench::CpuCount(double cpu_rate) const {
+  return options_.cpu_count > 0
+             ? options_.cpu_count
+             : static_cast<uint64_t>(std::ceil(cpu_rate * (options_.quick ? 1 : 5)));
 }
 
 int Bench::Run() {
@@ -372,16 +433,7 @@ int Bench::Run() {
     }
     std::printf("round %d: CPU time at %.0f traps/s\n", round + 1, cpu_rate);
     std::fflush(stdout);
-    for (Relay& r : relays) {
-      if (g_stop) break;
-      RoundFigures& figures = r.figures.rounds.back();
-      double rate = cpu_rate;
-      if (r.figures.relay_kind.kind == RelayKind::kSnmptrapd) {
-        const double own = std::round(figures.zero_loss_rate * 0.8 / 100) * 100;
-        if (own > 0 && own < rate) rate = own;
-      }
-      MeasureCpu(r, rate, figures);
-    }
+    MeasureCpu(relays, cpu_rate, round);
   }
 
   std::vector<RelayFigures> figures;
@@ -401,9 +453,8 @@ int Bench::Run() {
   setup.step_seconds = options_.step_seconds;
   setup.arrival_limit_seconds = std::chrono::duration<double>(kArrivalLimit).count();
   setup.cpu_rate = cpu_rate;
-  setup.cpu_count = options_.cpu_count > 0
-                        ? options_.cpu_count
-                        : static_cast<uint64_t>(std::ceil(cpu_rate * (options_.quick ? 1 : 5)));
+  setup.cpu_count = CpuCount(cpu_rate);
+  setup.cpu_slices = std::min<uint64_t>(setup.cpu_count, options_.quick ? 1 : kCpuSlices);
   PrintReport(figures, setup);
   return complete ? 0 : 1;
 }

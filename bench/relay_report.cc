@@ -123,10 +123,11 @@ void PrintReport(const std::vector<RelayFigures>& relays, const BenchSetup& setu
   }
   std::printf(
       "zero-loss: every trap arrives and the last within %.2f s of the last send, %.0f s steps;\n"
-      "median of the rounds. CPU: %llu traps per relay and round at %.0f traps/s (user: the\n"
-      "share of user mode, from clock ticks).\n",
+      "median of the rounds. CPU: %llu traps per relay and round at %.0f traps/s, the relays\n"
+      "taking turns in %llu slices (user: the share of user mode, from clock ticks).\n",
       setup.arrival_limit_seconds, setup.step_seconds,
-      static_cast<unsigned long long>(setup.cpu_count), setup.cpu_rate);
+      static_cast<unsigned long long>(setup.cpu_count), setup.cpu_rate,
+      static_cast<unsigned long long>(setup.cpu_slices));
   std::printf("spread of the rounds (max - min) / median:");
   for (const RelayFigures& r : relays) {
     const std::optional<double> rate = Spread(r.rounds, RateOf);

@@ -44,6 +44,7 @@ struct BenchSetup {
   double arrival_limit_seconds = 0;
   double cpu_rate = 0;
   uint64_t cpu_count = 0;
+  uint64_t cpu_slices = 1;  // the relays took turns in this many slices of each run
 };
 
 // Prints the table and the targets to standard output.
