@@ -27,24 +27,6 @@ std::optional<uint32_t> UpTime(const snmp::VariableView& v) {
   return static_cast<uint32_t>(*ticks);
 }
 
-// The encoded OIDs of the bindings that an SNMPv2 trap is read by, made once: a binding whose
-// texts are made on demand is known by its encoded OID.
-struct Names {
-  std::vector<uint8_t> sys_up_time;
-  std::vector<uint8_t> trap_oid;
-  std::vector<uint8_t> trap_address;
-};
-const Names& KnownNames() {
-  static const Names names = [] {
-    Names n;
-    (void)snmp::EncodeName(kSysUpTimeOid, &n.sys_up_time);
-    (void)snmp::EncodeName(kSnmpTrapOid, &n.trap_oid);
-    (void)snmp::EncodeName(kSnmpTrapAddressOid, &n.trap_address);
-    return n;
-  }();
-  return names;
-}
-
 // Whether `v` is the binding of `oid`, whose encoded form is `name`.
 inline bool Named(const snmp::VariableView& v, std::string_view oid,
                   const std::vector<uint8_t>& name) {
@@ -61,6 +43,17 @@ std::string_view ValueOf(const snmp::VariableView& v, std::string* storage) {
 }
 
 }  // namespace
+
+const KnownNames& EncodedNames() {
+  static const KnownNames names = [] {
+    KnownNames n;
+    (void)snmp::EncodeName(kSysUpTimeOid, &n.sys_up_time);
+    (void)snmp::EncodeName(kSnmpTrapOid, &n.trap_oid);
+    (void)snmp::EncodeName(kSnmpTrapAddressOid, &n.trap_address);
+    return n;
+  }();
+  return names;
+}
 
 Intake FillCurrentTrap(const snmp::Message& message, std::string_view source_address,
                        CurrentTrap& trap) {
@@ -129,7 +122,7 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
   trap.TrapSourceNetwork = source_address;
   trap.TrapCommunity = message.community;
 
-  const Names& names = KnownNames();
+  const KnownNames& names = EncodedNames();
   int counter = 0;
   bool have_trap_oid = false;
   trap.TrapSysUpTime.reset();

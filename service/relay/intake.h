@@ -6,8 +6,10 @@
 #ifndef TERVANE_SERVICE_RELAY_INTAKE_H_
 #define TERVANE_SERVICE_RELAY_INTAKE_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "service/relay/trap_state.h"
 #include "service/snmp/message.h"
@@ -27,6 +29,16 @@ struct Intake {
   // a missing OID is emptied, a missing sysUpTime is none.
   bool malformed = false;
 };
+
+// The encoded OIDs of the bindings that head an SNMPv2 trap and of snmpTrapAddress.0, made
+// once: a binding whose texts are made on demand is known, and a head binding written, by
+// its encoded OID.
+struct KnownNames {
+  std::vector<uint8_t> sys_up_time;
+  std::vector<uint8_t> trap_oid;
+  std::vector<uint8_t> trap_address;
+};
+const KnownNames& EncodedNames();
 
 // Fills `trap` from `message`, received from `source_address`. The variable arrays are
 // emptied first and then view the bindings of `message`, which must stay unchanged while the

@@ -7,28 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "service/relay/intake.h"
 #include "service/snmp/codec.h"
 #include "store/number_text.h"
 
 namespace tervane::relay {
-namespace {
-
-// The encoded OIDs of the two leading bindings of the SNMPv2 form, made once.
-struct Names {
-  std::vector<uint8_t> sys_up_time;
-  std::vector<uint8_t> trap_oid;
-};
-const Names& HeadNames() {
-  static const Names names = [] {
-    Names n;
-    (void)snmp::EncodeName(kSysUpTimeOid, &n.sys_up_time);
-    (void)snmp::EncodeName(kSnmpTrapOid, &n.trap_oid);
-    return n;
-  }();
-  return names;
-}
-
-}  // namespace
 
 // Writes one build into an OutgoingTrap: the message's head and its bindings from the
 // front, reusing the memory the previous build left. However the build ends, the message
@@ -71,15 +54,15 @@ class Builder {
     out_->message_.kind = snmp::kKindTrapV2;
     if (!trap_.sys_up_time_encoding.empty()) {
       // Sent as it came; its texts, which nothing sent needs, are made when wanted.
-      Add({}, snmp::kTypeTimeTicks, {}, trap_.sys_up_time_encoding, HeadNames().sys_up_time);
+      Add({}, snmp::kTypeTimeTicks, {}, trap_.sys_up_time_encoding, EncodedNames().sys_up_time);
     } else {
       char* digits = out_->uptime_;
       const char* end =
           std::to_chars(digits, digits + sizeof out_->uptime_, *trap_.TrapSysUpTime).ptr;
       Add(kSysUpTimeOid, snmp::kTypeTimeTicks, {digits, static_cast<size_t>(end - digits)}, {},
-          HeadNames().sys_up_time);
+          EncodedNames().sys_up_time);
     }
-    Add(kSnmpTrapOid, snmp::kTypeObjectId, trap_oid, trap_oid_encoding, HeadNames().trap_oid);
+    Add(kSnmpTrapOid, snmp::kTypeObjectId, trap_oid, trap_oid_encoding, EncodedNames().trap_oid);
     return Status::Ok();
   }
 
