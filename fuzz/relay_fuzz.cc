@@ -363,12 +363,17 @@ void CheckAgreement(const Record& in, const Record& sent, const relay::TrapDefin
 }
 
 // The encoding of `message` as it is, and from its texts alone: without the encodings the
-// bindings carry and without the encoded OIDs. Both must give the same bytes or both fail.
+// bindings carry and without the encoded OIDs (a binding sent as it came, whose texts are made
+// on demand, gets them first). Both must give the same bytes or both fail.
 void CheckSameEncoding(const snmp::MessageView& message) {
   std::vector<uint8_t> as_is;
   const tervane::Status encoded = snmp::Encode(message, &as_is);
   std::vector<snmp::VariableView> bare(message.variables.begin(), message.variables.end());
-  for (snmp::VariableView& v : bare) v.encoding = v.name = {};
+  std::vector<std::array<char, snmp::kMaxBindingTexts>> rooms(bare.size());
+  for (size_t i = 0; i < bare.size(); ++i) {
+    bare[i] = snmp::WithTexts(bare[i], rooms[i].data());
+    bare[i].encoding = bare[i].name = {};
+  }
   snmp::MessageView texts = message;
   texts.variables = bare;
   std::vector<uint8_t> from_texts;
