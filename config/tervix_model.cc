@@ -326,7 +326,7 @@ void TervixModel::cmdRemove_Click() {
     return;
   }
   Result<store::Store> db = store::Store::Open(folder_);
-  Status removed = db.ok() ? db->DeleteTrap(shown_rowid_) : db.status();
+  Status removed = db.ok() ? db->DeleteTrap(shown_rowid_, shown_name_) : db.status();
   if (!removed.ok()) {
     Show({removed, std::nullopt});
     return;
@@ -467,6 +467,7 @@ void TervixModel::ShowDefinition(int index) {
 void TervixModel::ShowRow(int index, const store::TrapRow& row) {
   selected_ = index;
   shown_rowid_ = row.rowid();
+  shown_name_ = row.ByName("TrapName");
   shown_.TrapOID = row.ByName("TrapOID").AsText();
   shown_.TrapSourceVarNo = row.ByName("TrapSourceVarNo").AsText();
   shown_.TrapNewNumber = row.ByName("TrapNewNumber").AsText();
@@ -485,6 +486,7 @@ void TervixModel::ShowRow(int index, const store::TrapRow& row) {
 void TervixModel::ShowEmpty() {
   selected_ = -1;
   shown_rowid_ = 0;
+  shown_name_ = store::Value();
   shown_ = DefinitionFields();
   shown_stored_ = shown_;
   EnableVarControls();
@@ -608,7 +610,7 @@ std::optional<TervixModel::Refusal> TervixModel::SaveSnmpTrapRecord(bool skip_re
   }
   return row.Finish([&](const store::ColumnValues& columns) {
     Result<store::Store> db = store::Store::Open(folder_);
-    return db.ok() ? db->UpdateTrap(shown_rowid_, columns) : db.status();
+    return db.ok() ? db->UpdateTrap(shown_rowid_, shown_name_, columns) : db.status();
   });
 }
 

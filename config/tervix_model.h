@@ -216,7 +216,9 @@ class TervixModel {
 
   std::vector<std::string> names_;
   int selected_ = -1;
+  // The shown row as it was read: its rowid and name name it for updates.
   int64_t shown_rowid_ = 0;
+  store::Value shown_name_;
   DefinitionFields shown_;
   DefinitionFields shown_stored_;
   int usable_rows_ = 0;

@@ -275,7 +275,7 @@ TEST_F(ModelTest, RemovingAskesAndShowsTheFirstOrTheEmptyPage) {
 
 TEST_F(ModelTest, FewerNewVariablesKeepTheHiddenRowsAndOddStoredValuesStay) {
   AddRows({"a"});
-  ASSERT_TRUE(Db().UpdateTrap(Rows()[0].rowid(), {{"TrapNewNumber", store::Value(1050)},
+  ASSERT_TRUE(Db().UpdateTrap(Rows()[0].rowid(), "a", {{"TrapNewNumber", store::Value(1050)},
                                                   {"VarType5", store::Value("integer32")}})
                   .ok());
   ASSERT_NO_FATAL_FAILURE(OpenModel());
@@ -500,7 +500,7 @@ TEST_F(ModelTest, AFailedWriteKeepsTheEditsAndSaysWhy) {
 TEST_F(ModelTest, ADefinitionRenamedElsewhereIsNoLongerShown) {
   AddRows({"a", "b", "c"});
   ASSERT_NO_FATAL_FAILURE(OpenModel());
-  ASSERT_TRUE(Db().UpdateTrap(Rows()[2].rowid(), {{"TrapName", store::Value("z")}}).ok());
+  ASSERT_TRUE(Db().UpdateTrap(Rows()[2].rowid(), "c", {{"TrapName", store::Value("z")}}).ok());
   ASSERT_TRUE(model_->lbxTrapName_Click(2));
   EXPECT_EQ(model_->trap_names(), (std::vector<std::string>{"a", "b", "z"}));
   EXPECT_EQ(model_->selected(), 0);

@@ -44,6 +44,8 @@ inline constexpr ErrorCode kErrorOverflow{ErrorDomain::kTervane, 6};
 inline constexpr ErrorCode kErrorConversion{ErrorDomain::kTervane, 13};
 // A missing file, table, column or row.
 inline constexpr ErrorCode kErrorNotFound{ErrorDomain::kTervane, 3265};
+// A row that was read, and has since been removed or changed by another program.
+inline constexpr ErrorCode kErrorRowGone{ErrorDomain::kTervane, 3021};
 // A promise broken inside the program.
 inline constexpr ErrorCode kErrorInternal{ErrorDomain::kTervane, -1};
 

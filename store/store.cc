@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <initializer_list>
+#include <sstream>
 #include <span>
 
 #include "platform/file.h"
@@ -66,6 +67,14 @@ Status BindValues(Statement& stmt, const ColumnValues& columns) {
     if (!bound.ok()) return bound;
   }
   return Status::Ok();
+}
+
+// The SnmpTrap row read with that rowid and name is no longer there.
+Status RowGone(const std::string& file, int64_t rowid, const Value& name) {
+  std::ostringstream description;
+  description << file << ": table " << kTrapTable << " has no row with rowid " << rowid
+              << " named " << name;
+  return Status::Error(kErrorRowGone, description.str());
 }
 
 bool EqualNames(std::string_view a, std::string_view b) {
@@ -209,7 +218,7 @@ Status Store::WriteSettings(const ColumnValues& columns) {
   Status done = BindValues(*stmt, columns);
   if (done.ok()) done = stmt->Run();
   if (done.ok() && sqlite3_changes64(db_) == 0) {
-    return NotFound(path_, {"table ", table, " has no row"});
+    return Status::Error(kErrorRowGone, path_ + ": table " + table + " has no row");
   }
   return done;
 }
@@ -256,33 +265,35 @@ Result<int64_t> Store::AddTrap(const ColumnValues& columns) {
   return static_cast<int64_t>(sqlite3_last_insert_rowid(db_));
 }
 
-Status Store::UpdateTrap(int64_t rowid, const ColumnValues& columns) {
+Status Store::UpdateTrap(int64_t rowid, const Value& name, const ColumnValues& columns) {
   const std::string table(kTrapTable);
   Result<std::string> set = SetList(path_, table, kTrapColumns, columns);
   if (!set.ok()) return set.status();
-  Result<Statement> stmt = Statement::Prepare(
-      db_, path_,
-      "UPDATE " + table + " SET " + *set + " WHERE rowid = ?" + std::to_string(columns.size() + 1));
+  const std::string key = std::to_string(columns.size() + 1);
+  const std::string name_key = std::to_string(columns.size() + 2);
+  // IS, not =: a name read as Null matches only Null.
+  Result<Statement> stmt =
+      Statement::Prepare(db_, path_,
+                         "UPDATE " + table + " SET " + *set + " WHERE rowid = ?" + key +
+                             " AND TrapName IS ?" + name_key);
   if (!stmt.ok()) return stmt.status();
   Status done = BindValues(*stmt, columns);
   if (done.ok()) done = stmt->Bind(static_cast<int>(columns.size() + 1), Value(rowid));
+  if (done.ok()) done = stmt->Bind(static_cast<int>(columns.size() + 2), name);
   if (done.ok()) done = stmt->Run();
-  if (done.ok() && sqlite3_changes64(db_) == 0) {
-    return NotFound(path_, {"table ", table, " has no row with rowid ", std::to_string(rowid)});
-  }
+  if (done.ok() && sqlite3_changes64(db_) == 0) return RowGone(path_, rowid, name);
   return done;
 }
 
-Status Store::DeleteTrap(int64_t rowid) {
+Status Store::DeleteTrap(int64_t rowid, const Value& name) {
   const std::string table(kTrapTable);
-  Result<Statement> stmt =
-      Statement::Prepare(db_, path_, "DELETE FROM " + table + " WHERE rowid = ?1");
+  Result<Statement> stmt = Statement::Prepare(
+      db_, path_, "DELETE FROM " + table + " WHERE rowid = ?1 AND TrapName IS ?2");
   if (!stmt.ok()) return stmt.status();
   Status done = stmt->Bind(1, Value(rowid));
+  if (done.ok()) done = stmt->Bind(2, name);
   if (done.ok()) done = stmt->Run();
-  if (done.ok() && sqlite3_changes64(db_) == 0) {
-    return NotFound(path_, {"table ", table, " has no row with rowid ", std::to_string(rowid)});
-  }
+  if (done.ok() && sqlite3_changes64(db_) == 0) return RowGone(path_, rowid, name);
   return done;
 }
 

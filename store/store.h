@@ -62,7 +62,8 @@ class Store {
   // The General_Setting row: the first one by rowid. Fails when the table has no row.
   Result<SettingsRow> ReadSettings() const;
   // Writes the named General_Setting columns of that row and leaves the others alone. An
-  // unknown column name or a missing row fails the whole write, and nothing is written.
+  // unknown column name fails the whole write (kErrorNotFound), and so does a table without a
+  // row (kErrorRowGone); nothing is written then.
   Status WriteSettings(const ColumnValues& columns);
 
   // Every SnmpTrap row in natural order.
@@ -70,11 +71,15 @@ class Store {
   // Adds an SnmpTrap row holding the given columns (the others Null) after every existing
   // row, and returns its rowid. An unknown column name fails, and nothing is added.
   Result<int64_t> AddTrap(const ColumnValues& columns);
-  // Writes the named columns of row `rowid`. Fails, writing nothing, on an unknown column
-  // name or when no such row exists (kErrorNotFound).
-  Status UpdateTrap(int64_t rowid, const ColumnValues& columns);
-  // Deletes row `rowid`; fails when no such row exists (kErrorNotFound).
-  Status DeleteTrap(int64_t rowid);
+  // A row is named by the rowid and the TrapName it was read with: SQLite gives a new row the
+  // rowid of a deleted last row, so the rowid alone could name a row that another program
+  // added after the one read was removed.
+  //
+  // Writes the named columns of that row. Fails, writing nothing, on an unknown column name
+  // (kErrorNotFound) or when no row has that rowid and name any longer (kErrorRowGone).
+  Status UpdateTrap(int64_t rowid, const Value& name, const ColumnValues& columns);
+  // Deletes that row; fails, deleting nothing, when there is none (kErrorRowGone).
+  Status DeleteTrap(int64_t rowid, const Value& name);
 
  private:
   Store(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}

@@ -237,26 +237,53 @@ TEST(Store, NewTrapRowsComeLastInNaturalOrder) {
   }
   ASSERT_EQ(TrapNames(*store), (std::vector<std::string>{"alpha", "bravo", "charlie"}));
 
-  ASSERT_TRUE(store->DeleteTrap(rowid["bravo"]).ok());
-  ASSERT_TRUE(store->AddTrap({{"TrapName", "delta"}}).ok());
+  ASSERT_TRUE(store->DeleteTrap(rowid["bravo"], "bravo").ok());
+  Result<int64_t> delta = store->AddTrap({{"TrapName", "delta"}});
+  ASSERT_TRUE(delta.ok()) << delta.status().ToString();
+  rowid["delta"] = *delta;
   EXPECT_EQ(TrapNames(*store), (std::vector<std::string>{"alpha", "charlie", "delta"}));
 
-  // Updating a row keeps its place.
-  ASSERT_TRUE(store->UpdateTrap(rowid["alpha"], {{"TrapName", "able"}}).ok());
+  // Updating a row keeps its place; the row is named by the name it was read with.
+  ASSERT_TRUE(store->UpdateTrap(rowid["alpha"], "alpha", {{"TrapName", "able"}}).ok());
   EXPECT_EQ(TrapNames(*store), (std::vector<std::string>{"able", "charlie", "delta"}));
 
-  // A deleted row is gone for updates and deletes alike, and nothing else changes.
-  for (const Status& missing : {store->DeleteTrap(rowid["bravo"]),
-                                store->UpdateTrap(rowid["bravo"], {{"TrapOID", "1.3.6"}}),
-                                store->UpdateTrap(rowid["bravo"], {})}) {
-    EXPECT_EQ(missing.error(), kErrorNotFound);
-    EXPECT_NE(missing.description().find("SnmpTrap has no row with rowid " +
-                                         std::to_string(rowid["bravo"])),
-              std::string::npos)
-        << missing.description();
+  // SQLite hands the rowid of a deleted last row to the next row added: "echo" gets delta's.
+  ASSERT_TRUE(store->DeleteTrap(rowid["delta"], "delta").ok());
+  Result<int64_t> echo = store->AddTrap({{"TrapName", "echo"}, {"TrapOID", "1.3.6.5"}});
+  ASSERT_TRUE(echo.ok()) << echo.status().ToString();
+  ASSERT_EQ(*echo, rowid["delta"]);
+
+  // A deleted, renamed or reused row is gone for updates and deletes alike, and nothing
+  // changes.
+  struct Gone {
+    int64_t rowid;
+    const char* name;
+  };
+  for (const Gone& gone : {Gone{rowid["bravo"], "bravo"}, Gone{rowid["alpha"], "alpha"},
+                           Gone{rowid["delta"], "delta"}}) {
+    SCOPED_TRACE(gone.name);
+    for (const Status& missing :
+         {store->DeleteTrap(gone.rowid, gone.name),
+          store->UpdateTrap(gone.rowid, gone.name, {{"TrapOID", "1.3.6"}}),
+          store->UpdateTrap(gone.rowid, gone.name, {})}) {
+      EXPECT_EQ(missing.error(), kErrorRowGone);
+      EXPECT_NE(missing.description().find("SnmpTrap has no row with rowid " +
+                                           std::to_string(gone.rowid) + " named \"" +
+                                           gone.name + "\""),
+                std::string::npos)
+          << missing.description();
+    }
   }
-  EXPECT_TRUE(store->UpdateTrap(rowid["charlie"], {}).ok());
-  EXPECT_EQ(TrapNames(*store), (std::vector<std::string>{"able", "charlie", "delta"}));
+  EXPECT_TRUE(store->UpdateTrap(rowid["charlie"], "charlie", {}).ok());
+  EXPECT_EQ(TrapNames(*store), (std::vector<std::string>{"able", "charlie", "echo"}));
+  Result<std::vector<TrapRow>> rows = store->ReadTraps();
+  ASSERT_TRUE(rows.ok());
+  EXPECT_EQ(rows->back().ByName("TrapOID"), Value("1.3.6.5"));
+  // A row whose name is Null is named by Null.
+  Result<int64_t> unnamed = store->AddTrap({{"TrapOID", "1.3.6.6"}});
+  ASSERT_TRUE(unnamed.ok());
+  EXPECT_EQ(store->UpdateTrap(*unnamed, "", {}).error(), kErrorRowGone);
+  EXPECT_TRUE(store->UpdateTrap(*unnamed, Value(), {{"TrapName", "foxtrot"}}).ok());
 }
 
 TEST(Store, VariableColumnsAreAtTheirPositions) {
@@ -280,7 +307,7 @@ TEST(Store, VariableColumnsAreAtTheirPositions) {
   Result<int64_t> rowid = store->AddTrap(columns);
   ASSERT_TRUE(rowid.ok()) << rowid.status().ToString();
   // Written by name, VarPos3 must land at position 13 of the file's column order.
-  ASSERT_TRUE(store->UpdateTrap(*rowid, {{"VarPos3", 7}}).ok());
+  ASSERT_TRUE(store->UpdateTrap(*rowid, "linkDown", {{"VarPos3", 7}}).ok());
 
   Result<std::vector<TrapRow>> rows = store->ReadTraps();
   ASSERT_TRUE(rows.ok()) << rows.status().ToString();
@@ -487,7 +514,7 @@ TEST(Store, EmptySettingsTableIsReportedOnReadAndWrite) {
   EXPECT_EQ(read.status().error(), kErrorNotFound);
   EXPECT_EQ(read.status().description(), dir.db() + ": table General_Setting has no row");
   Status written = store->WriteSettings({{"TrapRecvStatus", "Not Started"}});
-  EXPECT_EQ(written.error(), kErrorNotFound);
+  EXPECT_EQ(written.error(), kErrorRowGone);
   EXPECT_EQ(written.description(), dir.db() + ": table General_Setting has no row");
 }
 

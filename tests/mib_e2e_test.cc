@@ -88,7 +88,8 @@ class MibModuleTest : public RelayTest {
       for (size_t i = 0; i < names[k].vars.size(); ++i) {
         columns.emplace_back("VarName" + std::to_string(i + 1), store::Value(names[k].vars[i]));
       }
-      const Status renamed = db->UpdateTrap((*rows)[k].rowid(), columns);
+      const Status renamed =
+          db->UpdateTrap((*rows)[k].rowid(), (*rows)[k].ByName("TrapName"), columns);
       EXPECT_TRUE(renamed.ok()) << renamed.ToString();
     }
     Result<std::vector<std::string>> warnings =
