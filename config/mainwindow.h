@@ -13,6 +13,8 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "config/tervix_model.h"
@@ -71,9 +73,8 @@ class MainWindow : public QWidget {
   QLineEdit* MakeField(QWidget* parent, const char* name, Field field);
   // A pick-only list of the model's entries of `kind` (of variable `row`) whose user choices go
   // to `picked`.
-  template <typename Picked>
   QComboBox* MakeList(QWidget* parent, const char* name, const QString& accessible_name,
-                      ListKind kind, int row, Picked picked);
+                      ListKind kind, int row, std::function<void(const std::string&)> picked);
 
   // Shows the model's state, then moves the focus where the model asks.
   void ShowModel();

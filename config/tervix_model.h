@@ -19,86 +19,19 @@
 #ifndef TERVANE_CONFIG_TERVIX_MODEL_H_
 #define TERVANE_CONFIG_TERVIX_MODEL_H_
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "config/dialogs.h"
+#include "config/model_fields.h"
 #include "config/service_page.h"
 #include "platform/status.h"
 #include "store/rows.h"
 
 namespace tervane::config {
-
-inline constexpr int kPageTraps = 0;
-inline constexpr int kPageGeneral = 1;
-inline constexpr int kPageService = 2;
-inline constexpr int kVarRows = 14;
-inline constexpr int kMaxDefinitions = 30;
-inline constexpr int kTrapNameLength = 20;
-
-// What the read-only "Wrap To:" box shows: the prefix of every wrapped trap's OID.
-inline constexpr char kWrapToPrefix[] = "1.3.6.1.4.1.32473.1.100.2.0.";
-
-// The fields the user types into. Variable fields carry their row, 1 to 14.
-enum class FieldKind {
-  kTrapRecvIpAddr,
-  kTrapRecvPort,
-  kTrapForwIpAddr,
-  kTrapForwPort,
-  kTrapOID,
-  kTrapSourceVarNo,
-  kVarName,
-  kVarPos,
-  kVarChar,
-  kValToSplit,
-};
-struct Field {
-  FieldKind kind;
-  int row = 0;
-  friend bool operator==(const Field&, const Field&) = default;
-};
-
-// The pick-only lists. Each shows its fixed entries and, when the shown value is none of
-// them (a row written by other means), that value as one more entry.
-enum class ListKind { kTrapNewNumber, kTrapNewVarNo, kVarType };
-// "1000", "1100", ..., "3900"; "1" to "14"; the seven type names in the editor's order.
-const std::vector<std::string>& FixedEntries(ListKind kind);
-
-struct GeneralFields {
-  bool DebugMode = false;
-  std::string TrapRecvIpAddr;
-  std::string TrapRecvPort;
-  std::string TrapRecvStatus;
-  std::string TrapForwIpAddr;
-  std::string TrapForwPort;
-  bool ConvV2ToV1 = false;
-};
-
-struct VarFields {
-  std::string VarName;
-  std::string VarPos;
-  std::string VarChar;
-  std::string VarType;  // the row's hidden field behind its type list
-};
-
-// The shown definition's fields as texts; the lists' hidden fields included.
-struct DefinitionFields {
-  std::string TrapOID;
-  std::string TrapSourceVarNo;
-  std::string TrapNewNumber;
-  std::string TrapNewVarNo;
-  std::array<VarFields, kVarRows + 1> vars;  // 1-based: vars[i] is row i
-};
-
-// The warning of a name field whose first character is not a lowercase letter "a" to "z"
-// (an empty name counts as one that does not start with one).
-bool StartsWithLowercaseLetter(std::string_view name);
-inline constexpr char kFirstLetterWarning[] = "Fist Character Must Be A Lowercase Letter";
 
 class TervixModel {
  public:
@@ -168,21 +101,12 @@ class TervixModel {
   void AddNewNameLeft(const std::string& name);
 
  private:
-  // A value that may not be stored, with the field to correct it in; or, without a field, a
-  // database that could not be read or written.
-  struct Refusal {
-    Status why;
-    std::optional<Field> field;
-  };
-
   TervixModel(std::string folder, Dialogs& dialogs);
 
   std::string& TextOf(const Field& field);
   // The text behind `field`, for the const and the changing use alike.
   template <typename Model>
   static auto& TextIn(Model& m, const Field& field);
-  class RowWriter;
-
   // Stores the edits of the row: nothing when stored (or nothing was edited), else why not.
   // A refused value keeps the whole row from being written, unless `skip_refused`: then the
   // other edits are stored and the first refusal is still returned.

@@ -275,8 +275,9 @@ TEST_F(ModelTest, RemovingAskesAndShowsTheFirstOrTheEmptyPage) {
 
 TEST_F(ModelTest, FewerNewVariablesKeepTheHiddenRowsAndOddStoredValuesStay) {
   AddRows({"a"});
-  ASSERT_TRUE(Db().UpdateTrap(Rows()[0].rowid(), "a", {{"TrapNewNumber", store::Value(1050)},
-                                                  {"VarType5", store::Value("integer32")}})
+  ASSERT_TRUE(Db().UpdateTrap(Rows()[0].rowid(), "a",
+                              {{"TrapNewNumber", store::Value(1050)},
+                               {"VarType5", store::Value("integer32")}})
                   .ok());
   ASSERT_NO_FATAL_FAILURE(OpenModel());
   model_->cboTrapNewVarNo_Click("14");

@@ -1,0 +1,235 @@
+// The page "SNMP Traps": the definition list, adding and removing definitions, showing one,
+// its pick-only lists, and storing the shown definition.
+#include <algorithm>
+#include <cctype>
+
+#include "config/row_writer.h"
+#include "config/tervix_model.h"
+#include "store/number_text.h"
+#include "store/store.h"
+
+namespace tervane::config {
+
+namespace {
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The ranges the service can use: a source binding it keeps (1 to 20), a piece position from 1
+// and a count from 0, both within 16 bits.
+constexpr store::NumberRange kSourceRange{1, 20, "is not a binding the service keeps (1 to 20)",
+                                          kErrorInvalidArgument};
+
+constexpr store::NumberRange kPositionRange{1, 32767, "is not a position (1 to 32767)",
+                                            kErrorInvalidArgument};
+
+constexpr store::NumberRange kCountRange{0, 32767, "is not a number of characters (0 to 32767)",
+                                         kErrorInvalidArgument};
+
+std::string FieldName(const std::string& trap, const char* field) {
+  return "Trap \"" + trap + "\", " + field;
+}
+
+std::string VarFieldName(const std::string& trap, int row, const char* field) {
+  return "Trap \"" + trap + "\", variable " + std::to_string(row) + ", " + field;
+}
+
+}  // namespace
+
+bool TervixModel::lbxTrapName_Click(int index) {
+  LeaveFocusedField();
+  if (index < 0 || index >= static_cast<int>(names_.size())) return false;
+  if (index == selected_) return true;
+  if (std::optional<Refusal> refused = SaveSnmpTrapRecord()) {
+    Show(*refused);
+    return false;
+  }
+  ShowDefinition(index);
+  return true;
+}
+
+void TervixModel::cmdAdd_Click() {
+  LeaveFocusedField();
+  if (names_.size() >= kMaxDefinitions) {
+    dialogs_.Inform("Max 30 Traps Can Be Defined.", kTitleTervix, Icon::kInformation);
+    return;
+  }
+  // The shown definition is stored first, so that a refused value is corrected before the
+  // dialog asks for the new name.
+  if (std::optional<Refusal> refused = SaveSnmpTrapRecord()) {
+    Show(*refused);
+    return;
+  }
+  const std::optional<std::string> name = dialogs_.AskNewTrapName();
+  bool taken = !name || name->empty();
+  if (!taken) {
+    const std::string upper = Upper(*name);
+    for (const std::string& existing : names_) {
+      if (Upper(existing) != upper) continue;
+      dialogs_.Inform("The name already exists in the database.", kTitleTervane,
+                      Icon::kInformation);
+      taken = true;
+    }
+  }
+  if (taken) {
+    if (!names_.empty()) ShowDefinition(0);
+    return;
+  }
+  store::ColumnValues columns = {{"TrapName", store::Value(*name)},
+                                 {"TrapSourceVarNo", store::Value(1)},
+                                 {"TrapNewNumber", store::Value(1000)},
+                                 {"TrapNewVarNo", store::Value(3)}};
+  for (int i = 1; i <= kVarRows; ++i) {
+    const std::string n = std::to_string(i);
+    columns.emplace_back("VarName" + n, store::Value("var" + n));
+    columns.emplace_back("VarPos" + n, store::Value(1));
+    columns.emplace_back("VarChar" + n, store::Value(0));
+    columns.emplace_back("VarType" + n, store::Value("DisplayString"));
+  }
+  Result<store::Store> db = store::Store::Open(folder_);
+  Result<int64_t> added = db.ok() ? db->AddTrap(columns) : Result<int64_t>(db.status());
+  if (!added.ok()) {
+    Show({added.status(), std::nullopt});
+    return;
+  }
+  names_.push_back(*name);
+  ShowDefinition(static_cast<int>(names_.size()) - 1);
+  focus_request_ = Field{FieldKind::kTrapOID};
+}
+
+void TervixModel::cmdRemove_Click() {
+  LeaveFocusedField();
+  if (!showing()) return;
+  if (!dialogs_.AskYesNo("Are you sure you want to remove the Trap?\r\n\r\n", kTitleTervane,
+                         Icon::kExclamation)) {
+    return;
+  }
+  Result<store::Store> db = store::Store::Open(folder_);
+  Status removed = db.ok() ? db->DeleteTrap(shown_rowid_, shown_name_) : db.status();
+  if (!removed.ok()) {
+    Show({removed, std::nullopt});
+    return;
+  }
+  if (Status s = ShowFirstDefinition(); !s.ok()) Show({s, std::nullopt});
+}
+
+void TervixModel::cboTrapNewNumber_Click(const std::string& entry) {
+  if (showing()) shown_.TrapNewNumber = entry;
+}
+
+void TervixModel::cboTrapNewVarNo_Click(const std::string& entry) {
+  if (!showing()) return;
+  shown_.TrapNewVarNo = entry;
+  EnableVarControls();
+}
+
+void TervixModel::cboVarType_Click(int row, const std::string& entry) {
+  if (showing() && row >= 1 && row <= kVarRows) shown_.vars[row].VarType = entry;
+}
+
+void TervixModel::AddNewNameLeft(const std::string& name) {
+  if (!StartsWithLowercaseLetter(name)) {
+    dialogs_.Inform(kFirstLetterWarning, kTitleTervix, Icon::kExclamation);
+  }
+}
+
+Status TervixModel::ShowFirstDefinition() {
+  Result<store::Store> db = store::Store::Open(folder_);
+  Result<std::vector<store::TrapRow>> rows =
+      db.ok() ? db->ReadTraps() : Result<std::vector<store::TrapRow>>(db.status());
+  if (!rows.ok()) return rows.status();
+  names_.clear();
+  for (const store::TrapRow& row : *rows) names_.push_back(row.ByName("TrapName").AsText());
+  if (names_.empty()) {
+    ShowEmpty();
+  } else {
+    ShowRow(0, (*rows)[0]);
+  }
+  return Status::Ok();
+}
+
+void TervixModel::ShowDefinition(int index) {
+  Result<store::Store> db = store::Store::Open(folder_);
+  Result<std::vector<store::TrapRow>> rows =
+      db.ok() ? db->ReadTraps() : Result<std::vector<store::TrapRow>>(db.status());
+  if (!rows.ok()) {
+    Show({rows.status(), std::nullopt});
+    return;
+  }
+  const std::string& name = names_[static_cast<size_t>(index)];
+  for (const store::TrapRow& row : *rows) {
+    if (row.ByName("TrapName").AsText() == name) return ShowRow(index, row);
+  }
+  // Renamed or removed by other means: the list as the database holds it now.
+  if (Status s = ShowFirstDefinition(); !s.ok()) Show({s, std::nullopt});
+}
+
+void TervixModel::ShowRow(int index, const store::TrapRow& row) {
+  selected_ = index;
+  shown_rowid_ = row.rowid();
+  shown_name_ = row.ByName("TrapName");
+  shown_.TrapOID = row.ByName("TrapOID").AsText();
+  shown_.TrapSourceVarNo = row.ByName("TrapSourceVarNo").AsText();
+  shown_.TrapNewNumber = row.ByName("TrapNewNumber").AsText();
+  shown_.TrapNewVarNo = row.ByName("TrapNewVarNo").AsText();
+  for (int i = 1; i <= kVarRows; ++i) {
+    VarFields& v = shown_.vars[i];
+    v.VarName = row.Var(i, store::VarField::kName).AsText();
+    v.VarPos = row.Var(i, store::VarField::kPos).AsText();
+    v.VarChar = row.Var(i, store::VarField::kChar).AsText();
+    v.VarType = row.Var(i, store::VarField::kType).AsText();
+  }
+  shown_stored_ = shown_;
+  EnableVarControls();
+}
+
+void TervixModel::ShowEmpty() {
+  selected_ = -1;
+  shown_rowid_ = 0;
+  shown_name_ = store::Value();
+  shown_ = DefinitionFields();
+  shown_stored_ = shown_;
+  EnableVarControls();
+}
+
+void TervixModel::EnableVarControls() {
+  usable_rows_ = 0;
+  if (!showing() || shown_.TrapNewVarNo.empty()) return;
+  Result<int64_t> n = store::ParseNumberText(shown_.TrapNewVarNo, store::NumberStyle::kRounded,
+                                             store::kInt16Range, "TrapNewVarNo");
+  if (n.ok()) usable_rows_ = static_cast<int>(std::clamp<int64_t>(*n, 0, kVarRows));
+}
+
+std::optional<Refusal> TervixModel::SaveSnmpTrapRecord(bool skip_refused) {
+  if (!showing()) return std::nullopt;
+  const std::string& trap = names_[static_cast<size_t>(selected_)];
+  const DefinitionFields& now = shown_;
+  DefinitionFields& was = shown_stored_;
+  RowWriter row(skip_refused);
+  row.Text(now.TrapOID, was.TrapOID, "TrapOID");
+  row.Number(now.TrapSourceVarNo, was.TrapSourceVarNo, "TrapSourceVarNo", kSourceRange,
+             FieldName(trap, "Wrap Source Variable #"), Field{FieldKind::kTrapSourceVarNo});
+  // The lists' entries are numbers; an entry kept from a row written by other means is
+  // unchanged, and so never written back.
+  row.Number(now.TrapNewNumber, was.TrapNewNumber, "TrapNewNumber", store::kInt32Range,
+             FieldName(trap, "trap number"), Field{FieldKind::kTrapOID});
+  row.Number(now.TrapNewVarNo, was.TrapNewVarNo, "TrapNewVarNo", store::kInt16Range,
+             FieldName(trap, "New Variables"), Field{FieldKind::kTrapOID});
+  for (int i = 1; i <= kVarRows; ++i) {
+    const std::string n = std::to_string(i);
+    row.Text(now.vars[i].VarName, was.vars[i].VarName, "VarName" + n);
+    row.Number(now.vars[i].VarPos, was.vars[i].VarPos, "VarPos" + n, kPositionRange,
+               VarFieldName(trap, i, "Pos"), Field{FieldKind::kVarPos, i});
+    row.Number(now.vars[i].VarChar, was.vars[i].VarChar, "VarChar" + n, kCountRange,
+               VarFieldName(trap, i, "Char"), Field{FieldKind::kVarChar, i});
+    row.Text(now.vars[i].VarType, was.vars[i].VarType, "VarType" + n);
+  }
+  return row.Finish([&](const store::ColumnValues& columns) {
+    Result<store::Store> db = store::Store::Open(folder_);
+    return db.ok() ? db->UpdateTrap(shown_rowid_, shown_name_, columns) : db.status();
+  });
+}
+
+}  // namespace tervane::config

@@ -1,0 +1,54 @@
+// The page "General Settings": reading the General_Setting row and storing what the user
+// changed in it.
+#include "config/row_writer.h"
+#include "config/tervix_model.h"
+#include "store/convert.h"
+#include "store/number_text.h"
+#include "store/store.h"
+
+namespace tervane::config {
+
+Status TervixModel::ReadGeneral() {
+  Result<store::Store> db = store::Store::Open(folder_);
+  if (!db.ok()) return db.status();
+  Result<store::SettingsRow> row = db->ReadSettings();
+  if (!row.ok()) return row.status();
+  auto flag = [&](const char* column) {
+    Result<bool> on = store::ToBoolean(row->ByName(column), column);
+    return on.ok() && *on;
+  };
+  general_.DebugMode = flag("DebugMode");
+  general_.TrapRecvIpAddr = row->ByName("TrapRecvIpAddr").AsText();
+  general_.TrapRecvPort = row->ByName("TrapRecvPort").AsText();
+  general_.TrapRecvStatus = row->ByName("TrapRecvStatus").AsText();
+  general_.TrapForwIpAddr = row->ByName("TrapForwIpAddr").AsText();
+  general_.TrapForwPort = row->ByName("TrapForwPort").AsText();
+  general_.ConvV2ToV1 = flag("ConvV2ToV1");
+  general_stored_ = general_;
+  return Status::Ok();
+}
+
+std::optional<Refusal> TervixModel::SaveGeneralSetting(bool skip_refused) {
+  // The status is the service's, and never written; the address only when the user changed
+  // it, so that an address the service bound meanwhile is kept.
+  const GeneralFields& now = general_;
+  GeneralFields& was = general_stored_;
+  RowWriter row(skip_refused);
+  row.Flag(now.DebugMode, was.DebugMode, "DebugMode");
+  row.Address(now.TrapRecvIpAddr, was.TrapRecvIpAddr, "TrapRecvIpAddr", true,
+              "Receive Traps On, IP Address", Field{FieldKind::kTrapRecvIpAddr});
+  row.Number(now.TrapRecvPort, was.TrapRecvPort, "TrapRecvPort", store::kPortRange,
+             "Receive Traps On, Port", Field{FieldKind::kTrapRecvPort});
+  // Every forward address but 0.0.0.0, which names no destination.
+  row.Address(now.TrapForwIpAddr, was.TrapForwIpAddr, "TrapForwIpAddr", false,
+              "Forward Traps To, IP Address", Field{FieldKind::kTrapForwIpAddr});
+  row.Number(now.TrapForwPort, was.TrapForwPort, "TrapForwPort", store::kPortRange,
+             "Forward Traps To, Port", Field{FieldKind::kTrapForwPort});
+  row.Flag(now.ConvV2ToV1, was.ConvV2ToV1, "ConvV2ToV1");
+  return row.Finish([&](const store::ColumnValues& columns) {
+    Result<store::Store> db = store::Store::Open(folder_);
+    return db.ok() ? db->WriteSettings(columns) : db.status();
+  });
+}
+
+}  // namespace tervane::config

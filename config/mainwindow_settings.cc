@@ -1,0 +1,176 @@
+// The pages "General Settings" and "Service Control" of the main window, and the waits of the
+// service page's actions.
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QThread>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <initializer_list>
+
+#include "config/mainwindow.h"
+#include "config/trapnamelist.h"
+#include "config/window_widgets.h"
+
+namespace tervane::config {
+
+QWidget* MainWindow::MakeGeneralPage() {
+  auto* page = new QWidget;
+  chkDebugMode_ = new QCheckBox("Debug Mode", page);
+  chkDebugMode_->setObjectName("chkDebugMode");
+  connect(chkDebugMode_, &QCheckBox::clicked, this, [this](bool on) {
+    model_.SetDebugMode(on);
+    ShowModel();
+  });
+
+  auto* receive = new QGroupBox("Receive Traps On", page);
+  receive->setObjectName("fraTrapRecv");
+  txtTrapRecvIpAddr_ = MakeField(receive, "txtTrapRecvIpAddr", {FieldKind::kTrapRecvIpAddr});
+  txtTrapRecvIpAddr_->setMaxLength(15);
+  FixWidth(txtTrapRecvIpAddr_, 15);
+  txtTrapRecvPort_ = MakeField(receive, "txtTrapRecvPort", {FieldKind::kTrapRecvPort});
+  txtTrapRecvPort_->setMaxLength(5);
+  FixWidth(txtTrapRecvPort_, 6);
+  txtTrapRecvStatus_ = new QPlainTextEdit(receive);
+  txtTrapRecvStatus_->setObjectName("txtTrapRecvStatus");
+  txtTrapRecvStatus_->setReadOnly(true);
+  txtTrapRecvStatus_->setTabChangesFocus(true);
+  txtTrapRecvStatus_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  txtTrapRecvStatus_->setFixedHeight(txtTrapRecvStatus_->fontMetrics().lineSpacing() * 4 + 12);
+  Shade(txtTrapRecvStatus_);
+  auto* receive_layout = new QGridLayout(receive);
+  receive_layout->addWidget(MakeLabel(receive, "IP Address:", txtTrapRecvIpAddr_), 0, 0);
+  receive_layout->addWidget(txtTrapRecvIpAddr_, 0, 1, Qt::AlignLeft);
+  receive_layout->addWidget(MakeLabel(receive, "Port:", txtTrapRecvPort_), 1, 0);
+  receive_layout->addWidget(txtTrapRecvPort_, 1, 1, Qt::AlignLeft);
+  receive_layout->addWidget(MakeLabel(receive, "Status:", txtTrapRecvStatus_), 2, 0, Qt::AlignTop);
+  receive_layout->addWidget(txtTrapRecvStatus_, 2, 1);
+  receive_layout->setColumnStretch(1, 1);
+
+  auto* forward = new QGroupBox("Forward Traps To", page);
+  forward->setObjectName("fraTrapForw");
+  chkConvV2ToV1_ = new QCheckBox("Convert SNMPv2 to SNMPv1", forward);
+  chkConvV2ToV1_->setObjectName("chkConvV2ToV1");
+  connect(chkConvV2ToV1_, &QCheckBox::clicked, this, [this](bool on) {
+    model_.SetConvV2ToV1(on);
+    ShowModel();
+  });
+  txtTrapForwIpAddr_ = MakeField(forward, "txtTrapForwIpAddr", {FieldKind::kTrapForwIpAddr});
+  FixWidth(txtTrapForwIpAddr_, 15);
+  txtTrapForwPort_ = MakeField(forward, "txtTrapForwPort", {FieldKind::kTrapForwPort});
+  FixWidth(txtTrapForwPort_, 6);
+  auto* forward_layout = new QGridLayout(forward);
+  forward_layout->addWidget(chkConvV2ToV1_, 0, 0, 1, 2);
+  forward_layout->addWidget(MakeLabel(forward, "IP Address:", txtTrapForwIpAddr_), 1, 0);
+  forward_layout->addWidget(txtTrapForwIpAddr_, 1, 1, Qt::AlignLeft);
+  forward_layout->addWidget(MakeLabel(forward, "Port:", txtTrapForwPort_), 2, 0);
+  forward_layout->addWidget(txtTrapForwPort_, 2, 1, Qt::AlignLeft);
+  forward_layout->setColumnStretch(1, 1);
+
+  cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "Generate MIB File");
+  connect(cmdGenerateMIB_, &QPushButton::clicked, this, [this] {
+    model_.cmdGenerateMIB_Click();
+    ShowModel();
+  });
+
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(chkDebugMode_);
+  layout->addWidget(receive);
+  layout->addWidget(forward);
+  layout->addWidget(cmdGenerateMIB_, 0, Qt::AlignLeft);
+  layout->addStretch();
+  return page;
+}
+
+QWidget* MainWindow::MakeServicePage() {
+  auto* page = new QWidget;
+  lblInfo_ = new QLabel("Info", page);
+  lblInfo_->setObjectName("lblInfo");
+  lblInfo_->setTextFormat(Qt::PlainText);
+  // A failure can take a sentence; it wraps instead of widening the window.
+  lblInfo_->setWordWrap(true);
+  pgbInfo_ = new QProgressBar(page);
+  pgbInfo_->setObjectName("pgbInfo");
+  pgbInfo_->setRange(0, 6);
+  pgbInfo_->setValue(0);
+  // A bar of six steps: a percentage would only be noise.
+  pgbInfo_->setTextVisible(false);
+  pgbInfo_->setAccessibleName("Progress");
+  cmdStart_ = MakeButton(page, "cmdStart", "Start Service");
+  cmdInstall_ = MakeButton(page, "cmdInstall", "&Install Service");
+  // Wide enough for each of their captions, so that the row keeps its shape when they change.
+  const QFontMetrics metrics(cmdInstall_->font());
+  cmdInstall_->setMinimumWidth(metrics.horizontalAdvance("Uninstall Service") + 24);
+  cmdStart_->setMinimumWidth(std::max(metrics.horizontalAdvance("Start Service"),
+                                      metrics.horizontalAdvance("Stop Service")) +
+                             24);
+  connect(cmdStart_, &QPushButton::clicked, this,
+          [this] { ServiceClick(&ServicePage::cmdStart_Click); });
+  connect(cmdInstall_, &QPushButton::clicked, this,
+          [this] { ServiceClick(&ServicePage::cmdInstall_Click); });
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(cmdStart_);
+  buttons->addWidget(cmdInstall_);
+  buttons->addStretch();
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(lblInfo_);
+  layout->addWidget(pgbInfo_);
+  layout->addLayout(buttons);
+  layout->addStretch();
+  return page;
+}
+
+void MainWindow::ShowServicePage() {
+  const bool was_showing = showing_;
+  showing_ = true;
+  // The page the model is on, also while its selection's refresh runs.
+  if (tab1_->currentIndex() != model_.page()) tab1_->setCurrentIndex(model_.page());
+  const ServicePageView& view = model_.service_page().view();
+  if (lblInfo_->text() != Q(view.lblInfo)) lblInfo_->setText(Q(view.lblInfo));
+  pgbInfo_->setValue(view.pgbInfo);
+  cmdInstall_->setText(Q(view.cmdInstall));
+  cmdInstall_->setEnabled(view.cmdInstall_enabled);
+  cmdStart_->setText(Q(view.cmdStart));
+  cmdStart_->setEnabled(view.cmdStart_enabled);
+  tab1_->setEnabled(view.tab1_enabled);
+  showing_ = was_showing;
+}
+
+void MainWindow::WaitWithEvents(int ms) {
+  ShowServicePage();
+  for (int i = 0; i < ms / 20; ++i) {
+    QThread::msleep(20);
+    // Paints, and takes the user's input; the page's controls are disabled meanwhile.
+    QCoreApplication::processEvents();
+  }
+}
+
+void MainWindow::ServiceClick(void (ServicePage::*click)()) {
+  (model_.service_page().*click)();
+  ShowModel();
+  CloseIfAsked();
+}
+
+void MainWindow::CloseIfAsked() {
+  if (!close_asked_ || model_.service_page().busy()) return;
+  close_asked_ = false;
+  close();
+}
+
+}  // namespace tervane::config

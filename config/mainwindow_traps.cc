@@ -1,0 +1,198 @@
+// The page "SNMP Traps" of the main window: the definition list and its buttons, the shown
+// definition, and the frame "Variable Binding".
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QThread>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <initializer_list>
+
+#include "config/mainwindow.h"
+#include "config/trapnamelist.h"
+#include "config/window_widgets.h"
+
+namespace tervane::config {
+namespace {
+
+constexpr int kRowsPerGroup = 7;
+
+}  // namespace
+
+QWidget* MainWindow::MakeTrapsPage() {
+  auto* page = new QWidget;
+
+  lbxTrapName_ = new TrapNameList(page);
+  lbxTrapName_->setObjectName("lbxTrapName");
+  lbxTrapName_->SetAsk([this](int row) { AskDefinition(row); });
+  const QFontMetrics metrics(lbxTrapName_->font());
+  lbxTrapName_->setMinimumWidth(metrics.horizontalAdvance(QString(kTrapNameLength, QChar('n'))));
+  // Seven names at a time; the list scrolls through the others.
+  lbxTrapName_->setFixedHeight(metrics.lineSpacing() * 7 + 2 * lbxTrapName_->frameWidth() + 8);
+  cmdAdd_ = MakeButton(page, "cmdAdd", "&Add...");
+  cmdRemove_ = MakeButton(page, "cmdRemove", "&Remove");
+  connect(cmdAdd_, &QPushButton::clicked, this, [this] {
+    model_.cmdAdd_Click();
+    ShowModel();
+  });
+  connect(cmdRemove_, &QPushButton::clicked, this, [this] {
+    model_.cmdRemove_Click();
+    ShowModel();
+  });
+  auto* list_buttons = new QVBoxLayout;
+  list_buttons->addWidget(cmdAdd_);
+  list_buttons->addWidget(cmdRemove_);
+  list_buttons->addStretch();
+
+  txtTrapOID_ = MakeField(page, "txtTrapOID", {FieldKind::kTrapOID});
+  cmdTrapOID_ = MakeBrowseButton(page, "cmdTrapOID", "Look up the trap OID");
+  connect(cmdTrapOID_, &QPushButton::clicked, this, [this] {
+    model_.cmdTrapOID_Click();
+    ShowModel();
+  });
+
+  txtTrapNewEnterprise_ = new QLineEdit(kWrapToPrefix, page);
+  txtTrapNewEnterprise_->setObjectName("txtTrapNewEnterprise");
+  txtTrapNewEnterprise_->setReadOnly(true);
+  Shade(txtTrapNewEnterprise_);
+  FixWidth(txtTrapNewEnterprise_, static_cast<int>(sizeof kWrapToPrefix));
+  cboTrapNewNumber_ =
+      MakeList(page, "cboTrapNewNumber", "Trap number", ListKind::kTrapNewNumber, 0,
+               [this](const std::string& entry) { model_.cboTrapNewNumber_Click(entry); });
+
+  txtTrapSourceVarNo_ = MakeField(page, "txtTrapSourceVarNo", {FieldKind::kTrapSourceVarNo});
+  FixWidth(txtTrapSourceVarNo_, 4);
+  cboTrapNewVarNo_ =
+      MakeList(page, "cboTrapNewVarNo", "Number of new variables", ListKind::kTrapNewVarNo, 0,
+               [this](const std::string& entry) { model_.cboTrapNewVarNo_Click(entry); });
+
+  auto* oid = new QHBoxLayout;
+  oid->addWidget(txtTrapOID_, 1);
+  oid->addWidget(cmdTrapOID_);
+  auto* wrap = new QHBoxLayout;
+  wrap->addWidget(txtTrapNewEnterprise_);
+  wrap->addWidget(cboTrapNewNumber_);
+  wrap->addStretch();
+  auto* source = new QHBoxLayout;
+  source->addWidget(txtTrapSourceVarNo_);
+  source->setSpacing(8);
+  source->addWidget(new QLabel("Into", page));
+  source->addWidget(cboTrapNewVarNo_);
+  source->addWidget(new QLabel("New Variables", page));
+  source->addStretch();
+  auto* definition = new QGridLayout;
+  definition->addWidget(MakeLabel(page, "Trap OID:", txtTrapOID_), 0, 0);
+  definition->addLayout(oid, 0, 1);
+  definition->addWidget(MakeLabel(page, "Wrap To:", txtTrapNewEnterprise_), 1, 0);
+  definition->addLayout(wrap, 1, 1);
+  definition->addWidget(MakeLabel(page, "Wrap Source Variable #:", txtTrapSourceVarNo_), 2, 0);
+  definition->addLayout(source, 2, 1);
+  definition->setColumnStretch(1, 1);
+  definition->setRowStretch(3, 1);
+  definition->setHorizontalSpacing(10);
+
+  // The list under its heading; its buttons and the definition's lines level with its top.
+  auto* top = new QGridLayout;
+  top->addWidget(MakeLabel(page, "Trap Name:", lbxTrapName_), 0, 0);
+  top->addWidget(lbxTrapName_, 1, 0);
+  top->addLayout(list_buttons, 1, 1);
+  top->addLayout(definition, 1, 2);
+  top->setColumnStretch(2, 1);
+  top->setColumnMinimumWidth(1, 0);
+  top->setHorizontalSpacing(10);
+
+  auto* binding = new QGroupBox("Variable Binding", page);
+  binding->setObjectName("fraTrapNewVar");
+  txtValToSplit_ = MakeField(binding, "txtValToSplit", {FieldKind::kValToSplit});
+  txtValToSplit_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  txtValToSplit_->setAccessibleName("Value to split");
+  txtValToSplit_->setAccessibleDescription(
+      "A sample value: select a piece of it, then press the # button of a variable");
+  Shade(txtValToSplit_);
+  cmdValToSplit_ = MakeBrowseButton(binding, "cmdValToSplit", "Look up a value to split");
+  connect(cmdValToSplit_, &QPushButton::clicked, this, [this] {
+    model_.cmdValToSplit_Click();
+    ShowModel();
+  });
+  auto* sample = new QHBoxLayout;
+  sample->addWidget(MakeLabel(binding, "Value To Split:", txtValToSplit_));
+  sample->addWidget(txtValToSplit_, 1);
+  sample->addWidget(cmdValToSplit_);
+
+  auto* left = new QGridLayout;
+  auto* right = new QGridLayout;
+  AddVarRows(binding, left, 1);
+  AddVarRows(binding, right, 1 + kRowsPerGroup);
+  auto* groups = new QHBoxLayout;
+  groups->addLayout(left);
+  groups->addSpacing(16);
+  groups->addLayout(right);
+  auto* binding_layout = new QVBoxLayout(binding);
+  binding_layout->addLayout(sample);
+  binding_layout->addLayout(groups);
+
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(top);
+  layout->addWidget(binding);
+  return page;
+}
+
+void MainWindow::AddVarRows(QWidget* parent, QGridLayout* grid, int first) {
+  grid->addWidget(new QLabel("Variable Name:", parent), 0, 1);
+  grid->addWidget(new QLabel("Pos:", parent), 0, 2);
+  grid->addWidget(new QLabel("Char:", parent), 0, 3);
+  grid->addWidget(new QLabel("Data Type:", parent), 0, 4);
+  grid->setColumnStretch(1, 1);
+  for (int i = first; i < first + kRowsPerGroup; ++i) {
+    const QString n = QString::number(i);
+    const std::string suffix = std::to_string(i);
+    VarRow& row = vars_[static_cast<size_t>(i)];
+    row.button = MakeButton(parent, ("cmdVar" + suffix).c_str(), "#" + n);
+    // The sample keeps the focus, and with it its selection, when a # button is clicked.
+    row.button->setFocusPolicy(Qt::NoFocus);
+    row.button->setAccessibleName("Variable " + n + ": take the selected piece of the value");
+    const QFontMetrics metrics(row.button->font());
+    row.button->setFixedWidth(metrics.horizontalAdvance("#00") + 16);
+    connect(row.button, &QPushButton::clicked, this, [this, i] {
+      const int start = txtValToSplit_->hasSelectedText() ? txtValToSplit_->selectionStart()
+                                                          : txtValToSplit_->cursorPosition();
+      model_.cmdVar_Click(i, start, static_cast<int>(txtValToSplit_->selectedText().size()));
+      ShowModel();
+    });
+    row.name = MakeField(parent, ("txtVarName" + suffix).c_str(), {FieldKind::kVarName, i});
+    row.name->setAccessibleName("Variable " + n + " name");
+    row.pos = MakeField(parent, ("txtVarPos" + suffix).c_str(), {FieldKind::kVarPos, i});
+    row.pos->setAccessibleName("Variable " + n + " position");
+    FixWidth(row.pos, 4);
+    row.chars = MakeField(parent, ("txtVarChar" + suffix).c_str(), {FieldKind::kVarChar, i});
+    row.chars->setAccessibleName("Variable " + n + " character count");
+    FixWidth(row.chars, 4);
+    row.type = MakeList(parent, ("cboVarType" + suffix).c_str(), "Variable " + n + " type",
+                        ListKind::kVarType, i,
+                        [this, i](const std::string& entry) { model_.cboVarType_Click(i, entry); });
+    const int line = i - first + 1;
+    grid->addWidget(row.button, line, 0);
+    grid->addWidget(row.name, line, 1);
+    grid->addWidget(row.pos, line, 2);
+    grid->addWidget(row.chars, line, 3);
+    grid->addWidget(row.type, line, 4);
+  }
+}
+
+}  // namespace tervane::config

@@ -1,0 +1,35 @@
+// Small helpers that every page of the window builds its widgets with: texts, shading, widths,
+// labels and buttons.
+#ifndef TERVANE_CONFIG_WINDOW_WIDGETS_H_
+#define TERVANE_CONFIG_WINDOW_WIDGETS_H_
+
+#include <QString>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace tervane::config {
+
+inline QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// Read-only boxes, and the sample whose pieces are picked, are shaded like the window.
+void Shade(QWidget* widget);
+
+// A box wide enough for `chars` digits or letters of its font, and no wider.
+void FixWidth(QLineEdit* edit, int chars);
+
+// A label for `buddy`, which its mnemonic and a screen reader's name then lead to.
+QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy = nullptr);
+
+// A button named `name` with some room around its caption, as dialog buttons have.
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text);
+
+// A "..." button: as narrow as its text allows.
+QPushButton* MakeBrowseButton(QWidget* parent, const char* name, const QString& accessible_name);
+
+}  // namespace tervane::config
+
+#endif  // TERVANE_CONFIG_WINDOW_WIDGETS_H_
