@@ -42,11 +42,13 @@ bool TervixModel::lbxTrapName_Click(int index) {
   LeaveFocusedField();
   if (index < 0 || index >= static_cast<int>(names_.size())) return false;
   if (index == selected_) return true;
+  // By name: the list may be read again while the shown definition is stored.
+  const std::string wanted = names_[static_cast<size_t>(index)];
   if (std::optional<Refusal> refused = SaveSnmpTrapRecord()) {
     Show(*refused);
     return false;
   }
-  ShowDefinition(index);
+  ShowDefinition(wanted);
   return true;
 }
 
@@ -74,7 +76,7 @@ void TervixModel::cmdAdd_Click() {
     }
   }
   if (taken) {
-    if (!names_.empty()) ShowDefinition(0);
+    if (!names_.empty()) ShowDefinition(std::nullopt);
     return;
   }
   store::ColumnValues columns = {{"TrapName", store::Value(*name)},
@@ -94,8 +96,7 @@ void TervixModel::cmdAdd_Click() {
     Show({added.status(), std::nullopt});
     return;
   }
-  names_.push_back(*name);
-  ShowDefinition(static_cast<int>(names_.size()) - 1);
+  ShowDefinition(*name);
   focus_request_ = Field{FieldKind::kTrapOID};
 }
 
@@ -108,11 +109,16 @@ void TervixModel::cmdRemove_Click() {
   }
   Result<store::Store> db = store::Store::Open(folder_);
   Status removed = db.ok() ? db->DeleteTrap(shown_rowid_, shown_name_) : db.status();
-  if (!removed.ok()) {
+  if (removed.error() == kErrorRowGone) {
+    dialogs_.Inform("The trap definition " + QuotedName() +
+                        " had already been removed or renamed by another program. The list "
+                        "shows the definitions as they are stored now.",
+                    kTitleTervix, Icon::kExclamation);
+  } else if (!removed.ok()) {
     Show({removed, std::nullopt});
     return;
   }
-  if (Status s = ShowFirstDefinition(); !s.ok()) Show({s, std::nullopt});
+  ShowDefinition(std::nullopt);
 }
 
 void TervixModel::cboTrapNewNumber_Click(const std::string& entry) {
@@ -135,7 +141,7 @@ void TervixModel::AddNewNameLeft(const std::string& name) {
   }
 }
 
-Status TervixModel::ShowFirstDefinition() {
+Status TervixModel::ReadDefinitions(const std::optional<std::string>& wanted) {
   Result<store::Store> db = store::Store::Open(folder_);
   Result<std::vector<store::TrapRow>> rows =
       db.ok() ? db->ReadTraps() : Result<std::vector<store::TrapRow>>(db.status());
@@ -144,26 +150,17 @@ Status TervixModel::ShowFirstDefinition() {
   for (const store::TrapRow& row : *rows) names_.push_back(row.ByName("TrapName").AsText());
   if (names_.empty()) {
     ShowEmpty();
-  } else {
-    ShowRow(0, (*rows)[0]);
+    return Status::Ok();
   }
+  // A name that is no longer there (renamed or removed by other means) shows the first.
+  const auto found = wanted ? std::find(names_.begin(), names_.end(), *wanted) : names_.end();
+  const size_t index = found == names_.end() ? 0 : static_cast<size_t>(found - names_.begin());
+  ShowRow(static_cast<int>(index), (*rows)[index]);
   return Status::Ok();
 }
 
-void TervixModel::ShowDefinition(int index) {
-  Result<store::Store> db = store::Store::Open(folder_);
-  Result<std::vector<store::TrapRow>> rows =
-      db.ok() ? db->ReadTraps() : Result<std::vector<store::TrapRow>>(db.status());
-  if (!rows.ok()) {
-    Show({rows.status(), std::nullopt});
-    return;
-  }
-  const std::string& name = names_[static_cast<size_t>(index)];
-  for (const store::TrapRow& row : *rows) {
-    if (row.ByName("TrapName").AsText() == name) return ShowRow(index, row);
-  }
-  // Renamed or removed by other means: the list as the database holds it now.
-  if (Status s = ShowFirstDefinition(); !s.ok()) Show({s, std::nullopt});
+void TervixModel::ShowDefinition(const std::optional<std::string>& wanted) {
+  if (Status s = ReadDefinitions(wanted); !s.ok()) Show({s, std::nullopt});
 }
 
 void TervixModel::ShowRow(int index, const store::TrapRow& row) {
@@ -226,10 +223,21 @@ std::optional<Refusal> TervixModel::SaveSnmpTrapRecord(bool skip_refused) {
                VarFieldName(trap, i, "Char"), Field{FieldKind::kVarChar, i});
     row.Text(now.vars[i].VarType, was.vars[i].VarType, "VarType" + n);
   }
-  return row.Finish([&](const store::ColumnValues& columns) {
+  std::optional<Refusal> refused = row.Finish([&](const store::ColumnValues& columns) {
     Result<store::Store> db = store::Store::Open(folder_);
     return db.ok() ? db->UpdateTrap(shown_rowid_, shown_name_, columns) : db.status();
   });
+  if (!refused || refused->why.error() != kErrorRowGone) return refused;
+  // Removed or renamed by another program since it was shown: its edits have no row to go
+  // to. They are dropped, said so once, and the move that asked for the store goes on.
+  dialogs_.Inform("The trap definition " + QuotedName() +
+                      " was removed or renamed by another program, so its edits were not "
+                      "stored. The list shows the definitions as they are stored now.",
+                  kTitleTervix, Icon::kExclamation);
+  ShowDefinition(std::nullopt);
+  return std::nullopt;
 }
+
+std::string TervixModel::QuotedName() const { return "\"" + shown_name_.AsText() + "\""; }
 
 }  // namespace tervane::config

@@ -12,6 +12,10 @@ Status TervixModel::ReadGeneral() {
   Result<store::Store> db = store::Store::Open(folder_);
   if (!db.ok()) return db.status();
   Result<store::SettingsRow> row = db->ReadSettings();
+  // The file and its tables are there, the row is not: removed by another program.
+  if (!row.ok() && row.status().error() == kErrorNotFound) {
+    return Status::Error(kErrorRowGone, row.status().description());
+  }
   if (!row.ok()) return row.status();
   auto flag = [&](const char* column) {
     Result<bool> on = store::ToBoolean(row->ByName(column), column);
@@ -45,10 +49,15 @@ std::optional<Refusal> TervixModel::SaveGeneralSetting(bool skip_refused) {
   row.Number(now.TrapForwPort, was.TrapForwPort, "TrapForwPort", store::kPortRange,
              "Forward Traps To, Port", Field{FieldKind::kTrapForwPort});
   row.Flag(now.ConvV2ToV1, was.ConvV2ToV1, "ConvV2ToV1");
-  return row.Finish([&](const store::ColumnValues& columns) {
+  std::optional<Refusal> refused = row.Finish([&](const store::ColumnValues& columns) {
     Result<store::Store> db = store::Store::Open(folder_);
     return db.ok() ? db->WriteSettings(columns) : db.status();
   });
+  if (refused && refused->why.error() == kErrorRowGone) {
+    EndWithoutSettings(refused->why);
+    return std::nullopt;
+  }
+  return refused;
 }
 
 }  // namespace tervane::config

@@ -186,6 +186,17 @@ void MainWindow::ShowModel() {
   ShowServicePage();
   showing_ = was_showing;
   TakeFocusRequest();
+  if (model_.ended() && !ending_) {
+    // Once the handler that found the settings row gone has returned.
+    ending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          close();
+          QCoreApplication::exit(1);
+        },
+        Qt::QueuedConnection);
+  }
 }
 
 void MainWindow::ShowList(QComboBox* combo, ListKind kind, int row, const std::string& value) {

@@ -104,6 +104,8 @@ class MainWindow : public QWidget {
   QLineEdit* entered_ = nullptr;
   // The user closed the window while the service page was busy: it closes once that ends.
   bool close_asked_ = false;
+  // The model's work has ended: the window closes, and the program ends with status 1.
+  bool ending_ = false;
 
   std::vector<FieldEdit> fields_;
   QTabWidget* tab1_ = nullptr;

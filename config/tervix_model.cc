@@ -41,7 +41,7 @@ Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder
                                                        Dialogs& dialogs) {
   std::unique_ptr<TervixModel> model(new TervixModel(folder, dialogs));
   if (Status s = model->ReadGeneral(); !s.ok()) return s;
-  if (Status s = model->ShowFirstDefinition(); !s.ok()) return s;
+  if (Status s = model->ReadDefinitions(std::nullopt); !s.ok()) return s;
   return model;
 }
 
@@ -123,6 +123,7 @@ void TervixModel::LeaveFocusedField() {
 
 bool TervixModel::tab1_Click(int page) {
   LeaveFocusedField();
+  if (ended_) return false;
   if (page == page_) return true;
   std::optional<Refusal> refused;
   switch (page) {
@@ -139,15 +140,20 @@ bool TervixModel::tab1_Click(int page) {
     default:
       return false;
   }
+  if (ended_) return false;
   if (refused) {
     Show(*refused);
     return false;
   }
   page_ = page;
   Status read;
-  if (page == kPageTraps) read = ShowFirstDefinition();
+  if (page == kPageTraps) read = ReadDefinitions(std::nullopt);
   // What the service wrote meanwhile (its status, the address it bound) is shown.
   if (page == kPageGeneral) read = ReadGeneral();
+  if (read.error() == kErrorRowGone) {
+    EndWithoutSettings(read);
+    return false;
+  }
   if (!read.ok()) Show({read, std::nullopt});
   if (page == kPageService) service_page_.PageSelected();
   return true;
@@ -155,11 +161,12 @@ bool TervixModel::tab1_Click(int page) {
 
 bool TervixModel::cmdExit_Click() {
   LeaveFocusedField();
+  if (ended_) return true;
   // Both rows are stored even when one of them refuses: a refusal costs only its own edits.
   std::optional<Refusal> refused = SaveSnmpTrapRecord();
   std::optional<Refusal> general = SaveGeneralSetting();
   if (!refused) refused = std::move(general);
-  if (!refused) return true;
+  if (!refused || ended_) return true;
   if (!dialogs_.AskYesNo(refused->why.description() +
                              ".\r\n\r\nDiscard the edits that cannot be stored, and exit?",
                          kTitleTervix, Icon::kQuestion)) {
@@ -170,6 +177,14 @@ bool TervixModel::cmdExit_Click() {
   (void)SaveSnmpTrapRecord(/*skip_refused=*/true);
   (void)SaveGeneralSetting(/*skip_refused=*/true);
   return true;
+}
+
+void TervixModel::EndWithoutSettings(const Status& why) {
+  ended_ = true;
+  dialogs_.Inform("The settings could not be read or stored: " + why.description() +
+                      ".\r\n\r\nWithout its settings row Tervix.mdb cannot be used, and Tervix "
+                      "ends. Edits not stored yet are lost.",
+                  kTitleTervix, Icon::kCritical);
 }
 
 void TervixModel::Show(const Refusal& refusal) {

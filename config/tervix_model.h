@@ -62,6 +62,10 @@ class TervixModel {
   ServicePage& service_page() { return service_page_; }
   const ServicePage& service_page() const { return service_page_; }
 
+  // The General_Setting row went away while the window was open (removed by another program):
+  // the user has been told, nothing more is stored, and the program is to end (exit status 1).
+  bool ended() const { return ended_; }
+
   // --- What the user does. Each returns after the state is updated. ---
   // Typing in a field.
   void SetText(const Field& field, std::string text);
@@ -114,15 +118,19 @@ class TervixModel {
   std::optional<Refusal> SaveSnmpTrapRecord(bool skip_refused = false);
   // The message of a refusal, and the focus back to its field.
   void Show(const Refusal& refusal);
+  // Says that the General_Setting row is gone, and ends the window's work.
+  void EndWithoutSettings(const Status& why);
   // The rule of a field that is left, and of the field that has the focus before a commit
   // (once since the focus came or the text changed).
   void RunLeaveRule(const Field& field);
   void LeaveFocusedField();
   Status ReadGeneral();
-  // Reads the definition list again and shows its first definition, or the Empty state.
-  Status ShowFirstDefinition();
-  // Shows the definition named by entry `index`, as the database holds it now.
-  void ShowDefinition(int index);
+  // Reads the definition list again and shows the first definition named `wanted`, else the
+  // first one, or the Empty state. ShowDefinition says why when that fails.
+  Status ReadDefinitions(const std::optional<std::string>& wanted);
+  void ShowDefinition(const std::optional<std::string>& wanted);
+  // The shown definition's name as it was read, in double quotes.
+  std::string QuotedName() const;
   void ShowRow(int index, const store::TrapRow& row);
   void ShowEmpty();
   void EnableVarControls();
@@ -134,6 +142,7 @@ class TervixModel {
   std::string folder_;
   Dialogs& dialogs_;
   int page_ = kPageTraps;
+  bool ended_ = false;
 
   GeneralFields general_;
   GeneralFields general_stored_;  // as read: what the user changed is what differs
