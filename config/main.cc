@@ -1,8 +1,9 @@
 // Tervix: the configuration window of Tervane, on Tervix.mdb of its own program folder.
 //
-// Exit status 0 once the window is closed, 1 when the settings database cannot be opened
-// (after a message box that says why). The options that need no window (command_line.h) are
-// carried out before Qt is started, so that they run without a display.
+// Exit status 0 once the window is closed, 1 when the settings database cannot be opened or
+// its settings row went away while the window was open (after a message box that says why). The
+// options that need no window (command_line.h) are carried out before Qt is started, so that they
+// run without a display.
 #include <QApplication>
 #include <iostream>
 #include <optional>
@@ -39,5 +40,7 @@ int main(int argc, char** argv) {
   dialogs.SetModel(model->get());
   dialogs.SetParent(&window);
   window.show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  // The settings row went away while the window was open: the window closed after saying so.
+  return (*model)->ended() ? 1 : status;
 }

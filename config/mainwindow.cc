@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "config/accessible_combo.h"
 #include "config/trapnamelist.h"
 #include "config/window_widgets.h"
 
@@ -31,6 +33,9 @@ namespace tervane::config {
 
 MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), model_(model) {
   setWindowTitle("Tervane 1.10");
+  InstallAccessibleInterfaces();
+  // The widgets' own signals while they are made and filled are not the user's.
+  showing_ = true;
 
   tab1_ = new QTabWidget(this);
   tab1_->setObjectName("tab1");
@@ -47,7 +52,10 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
     if (!showing_ && page != model_.page()) AskPage(page);
   });
 
-  cmdReadMe_ = MakeButton(this, "cmdReadMe", "Read Me");
+  cmdReadMe_ = MakeButton(this, "cmdReadMe", "Read &Me");
+  // The key of every program's help, besides the mnemonic.
+  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  connect(help, &QShortcut::activated, cmdReadMe_, &QPushButton::click);
   cmdExit_ = MakeButton(this, "cmdExit", "&Exit");
   connect(cmdReadMe_, &QPushButton::clicked, this, [this] {
     model_.cmdReadMe_Click();
@@ -66,6 +74,7 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
 
   SetTabOrder();
   model_.service_page().SetWaitWithEvents([this](int ms) { WaitWithEvents(ms); });
+  showing_ = false;
   ShowModel();
   // The size the layout asks for: a window shown without one gets at most two thirds of the
   // screen, which would squeeze the fields.
@@ -98,8 +107,10 @@ QLineEdit* MainWindow::MakeField(QWidget* parent, const char* name, Field field)
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(name);
   fields_.push_back({field, edit});
-  // textEdited, not textChanged: only what the user types goes to the model.
-  connect(edit, &QLineEdit::textEdited, this, [this, field](const QString& text) {
+  // Every change of the text, however made (typing, pasting, an input method, a screen
+  // reader), but not the window's own showing of the model.
+  connect(edit, &QLineEdit::textChanged, this, [this, field](const QString& text) {
+    if (showing_) return;
     model_.SetText(field, text.toStdString());
     ShowModel();
   });
@@ -120,8 +131,10 @@ QComboBox* MainWindow::MakeList(QWidget* parent, const char* name, const QString
   combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   // The entries from the start, so that the layout is made for them.
   ShowList(combo, kind, row, "");
-  // activated, not currentIndexChanged: showing a row selects entries without writing.
-  connect(combo, &QComboBox::activated, this, [this, combo, picked](int index) {
+  // Every change of the entry, by mouse, keyboard or a screen reader; showing a row selects
+  // entries without writing.
+  connect(combo, &QComboBox::currentIndexChanged, this, [this, combo, picked](int index) {
+    if (showing_ || index < 0) return;
     picked(combo->itemText(index).toStdString());
     ShowModel();
   });
@@ -189,13 +202,7 @@ void MainWindow::ShowModel() {
   if (model_.ended() && !ending_) {
     // Once the handler that found the settings row gone has returned.
     ending_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          close();
-          QCoreApplication::exit(1);
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
   }
 }
 
@@ -280,6 +287,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       }
       default:
         return false;
+    }
+  }
+  // Shift+F10 opens the sample's context menu, as the Menu key does.
+  if (watched == txtValToSplit_ && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+      const QRect caret = txtValToSplit_->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+      ShowPieceMenu(txtValToSplit_->mapToGlobal(caret.bottomLeft()));
+      return true;
     }
   }
   if (watched == tab1_ && event->type() == QEvent::KeyPress) {

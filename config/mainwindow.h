@@ -35,6 +35,9 @@ namespace tervane::config {
 
 class TrapNameList;
 
+// The caption `caption` of a service button with its mnemonic.
+QString WithMnemonic(const std::string& caption);
+
 class MainWindow : public QWidget {
   Q_OBJECT
 
@@ -68,6 +71,12 @@ class MainWindow : public QWidget {
   // The seven variable rows first to first + 6, under their headings, in `grid`.
   void AddVarRows(QWidget* parent, QGridLayout* grid, int first);
   void SetTabOrder();
+  // The sample's selection (or its caret, with nothing selected) taken as the piece of
+  // variable `row`, as "#row" does.
+  void TakePiece(int row);
+  // The sample's context menu at `at`: the field's own entries, then "Take as variable i" for
+  // the variables in use.
+  void ShowPieceMenu(const QPoint& at);
 
   // A line edit named `name` for `field`: typing and focus changes go to the model.
   QLineEdit* MakeField(QWidget* parent, const char* name, Field field);
@@ -104,7 +113,7 @@ class MainWindow : public QWidget {
   QLineEdit* entered_ = nullptr;
   // The user closed the window while the service page was busy: it closes once that ends.
   bool close_asked_ = false;
-  // The model's work has ended: the window closes, and the program ends with status 1.
+  // The model's work has ended: the window closes (and the program ends with status 1).
   bool ending_ = false;
 
   std::vector<FieldEdit> fields_;

@@ -1,5 +1,6 @@
 // The pages "General Settings" and "Service Control" of the main window, and the waits of the
 // service page's actions.
+#include <QAccessible>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -34,7 +35,9 @@ QWidget* MainWindow::MakeGeneralPage() {
   auto* page = new QWidget;
   chkDebugMode_ = new QCheckBox("Debug Mode", page);
   chkDebugMode_->setObjectName("chkDebugMode");
-  connect(chkDebugMode_, &QCheckBox::clicked, this, [this](bool on) {
+  // Its state, however it changes: a click, the space bar, a screen reader's toggle.
+  connect(chkDebugMode_, &QCheckBox::toggled, this, [this](bool on) {
+    if (showing_) return;
     model_.SetDebugMode(on);
     ShowModel();
   });
@@ -42,13 +45,16 @@ QWidget* MainWindow::MakeGeneralPage() {
   auto* receive = new QGroupBox("Receive Traps On", page);
   receive->setObjectName("fraTrapRecv");
   txtTrapRecvIpAddr_ = MakeField(receive, "txtTrapRecvIpAddr", {FieldKind::kTrapRecvIpAddr});
+  txtTrapRecvIpAddr_->setAccessibleName("Receive Traps On: IP Address");
   txtTrapRecvIpAddr_->setMaxLength(15);
   FixWidth(txtTrapRecvIpAddr_, 15);
   txtTrapRecvPort_ = MakeField(receive, "txtTrapRecvPort", {FieldKind::kTrapRecvPort});
+  txtTrapRecvPort_->setAccessibleName("Receive Traps On: Port");
   txtTrapRecvPort_->setMaxLength(5);
   FixWidth(txtTrapRecvPort_, 6);
   txtTrapRecvStatus_ = new QPlainTextEdit(receive);
   txtTrapRecvStatus_->setObjectName("txtTrapRecvStatus");
+  txtTrapRecvStatus_->setAccessibleName("Receive Traps On: Status");
   txtTrapRecvStatus_->setReadOnly(true);
   txtTrapRecvStatus_->setTabChangesFocus(true);
   txtTrapRecvStatus_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -67,13 +73,17 @@ QWidget* MainWindow::MakeGeneralPage() {
   forward->setObjectName("fraTrapForw");
   chkConvV2ToV1_ = new QCheckBox("Convert SNMPv2 to SNMPv1", forward);
   chkConvV2ToV1_->setObjectName("chkConvV2ToV1");
-  connect(chkConvV2ToV1_, &QCheckBox::clicked, this, [this](bool on) {
+  // Its state, however it changes: a click, the space bar, a screen reader's toggle.
+  connect(chkConvV2ToV1_, &QCheckBox::toggled, this, [this](bool on) {
+    if (showing_) return;
     model_.SetConvV2ToV1(on);
     ShowModel();
   });
   txtTrapForwIpAddr_ = MakeField(forward, "txtTrapForwIpAddr", {FieldKind::kTrapForwIpAddr});
+  txtTrapForwIpAddr_->setAccessibleName("Forward Traps To: IP Address");
   FixWidth(txtTrapForwIpAddr_, 15);
   txtTrapForwPort_ = MakeField(forward, "txtTrapForwPort", {FieldKind::kTrapForwPort});
+  txtTrapForwPort_->setAccessibleName("Forward Traps To: Port");
   FixWidth(txtTrapForwPort_, 6);
   auto* forward_layout = new QGridLayout(forward);
   forward_layout->addWidget(chkConvV2ToV1_, 0, 0, 1, 2);
@@ -83,7 +93,7 @@ QWidget* MainWindow::MakeGeneralPage() {
   forward_layout->addWidget(txtTrapForwPort_, 2, 1, Qt::AlignLeft);
   forward_layout->setColumnStretch(1, 1);
 
-  cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "Generate MIB File");
+  cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "&Generate MIB File");
   connect(cmdGenerateMIB_, &QPushButton::clicked, this, [this] {
     model_.cmdGenerateMIB_Click();
     ShowModel();
@@ -105,14 +115,16 @@ QWidget* MainWindow::MakeServicePage() {
   lblInfo_->setTextFormat(Qt::PlainText);
   // A failure can take a sentence; it wraps instead of widening the window.
   lblInfo_->setWordWrap(true);
+  lblInfo_->setAccessibleDescription(
+      "What the service is doing, and the outcome of the last action");
   pgbInfo_ = new QProgressBar(page);
   pgbInfo_->setObjectName("pgbInfo");
   pgbInfo_->setRange(0, 6);
   pgbInfo_->setValue(0);
   // A bar of six steps: a percentage would only be noise.
   pgbInfo_->setTextVisible(false);
-  pgbInfo_->setAccessibleName("Progress");
-  cmdStart_ = MakeButton(page, "cmdStart", "Start Service");
+  pgbInfo_->setAccessibleName("Progress of the service action");
+  cmdStart_ = MakeButton(page, "cmdStart", "&Start Service");
   cmdInstall_ = MakeButton(page, "cmdInstall", "&Install Service");
   // Wide enough for each of their captions, so that the row keeps its shape when they change.
   const QFontMetrics metrics(cmdInstall_->font());
@@ -136,17 +148,39 @@ QWidget* MainWindow::MakeServicePage() {
   return page;
 }
 
+QString WithMnemonic(const std::string& caption) {
+  // The page's rules compare the captions as they are; the buttons show them with a key.
+  static const std::pair<const char*, const char*> kKeys[] = {
+      {"Install Service", "&Install Service"},
+      {"Uninstall Service", "&Uninstall Service"},
+      {"Start Service", "&Start Service"},
+      {"Stop Service", "S&top Service"},
+  };
+  for (const auto& [plain, keyed] : kKeys) {
+    if (caption == plain) return keyed;
+  }
+  return Q(caption);
+}
+
 void MainWindow::ShowServicePage() {
   const bool was_showing = showing_;
   showing_ = true;
   // The page the model is on, also while its selection's refresh runs.
   if (tab1_->currentIndex() != model_.page()) tab1_->setCurrentIndex(model_.page());
   const ServicePageView& view = model_.service_page().view();
-  if (lblInfo_->text() != Q(view.lblInfo)) lblInfo_->setText(Q(view.lblInfo));
+  if (lblInfo_->text() != Q(view.lblInfo)) {
+    lblInfo_->setText(Q(view.lblInfo));
+    // A screen reader is told of the new text, where the user's focus is on the button that
+    // asked for it: the label's name changed, and it is an alert to read out.
+    QAccessibleEvent changed(lblInfo_, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
+    QAccessibleEvent alert(lblInfo_, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
+  }
   pgbInfo_->setValue(view.pgbInfo);
-  cmdInstall_->setText(Q(view.cmdInstall));
+  cmdInstall_->setText(WithMnemonic(view.cmdInstall));
   cmdInstall_->setEnabled(view.cmdInstall_enabled);
-  cmdStart_->setText(Q(view.cmdStart));
+  cmdStart_->setText(WithMnemonic(view.cmdStart));
   cmdStart_->setEnabled(view.cmdStart_enabled);
   tab1_->setEnabled(view.tab1_enabled);
   showing_ = was_showing;

@@ -12,10 +12,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
@@ -23,6 +25,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <initializer_list>
+#include <memory>
 
 #include "config/mainwindow.h"
 #include "config/trapnamelist.h"
@@ -40,11 +43,15 @@ QWidget* MainWindow::MakeTrapsPage() {
 
   lbxTrapName_ = new TrapNameList(page);
   lbxTrapName_->setObjectName("lbxTrapName");
+  lbxTrapName_->setAccessibleName("Trap Name");
+  lbxTrapName_->setAccessibleDescription("The trap definitions; the selected one is shown");
   lbxTrapName_->SetAsk([this](int row) { AskDefinition(row); });
   const QFontMetrics metrics(lbxTrapName_->font());
   lbxTrapName_->setMinimumWidth(metrics.horizontalAdvance(QString(kTrapNameLength, QChar('n'))));
-  // Seven names at a time; the list scrolls through the others.
-  lbxTrapName_->setFixedHeight(metrics.lineSpacing() * 7 + 2 * lbxTrapName_->frameWidth() + 8);
+  // Seven names at least; a taller window shows more of them, and the list scrolls through
+  // the others.
+  lbxTrapName_->setMinimumHeight(metrics.lineSpacing() * 7 + 2 * lbxTrapName_->frameWidth() + 8);
+  lbxTrapName_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   cmdAdd_ = MakeButton(page, "cmdAdd", "&Add...");
   cmdRemove_ = MakeButton(page, "cmdRemove", "&Remove");
   connect(cmdAdd_, &QPushButton::clicked, this, [this] {
@@ -61,7 +68,7 @@ QWidget* MainWindow::MakeTrapsPage() {
   list_buttons->addStretch();
 
   txtTrapOID_ = MakeField(page, "txtTrapOID", {FieldKind::kTrapOID});
-  cmdTrapOID_ = MakeBrowseButton(page, "cmdTrapOID", "Look up the trap OID");
+  cmdTrapOID_ = MakeBrowseButton(page, "cmdTrapOID", "Trap OID ...");
   connect(cmdTrapOID_, &QPushButton::clicked, this, [this] {
     model_.cmdTrapOID_Click();
     ShowModel();
@@ -72,14 +79,15 @@ QWidget* MainWindow::MakeTrapsPage() {
   txtTrapNewEnterprise_->setReadOnly(true);
   Shade(txtTrapNewEnterprise_);
   FixWidth(txtTrapNewEnterprise_, static_cast<int>(sizeof kWrapToPrefix));
+  txtTrapNewEnterprise_->setAccessibleDescription("The start of every wrapped trap's OID");
   cboTrapNewNumber_ =
-      MakeList(page, "cboTrapNewNumber", "Trap number", ListKind::kTrapNewNumber, 0,
+      MakeList(page, "cboTrapNewNumber", "Wrap To: trap number", ListKind::kTrapNewNumber, 0,
                [this](const std::string& entry) { model_.cboTrapNewNumber_Click(entry); });
 
   txtTrapSourceVarNo_ = MakeField(page, "txtTrapSourceVarNo", {FieldKind::kTrapSourceVarNo});
   FixWidth(txtTrapSourceVarNo_, 4);
   cboTrapNewVarNo_ =
-      MakeList(page, "cboTrapNewVarNo", "Number of new variables", ListKind::kTrapNewVarNo, 0,
+      MakeList(page, "cboTrapNewVarNo", "Into New Variables", ListKind::kTrapNewVarNo, 0,
                [this](const std::string& entry) { model_.cboTrapNewVarNo_Click(entry); });
 
   auto* oid = new QHBoxLayout;
@@ -116,16 +124,24 @@ QWidget* MainWindow::MakeTrapsPage() {
   top->setColumnStretch(2, 1);
   top->setColumnMinimumWidth(1, 0);
   top->setHorizontalSpacing(10);
+  // The heading stays on the list, which takes the height the window gives the page.
+  top->setRowStretch(1, 1);
 
   auto* binding = new QGroupBox("Variable Binding", page);
   binding->setObjectName("fraTrapNewVar");
   txtValToSplit_ = MakeField(binding, "txtValToSplit", {FieldKind::kValToSplit});
   txtValToSplit_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  txtValToSplit_->setAccessibleName("Value to split");
+  txtValToSplit_->setAccessibleName("Value To Split");
   txtValToSplit_->setAccessibleDescription(
-      "A sample value: select a piece of it, then press the # button of a variable");
+      "A sample value: select a piece of it, then take it as a variable from the context menu "
+      "(Menu key or Shift+F10), with Alt+1 to Alt+0 for variables 1 to 10, or with the # "
+      "button of a variable");
   Shade(txtValToSplit_);
-  cmdValToSplit_ = MakeBrowseButton(binding, "cmdValToSplit", "Look up a value to split");
+  // The pieces are taken from its context menu too, which the keyboard opens.
+  txtValToSplit_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(txtValToSplit_, &QLineEdit::customContextMenuRequested, this,
+          [this](const QPoint& at) { ShowPieceMenu(txtValToSplit_->mapToGlobal(at)); });
+  cmdValToSplit_ = MakeBrowseButton(binding, "cmdValToSplit", "Value To Split ...");
   connect(cmdValToSplit_, &QPushButton::clicked, this, [this] {
     model_.cmdValToSplit_Click();
     ShowModel();
@@ -148,9 +164,45 @@ QWidget* MainWindow::MakeTrapsPage() {
   binding_layout->addLayout(groups);
 
   auto* layout = new QVBoxLayout(page);
-  layout->addLayout(top);
+  layout->addLayout(top, 1);
   layout->addWidget(binding);
+
+  // Alt+1 to Alt+9 and Alt+0 take the selected piece as variable 1 to 10, as "#1" to "#10"
+  // do; no mnemonic of the window uses a digit.
+  for (int i = 1; i <= 10; ++i) {
+    auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_0 + i % 10)), page);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, i] {
+      if (vars_[static_cast<size_t>(i)].button->isEnabled()) TakePiece(i);
+    });
+  }
   return page;
+}
+
+void MainWindow::TakePiece(int row) {
+  const int start = txtValToSplit_->hasSelectedText() ? txtValToSplit_->selectionStart()
+                                                      : txtValToSplit_->cursorPosition();
+  model_.cmdVar_Click(row, start, static_cast<int>(txtValToSplit_->selectedText().size()));
+  ShowModel();
+}
+
+void MainWindow::ShowPieceMenu(const QPoint& at) {
+  std::unique_ptr<QMenu> menu(txtValToSplit_->createStandardContextMenu());
+  menu->setObjectName("mnuValToSplit");
+  if (model_.usable_rows() > 0) menu->addSeparator();
+  // The selection the menu was opened on: the field keeps it while the menu is open.
+  const int start = txtValToSplit_->hasSelectedText() ? txtValToSplit_->selectionStart()
+                                                      : txtValToSplit_->cursorPosition();
+  const auto length = static_cast<int>(txtValToSplit_->selectedText().size());
+  for (int i = 1; i <= model_.usable_rows(); ++i) {
+    QAction* take = menu->addAction(QString("Take as variable %1").arg(i));
+    if (i <= 10) take->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_0 + i % 10)));
+    connect(take, &QAction::triggered, this, [this, i, start, length] {
+      model_.cmdVar_Click(i, start, length);
+      ShowModel();
+    });
+  }
+  menu->exec(at);
 }
 
 void MainWindow::AddVarRows(QWidget* parent, QGridLayout* grid, int first) {
@@ -166,26 +218,27 @@ void MainWindow::AddVarRows(QWidget* parent, QGridLayout* grid, int first) {
     row.button = MakeButton(parent, ("cmdVar" + suffix).c_str(), "#" + n);
     // The sample keeps the focus, and with it its selection, when a # button is clicked.
     row.button->setFocusPolicy(Qt::NoFocus);
-    row.button->setAccessibleName("Variable " + n + ": take the selected piece of the value");
+    row.button->setAccessibleDescription("Variable " + n +
+                                         ": take the selected piece of the value to split");
     const QFontMetrics metrics(row.button->font());
     row.button->setFixedWidth(metrics.horizontalAdvance("#00") + 16);
-    connect(row.button, &QPushButton::clicked, this, [this, i] {
-      const int start = txtValToSplit_->hasSelectedText() ? txtValToSplit_->selectionStart()
-                                                          : txtValToSplit_->cursorPosition();
-      model_.cmdVar_Click(i, start, static_cast<int>(txtValToSplit_->selectedText().size()));
-      ShowModel();
-    });
+    connect(row.button, &QPushButton::clicked, this, [this, i] { TakePiece(i); });
+    // Named by their column's heading and their row.
     row.name = MakeField(parent, ("txtVarName" + suffix).c_str(), {FieldKind::kVarName, i});
-    row.name->setAccessibleName("Variable " + n + " name");
+    row.name->setAccessibleName("Variable Name " + n);
+    row.name->setAccessibleDescription("The name of variable " + n + " in the MIB module");
     row.pos = MakeField(parent, ("txtVarPos" + suffix).c_str(), {FieldKind::kVarPos, i});
-    row.pos->setAccessibleName("Variable " + n + " position");
+    row.pos->setAccessibleName("Pos " + n);
+    row.pos->setAccessibleDescription("Variable " + n +
+                                      ": where its piece starts in the value, from 1");
     FixWidth(row.pos, 4);
     row.chars = MakeField(parent, ("txtVarChar" + suffix).c_str(), {FieldKind::kVarChar, i});
-    row.chars->setAccessibleName("Variable " + n + " character count");
+    row.chars->setAccessibleName("Char " + n);
+    row.chars->setAccessibleDescription("Variable " + n + ": how long its piece is");
     FixWidth(row.chars, 4);
-    row.type = MakeList(parent, ("cboVarType" + suffix).c_str(), "Variable " + n + " type",
-                        ListKind::kVarType, i,
-                        [this, i](const std::string& entry) { model_.cboVarType_Click(i, entry); });
+    row.type =
+        MakeList(parent, ("cboVarType" + suffix).c_str(), "Data Type " + n, ListKind::kVarType, i,
+                 [this, i](const std::string& entry) { model_.cboVarType_Click(i, entry); });
     const int line = i - first + 1;
     grid->addWidget(row.button, line, 0);
     grid->addWidget(row.name, line, 1);

@@ -2,6 +2,7 @@
 // accessible names, the order of the Tab key and the layout's size. Nothing here needs a trap
 // definition, so the window is opened on the delivered database as it is.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <map>
 
 #include "config/window_test_fixture.h"
 
@@ -39,7 +41,7 @@ TEST_F(WindowTreeTest, ButtonsAndCheckBoxesByNameAndText) {
     const char* text;
   };
   std::vector<Case> cases = {
-      {"cmdReadMe", "Read Me"},
+      {"cmdReadMe", "Read &Me"},
       {"cmdExit", "&Exit"},
       {"cmdAdd", "&Add..."},
       {"cmdRemove", "&Remove"},
@@ -47,8 +49,8 @@ TEST_F(WindowTreeTest, ButtonsAndCheckBoxesByNameAndText) {
       {"cmdValToSplit", "..."},
       {"chkDebugMode", "Debug Mode"},
       {"chkConvV2ToV1", "Convert SNMPv2 to SNMPv1"},
-      {"cmdGenerateMIB", "Generate MIB File"},
-      {"cmdStart", "Start Service"},
+      {"cmdGenerateMIB", "&Generate MIB File"},
+      {"cmdStart", "&Start Service"},
       {"cmdInstall", "&Install Service"},
   };
   std::vector<std::string> var_names(kVarRows + 1);
@@ -119,26 +121,78 @@ TEST_F(WindowTreeTest, LabelsAndTheirFields) {
   EXPECT_EQ(plain, headings);
 }
 
-TEST_F(WindowTreeTest, FieldsWithoutLabelsHaveAccessibleNames) {
+// What a screen reader reports of every control, read through Qt's accessibility interfaces
+// as the accessibility bus reads them: a name that contains the caption or label the control
+// shows (without "&" and a final ":", whatever the letter case), so that speech input finds
+// it by what the user sees; and lists that say what they are and hold.
+TEST_F(WindowTreeTest, AccessibleNamesContainWhatIsOnTheScreen) {
   ASSERT_NO_FATAL_FAILURE(OpenWindow());
-  std::vector<std::pair<QString, QString>> cases = {
-      {"cboTrapNewNumber", "Trap number"},
-      {"cboTrapNewVarNo", "Number of new variables"},
-      {"txtValToSplit", "Value to split"},
-  };
+  // The controls that show no caption of their own and have no label: the words beside them,
+  // or their column's heading.
+  std::map<QString, QString> beside = {
+      {"cboTrapNewNumber", "Wrap To"}, {"cboTrapNewVarNo", "New Variables"}, {"pgbInfo", ""}};
   for (int i = 1; i <= kVarRows; ++i) {
     const QString n = QString::number(i);
-    cases.emplace_back("txtVarName" + n, "Variable " + n + " name");
-    cases.emplace_back("txtVarPos" + n, "Variable " + n + " position");
-    cases.emplace_back("txtVarChar" + n, "Variable " + n + " character count");
-    cases.emplace_back("cboVarType" + n, "Variable " + n + " type");
-    cases.emplace_back("cmdVar" + n, "Variable " + n + ": take the selected piece of the value");
+    beside["txtVarName" + n] = "Variable Name";
+    beside["txtVarPos" + n] = "Pos";
+    beside["txtVarChar" + n] = "Char";
+    beside["cboVarType" + n] = "Data Type";
   }
-  for (const auto& [name, accessible] : cases) {
-    auto* widget = Find<QWidget>(name);
-    ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->accessibleName(), accessible) << name.toStdString();
+  std::map<const QWidget*, QString> labelled;
+  for (const QLabel* label : window_->findChildren<QLabel*>()) {
+    if (label->buddy() != nullptr) labelled[label->buddy()] = label->text();
   }
+  int controls = 0;
+  for (QWidget* widget : window_->findChildren<QWidget*>()) {
+    const QString name = widget->objectName();
+    const bool control = qobject_cast<QAbstractButton*>(widget) != nullptr ||
+                         qobject_cast<QLineEdit*>(widget) != nullptr ||
+                         qobject_cast<QComboBox*>(widget) != nullptr ||
+                         qobject_cast<QListWidget*>(widget) != nullptr ||
+                         qobject_cast<QPlainTextEdit*>(widget) != nullptr ||
+                         qobject_cast<QProgressBar*>(widget) != nullptr || name == "lblInfo";
+    // The tab bar's scroll buttons are Qt's, named by Qt.
+    if (!control || name.isEmpty() || name.startsWith("qt_") ||
+        qobject_cast<QTabBar*>(widget->parentWidget()) != nullptr) {
+      continue;
+    }
+    SCOPED_TRACE(name.toStdString());
+    QString caption;
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+      caption = button->text();
+    } else if (beside.count(name) != 0) {
+      caption = beside[name];
+    } else if (labelled.count(widget) != 0) {
+      caption = labelled[widget];
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+      caption = label->text();
+    } else {
+      ADD_FAILURE() << "no caption known";
+    }
+    caption.remove('&');
+    if (caption.endsWith(':')) caption.chop(1);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
+    ASSERT_NE(iface, nullptr);
+    const QString spoken = iface->text(QAccessible::Name);
+    EXPECT_FALSE(spoken.isEmpty());
+    EXPECT_TRUE(spoken.contains(caption, Qt::CaseInsensitive))
+        << spoken.toStdString() << " lacks " << caption.toStdString();
+    if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+      EXPECT_EQ(iface->role(), QAccessible::ComboBox);
+      EXPECT_EQ(iface->text(QAccessible::Value), combo->currentText());
+      EXPECT_TRUE(iface->actionInterface()->actionNames().contains(
+          QAccessibleActionInterface::showMenuAction()));
+    }
+    ++controls;
+  }
+  // 14 variable rows of five controls, 11 more on page 0, 8 on page 1, 4 on page 2, 2 below.
+  EXPECT_EQ(controls, 5 * kVarRows + 11 + 8 + 4 + 2);
+  QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find<QWidget>("lbxTrapName"));
+  EXPECT_EQ(list->role(), QAccessible::List);
+  QAccessibleInterface* tabs =
+      QAccessible::queryAccessibleInterface(Find<QTabWidget>("tab1")->tabBar());
+  ASSERT_EQ(tabs->childCount(), 3 + 2);  // the pages' tabs, and the bar's two scroll buttons
+  EXPECT_EQ(tabs->child(1)->text(QAccessible::Name), "General Settings");
 }
 
 TEST_F(WindowTreeTest, LengthsAndEditability) {

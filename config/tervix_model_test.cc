@@ -534,25 +534,52 @@ TEST_F(ModelTest, EditsOfADefinitionRemovedElsewhereAreDroppedAndTheMoveGoesOn) 
   const char* const kEdited = "removed, then edited, then stored";
   const char* const kDropped = "was removed or renamed by another program, so its edits";
   const std::vector<Case> cases = {
-      {"another entry", 0, nullptr, true, [](TervixModel& m) { return m.lbxTrapName_Click(2); },
-       {"beta", "gamma"}, "gamma", kDropped},
-      {"a page, the rowid reused", 2, "delta", true,
+      {"another entry",
+       0,
+       nullptr,
+       true,
+       [](TervixModel& m) { return m.lbxTrapName_Click(2); },
+       {"beta", "gamma"},
+       "gamma",
+       kDropped},
+      {"a page, the rowid reused",
+       2,
+       "delta",
+       true,
        [](TervixModel& m) { return m.tab1_Click(kPageGeneral); },
-       {"alpha", "beta", "delta"}, "alpha", kDropped},
-      {"add", 0, nullptr, true,
+       {"alpha", "beta", "delta"},
+       "alpha",
+       kDropped},
+      {"add",
+       0,
+       nullptr,
+       true,
        [](TervixModel& m) {
          m.cmdAdd_Click();
          return true;
        },
-       {"beta", "gamma", "epsilon"}, "epsilon", kDropped},
-      {"exit", 1, nullptr, true, [](TervixModel& m) { return m.cmdExit_Click(); },
-       {"alpha", "gamma"}, "alpha", kDropped},
-      {"remove, the rowid reused", 2, "delta", false,
+       {"beta", "gamma", "epsilon"},
+       "epsilon",
+       kDropped},
+      {"exit",
+       1,
+       nullptr,
+       true,
+       [](TervixModel& m) { return m.cmdExit_Click(); },
+       {"alpha", "gamma"},
+       "alpha",
+       kDropped},
+      {"remove, the rowid reused",
+       2,
+       "delta",
+       false,
        [](TervixModel& m) {
          m.cmdRemove_Click();
          return true;
        },
-       {"alpha", "beta", "delta"}, "alpha", "had already been removed or renamed"},
+       {"alpha", "beta", "delta"},
+       "alpha",
+       "had already been removed or renamed"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -7,6 +7,13 @@ namespace tervane::config {
 TrapNameList::TrapNameList(QWidget* parent) : QListWidget(parent) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSortingEnabled(false);
+  // A selection changed by other means than the mouse and the keyboard (a screen reader's
+  // selection, say) is asked afterwards; the owner's answer sets it back when refused.
+  connect(this, &QListWidget::itemSelectionChanged, this, [this] {
+    const QList<QListWidgetItem*> selected = selectedItems();
+    if (showing_ || !ask_ || selected.isEmpty()) return;
+    ask_(row(selected.front()));
+  });
 }
 
 void TrapNameList::ShowSelection(int row) {

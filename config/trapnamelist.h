@@ -1,8 +1,9 @@
 // The definition list "Trap Name:". Selecting another entry stores the shown definition first,
 // which can be refused, so the list asks before its selection changes: every change the user
 // makes with the mouse or the keyboard passes through selectionCommand(), where the list asks
-// its owner and changes nothing itself. The owner shows the answer by setting the selection
-// inside ShowSelection(), which is never asked about.
+// its owner and changes nothing itself. A selection changed any other way (through the
+// accessibility bus) is asked about once it has changed. The owner shows the answer by setting
+// the selection inside ShowSelection(), which is never asked about.
 #ifndef TERVANE_CONFIG_TRAPNAMELIST_H_
 #define TERVANE_CONFIG_TRAPNAMELIST_H_
 
