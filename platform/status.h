@@ -46,6 +46,8 @@ inline constexpr ErrorCode kErrorConversion{ErrorDomain::kTervane, 13};
 inline constexpr ErrorCode kErrorNotFound{ErrorDomain::kTervane, 3265};
 // A row that was read, and has since been removed or changed by another program.
 inline constexpr ErrorCode kErrorRowGone{ErrorDomain::kTervane, 3021};
+// A file that this process may read but not write.
+inline constexpr ErrorCode kErrorReadOnly{ErrorDomain::kTervane, 3027};
 // A promise broken inside the program.
 inline constexpr ErrorCode kErrorInternal{ErrorDomain::kTervane, -1};
 

@@ -1,6 +1,7 @@
 #include "store/store.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sqlite3.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -8,8 +9,10 @@
 
 #include <cerrno>
 #include <initializer_list>
-#include <sstream>
+#include <optional>
 #include <span>
+#include <sstream>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/program_folder.h"
@@ -72,8 +75,8 @@ Status BindValues(Statement& stmt, const ColumnValues& columns) {
 // The SnmpTrap row read with that rowid and name is no longer there.
 Status RowGone(const std::string& file, int64_t rowid, const Value& name) {
   std::ostringstream description;
-  description << file << ": table " << kTrapTable << " has no row with rowid " << rowid
-              << " named " << name;
+  description << file << ": table " << kTrapTable << " has no row with rowid " << rowid << " named "
+              << name;
   return Status::Error(kErrorRowGone, description.str());
 }
 
@@ -82,12 +85,87 @@ bool EqualNames(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
+// errno values with which the system refuses an access that the file's or folder's
+// permissions, or a read-only file system, do not allow.
+bool Refused(int err) { return err == EACCES || err == EPERM || err == EROFS; }
+
+// The system's text for errno `err`.
+std::string ErrnoText(int err) { return SysError(err, "").description(); }
+
+Status ReadOnlyError(const std::string& path, std::string_view why) {
+  std::string description = "the settings database " + path + " can be read but not written: ";
+  description += why;
+  return Status::Error(kErrorReadOnly, std::move(description));
+}
+
+// 0 when this process may use `path` as `mode` (R_OK, W_OK, ...) says, judged by its effective
+// user and groups as open() judges them, else the errno. Asked of the system rather than tried
+// with open(): closing a descriptor of the database file would drop every POSIX lock that this
+// process's SQLite connections hold on it, and another program could then take this process
+// for gone and remove the WAL under it.
+int AccessError(const std::string& path, int mode) {
+  return faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+// Fails with kErrorReadOnly unless this process may write `path` and make its -wal and -shm
+// files in `folder`.
+Status CheckWritable(const std::string& folder, const std::string& path) {
+  if (int err = AccessError(path, W_OK); err != 0) {
+    return Refused(err) ? ReadOnlyError(path, ErrnoText(err)) : SysError(err, path);
+  }
+  const std::string dir = folder.empty() ? "." : folder;
+  if (int err = AccessError(dir, W_OK | X_OK); err != 0) {
+    if (!Refused(err)) return SysError(err, dir);
+    return ReadOnlyError(path, "this user may not make its -wal and -shm files in the folder " +
+                                   dir + " (" + ErrnoText(err) + ")");
+  }
+  return Status::Ok();
+}
+
+// The file: URI of `path`. Everything but the characters that a URI path may hold as they are
+// is percent-escaped, so '?', '#' and '%' in a folder name stay part of the name. An absolute
+// path gets an empty authority ("file://"), so that a path beginning with "//" is not taken
+// for one.
+std::string FileUri(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = path.starts_with('/') ? "file://" : "file:";
+  for (char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '/' ||
+        c == '-' || c == '.' || c == '_' || c == '~') {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  return uri;
+}
+
+// The id of the group `name`, or nothing when there is no such group or it cannot be looked up.
+std::optional<gid_t> GroupId(const char* name) {
+  const long hint = sysconf(_SC_GETGR_R_SIZE_MAX);
+  std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 1024);
+  for (;;) {
+    struct group entry {};
+    struct group* found = nullptr;
+    const int err = getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found);
+    if (err == ERANGE && buffer.size() < (size_t{1} << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (err != 0 || found == nullptr) return std::nullopt;
+    return found->gr_gid;
+  }
+}
+
 }  // namespace
 
-Result<Store> Store::Open(const std::string& folder) {
+Result<Store> Store::Open(const std::string& folder, Access access) {
   std::string path = JoinPath(folder, std::string(kDatabaseFileName));
-  // SQLite's own answer for a missing file is a bare "unable to open database file"; the
-  // administrator needs to know which file.
+  // SQLite's own answer for a missing or unreadable file is a bare "unable to open database
+  // file"; the administrator, and the window, need to know which file and why.
   struct stat info;
   if (stat(path.c_str(), &info) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
@@ -95,29 +173,74 @@ Result<Store> Store::Open(const std::string& folder) {
     }
     return SysError(errno, path);
   }
+  if (int err = AccessError(path, R_OK); err != 0) return SysError(err, path);
+
+  if (access == Access::kReadOnly) {
+    // In WAL mode a reader finds the writers' latest changes through Tervix.mdb-shm. When that
+    // file is missing and this process may not make it, the first read fails with
+    // SQLITE_READONLY ("attempt to write a readonly database"); when the -shm or -wal file is
+    // there but this process may not read it, with SQLITE_CANTOPEN. The file itself is
+    // readable, so read it alone, as last checkpointed.
+    Result<Store> store = OpenReadOnly(path, /*snapshot=*/false);
+    if (store.ok() || store.status().error().domain != ErrorDomain::kSqlite) return store;
+    const int rc = store.status().code() & 0xFF;  // the primary result code
+    if (rc != SQLITE_READONLY && rc != SQLITE_CANTOPEN) return store;
+    return OpenReadOnly(std::move(path), /*snapshot=*/true);
+  }
+
+  if (Status writable = CheckWritable(folder, path); !writable.ok()) return writable;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   Store store(db, std::move(path));  // closes the connection on every early return
   if (rc != SQLITE_OK) return SqliteError(db, rc, store.path_, "opening");
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  {
-    Result<Statement> wal = Statement::Prepare(db, store.path_, "PRAGMA journal_mode = WAL");
-    if (!wal.ok()) return wal.status();
-    Status run = wal->Run();
-    if (!run.ok()) return run;
+  // SQLite opens a file that it may not write for reading only, without failing; the checks
+  // above catch that unless something besides the permissions forbids the write.
+  if (sqlite3_db_readonly(db, "main") == 1) {
+    return ReadOnlyError(store.path_, "SQLite could open it for reading only");
   }
-  Status checked = store.CheckTable(kSettingsTable, kSettingsColumns);
-  if (!checked.ok()) return checked;
-  checked = store.CheckTable(kTrapTable, kTrapColumns);
-  if (!checked.ok()) return checked;
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // Checked before the switch to WAL mode, so that a file refused is left as it was.
+  if (Status checked = store.CheckTables(); !checked.ok()) return checked;
+  Result<Statement> wal = Statement::Prepare(db, store.path_, "PRAGMA journal_mode = WAL");
+  if (!wal.ok()) return wal.status();
+  if (Status run = wal->Run(); !run.ok()) return run;
+  return store;
+}
+
+Result<Store> Store::OpenReadOnly(std::string path, bool snapshot) {
+  // immutable: SQLite takes no locks and reads neither the WAL nor the -shm file, so it needs
+  // nothing beside the file.
+  const std::string uri = FileUri(path) + (snapshot ? "?mode=ro&immutable=1" : "?mode=ro");
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  Store store(db, std::move(path), snapshot);
+  if (rc != SQLITE_OK) return SqliteError(db, rc, store.path_, "opening");
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // SQLite opens the -wal and -shm files only when it first reads: the table check is that
+  // read.
+  if (Status checked = store.CheckTables(); !checked.ok()) return checked;
   return store;
 }
 
 Status Store::Create(const std::string& path) {
-  // O_EXCL makes "refuses an existing file" race-free; SQLite takes an empty file as an
-  // empty database.
-  if (Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_CREAT | O_EXCL); !fd.ok()) {
-    return fd.status();
+  {
+    // O_EXCL makes "refuses an existing file" race-free; SQLite takes an empty file as an
+    // empty database.
+    Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_CREAT | O_EXCL, kDatabaseMode);
+    if (!fd.ok()) return fd.status();
+    std::optional<gid_t> group = GroupId(kDatabaseGroup);
+    if (group && fchown(fd->get(), static_cast<uid_t>(-1), *group) != 0) {
+      // Only root and the group's members may give the file to the group; for anyone else
+      // it keeps the group it was made with (the folder's, when the folder is set-group-ID).
+    }
+    // The umask may have taken bits away from the mode given to open(). SQLite gives the -wal
+    // and -shm files it makes later the file's bits.
+    Status owned = fchmod(fd->get(), kDatabaseMode) == 0 ? Status::Ok() : SysError(errno, path);
+    if (owned.ok()) owned = fd->Close(path);
+    if (!owned.ok()) {
+      unlink(path.c_str());
+      return owned;
+    }
   }
   Status made;
   {
@@ -147,18 +270,27 @@ Status Store::Create(const std::string& path) {
 }
 
 Store::Store(Store&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)), path_(std::move(other.path_)) {}
+    : db_(std::exchange(other.db_, nullptr)),
+      path_(std::move(other.path_)),
+      snapshot_(other.snapshot_) {}
 
 Store& Store::operator=(Store&& other) noexcept {
   if (this != &other) {
     sqlite3_close_v2(db_);
     db_ = std::exchange(other.db_, nullptr);
     path_ = std::move(other.path_);
+    snapshot_ = other.snapshot_;
   }
   return *this;
 }
 
 Store::~Store() { sqlite3_close_v2(db_); }
+
+Status Store::CheckTables() {
+  Status checked = CheckTable(kSettingsTable, kSettingsColumns);
+  if (checked.ok()) checked = CheckTable(kTrapTable, kTrapColumns);
+  return checked;
+}
 
 Status Store::CheckTable(std::string_view table, std::span<const std::string_view> columns) {
   Result<Statement> stmt =

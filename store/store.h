@@ -9,6 +9,20 @@
 // window and the service can both have the file open: a reader never waits, and a writer
 // waits for the other's write to finish instead of failing.
 //
+// A store is opened for reading and writing (the service, and the window of a user who may
+// change the settings) or for reading only (the window of a user who may only look). A
+// read-write open is refused with kErrorReadOnly when this process could read the file but
+// not write it, so the window can offer to open it read-only instead. In WAL mode a writer
+// also needs to make Tervix.mdb-wal and Tervix.mdb-shm beside the file, so a folder this
+// process may not write in makes the file read-only too. A read-only store reads what the
+// writers have committed, as long as the -shm file that they keep is there to read; when it is
+// missing and cannot be made, the store falls back to a snapshot: the file as last
+// checkpointed (see snapshot()).
+//
+// The file and its -wal and -shm are never readable by everyone: Create() makes the file
+// 0660, in group kDatabaseGroup when that group exists, and SQLite gives the -wal and -shm
+// files the database file's permission bits when it makes them.
+//
 // Every failure comes back as a Status whose description names the file and what was
 // missing or what SQLite said; SQLite failures carry SQLite's result code.
 #ifndef TERVANE_STORE_STORE_H_
@@ -30,6 +44,15 @@ struct sqlite3;
 namespace tervane::store {
 
 inline constexpr std::string_view kDatabaseFileName = "Tervix.mdb";
+// The group that the service runs as (the service account's, svc::kServiceAccount) and whose
+// members may use the window: a new database file belongs to it when it exists.
+inline constexpr char kDatabaseGroup[] = "tervane";
+// Permissions of a new database file: the owner and the group may read and write it, others
+// nothing.
+inline constexpr int kDatabaseMode = 0660;
+
+// What an open store may do with the file.
+enum class Access { kReadWrite, kReadOnly };
 
 // Columns to write, by name, with their new values.
 using ColumnValues = std::vector<std::pair<std::string, Value>>;
@@ -39,14 +62,26 @@ class Store {
   // How long a write waits for another connection's write to finish before failing.
   static constexpr int kBusyTimeoutMs = 5000;
 
-  // Opens folder + "/Tervix.mdb" for reading and writing. Fails, with nothing left open,
-  // when the file is missing (kErrorNotFound, naming the path), is not a database, or lacks
-  // a table or a column, or has a column out of place (kErrorNotFound, naming the table and
-  // column).
-  static Result<Store> Open(const std::string& folder);
+  // Opens folder + "/Tervix.mdb". Fails, with nothing left open, when the file
+  // - is missing (kErrorNotFound, naming the path);
+  // - cannot be read by this process (the errno, EACCES or EPERM, naming the path);
+  // - with kReadWrite, can be read but not written by this process, or lies in a folder in
+  //   which this process may not make files (kErrorReadOnly, naming the path and why);
+  // - is not a database, or lacks a table or a column, or has a column out of place
+  //   (kErrorNotFound, naming the table and column).
+  //
+  // A refused kReadWrite open makes and changes nothing; one that succeeds switches the file
+  // to WAL mode. With kReadOnly the connection is read-only: every write through it fails with
+  // SQLite's SQLITE_READONLY. In a folder that this process may write in, such a reader makes
+  // the -wal and -shm files when they are missing, owned by its user, and leaves them behind
+  // when it is the last to close the file, since a reader cannot checkpoint.
+  static Result<Store> Open(const std::string& folder, Access access = Access::kReadWrite);
 
   // Creates the database file `path` from the schema, with the default settings row and no
   // trap definitions. For the build tool and tests; the programs never create the file.
+  // The file gets exactly kDatabaseMode whatever the umask, and the group kDatabaseGroup when
+  // that group exists and this process may give the file to it; when it may not (a user who
+  // is not a member), the file keeps the group it was made with, and Create still succeeds.
   // Refuses (EEXIST) when `path` exists; on any other failure removes what it created.
   static Status Create(const std::string& path);
 
@@ -58,6 +93,17 @@ class Store {
 
   // Path of the open file.
   const std::string& path() const { return path_; }
+
+  // True for a read-only store that reads a snapshot. SQLite finds the changes that writers
+  // have made since the last checkpoint through Tervix.mdb-shm; when that file was missing and
+  // this process could not make it (a folder it may not write in), or could not read it or
+  // Tervix.mdb-wal, the store reads Tervix.mdb alone. It then sees the values as last
+  // checkpointed into the file: changes still in the WAL, and those made while it is open,
+  // are not seen. SQLite checkpoints when the WAL grows past about 1000 pages and when the
+  // last writer closes the file, so with neither the service nor a writing window running the
+  // snapshot is the latest state. A checkpoint made while this store reads may make that read
+  // fail or return a mix of old and new rows; reading again helps.
+  bool snapshot() const { return snapshot_; }
 
   // The General_Setting row: the first one by rowid. Fails when the table has no row.
   Result<SettingsRow> ReadSettings() const;
@@ -82,13 +128,20 @@ class Store {
   Status DeleteTrap(int64_t rowid, const Value& name);
 
  private:
-  Store(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  Store(sqlite3* db, std::string path, bool snapshot = false)
+      : db_(db), path_(std::move(path)), snapshot_(snapshot) {}
+
+  // Opens `path` read-only, as a snapshot when `snapshot`, and checks the tables.
+  static Result<Store> OpenReadOnly(std::string path, bool snapshot);
+  // Checks both tables.
+  Status CheckTables();
 
   // Fails unless `table` exists and starts with `columns`, in that order.
   Status CheckTable(std::string_view table, std::span<const std::string_view> columns);
 
   sqlite3* db_ = nullptr;
   std::string path_;
+  bool snapshot_ = false;
 };
 
 }  // namespace tervane::store

@@ -1,87 +1,41 @@
 #include "store/store.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "store/rows.h"
+#include "store/store_test_util.h"
 #include "store/value.h"
 
 namespace tervane::store {
 namespace {
 
-// A fresh folder under /tmp, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/tervane_store_XXXXXX";
-    if (mkdtemp(name) != nullptr) path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string db() const { return path_ + "/Tervix.mdb"; }
-
- private:
-  std::string path_;
-};
-
-// A plain SQLite connection, to build broken files and to play the other program.
-class RawDb {
- public:
-  explicit RawDb(const std::string& path, int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) {
-    sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
-    sqlite3_busy_timeout(db_, Store::kBusyTimeoutMs);
-  }
-  ~RawDb() { sqlite3_close_v2(db_); }
-  RawDb(const RawDb&) = delete;
-  RawDb& operator=(const RawDb&) = delete;
-
-  int Exec(const std::string& sql) {
-    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
-  }
-
-  // Every row of a query, each column as text ("NULL" for Null).
-  std::vector<std::vector<std::string>> Query(const std::string& sql) {
-    std::vector<std::vector<std::string>> rows;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sqlite3_errmsg(db_) << " in " << sql;
-      return rows;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-        const unsigned char* text = sqlite3_column_text(stmt, i);
-        row.emplace_back(text == nullptr ? "NULL" : reinterpret_cast<const char*>(text));
-      }
-      rows.push_back(std::move(row));
-    }
-    sqlite3_finalize(stmt);
-    return rows;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
+using testing::Mode;
+using testing::RawDb;
+using testing::TempDir;
 
 // Runs a program and returns its exit status, or -1 if it did not end within 10 s (it is
 // then killed). The child is always reaped.
@@ -162,6 +116,7 @@ TEST(Store, BuildToolMakesTheDefaultDatabaseAndNeverOverwritesIt) {
     EXPECT_TRUE(traps->empty());
     ASSERT_TRUE(store->WriteSettings({{"TrapRecvPort", 2162}}).ok());
   }
+  EXPECT_EQ(Mode(dir.db()), 0660);  // the build tool's umask does not matter
   {
     RawDb raw(dir.db());
     EXPECT_EQ(raw.Query("PRAGMA journal_mode"), (std::vector<std::vector<std::string>>{{"wal"}}));
@@ -262,15 +217,14 @@ TEST(Store, NewTrapRowsComeLastInNaturalOrder) {
   for (const Gone& gone : {Gone{rowid["bravo"], "bravo"}, Gone{rowid["alpha"], "alpha"},
                            Gone{rowid["delta"], "delta"}}) {
     SCOPED_TRACE(gone.name);
-    for (const Status& missing :
-         {store->DeleteTrap(gone.rowid, gone.name),
-          store->UpdateTrap(gone.rowid, gone.name, {{"TrapOID", "1.3.6"}}),
-          store->UpdateTrap(gone.rowid, gone.name, {})}) {
+    for (const Status& missing : {store->DeleteTrap(gone.rowid, gone.name),
+                                  store->UpdateTrap(gone.rowid, gone.name, {{"TrapOID", "1.3.6"}}),
+                                  store->UpdateTrap(gone.rowid, gone.name, {})}) {
       EXPECT_EQ(missing.error(), kErrorRowGone);
-      EXPECT_NE(missing.description().find("SnmpTrap has no row with rowid " +
-                                           std::to_string(gone.rowid) + " named \"" +
-                                           gone.name + "\""),
-                std::string::npos)
+      EXPECT_NE(
+          missing.description().find("SnmpTrap has no row with rowid " +
+                                     std::to_string(gone.rowid) + " named \"" + gone.name + "\""),
+          std::string::npos)
           << missing.description();
     }
   }
@@ -486,19 +440,25 @@ TEST(Store, BrokenFilesAreRefusedWithTheMissingThingNamed) {
        kErrorNotFound,
        {"table General_Setting has no column ConvV2ToV1"}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    if (c.make) c.make(dir.db());
-    Result<Store> store = Store::Open(dir.path());
-    ASSERT_FALSE(store.ok());
-    EXPECT_EQ(store.status().error(), c.code);
-    // Every description names the file, then what is wrong with it.
-    EXPECT_NE(store.status().description().find(dir.db()), std::string::npos)
-        << store.status().description();
-    for (const std::string& mention : c.mentions) {
-      EXPECT_NE(store.status().description().find(mention), std::string::npos)
+  for (const Access access : {Access::kReadWrite, Access::kReadOnly}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (access == Access::kReadOnly ? ", read-only" : ""));
+      TempDir dir;
+      if (c.make) c.make(dir.db());
+      Result<Store> store = Store::Open(dir.path(), access);
+      ASSERT_FALSE(store.ok());
+      EXPECT_EQ(store.status().error(), c.code);
+      // Every description names the file, then what is wrong with it.
+      EXPECT_NE(store.status().description().find(dir.db()), std::string::npos)
           << store.status().description();
+      for (const std::string& mention : c.mentions) {
+        EXPECT_NE(store.status().description().find(mention), std::string::npos)
+            << store.status().description();
+      }
+      // A refused file is left as it was, not switched to WAL mode.
+      if (c.make && c.code == kErrorNotFound) {
+        EXPECT_EQ(RawDb(dir.db()).Query("PRAGMA journal_mode")[0][0], "delete");
+      }
     }
   }
 }
