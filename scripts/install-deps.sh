@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format clang-tidy
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
-  snmp snmptrapd libsnmp-dev smitools sqlite3 systemd duktape
+  snmp snmptrapd libsnmp-dev smitools sqlite3 systemd duktape unicode-data
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth libx11-dev
 )
 runtime=(build-essential cmake g++ libsqlite3-dev libgtest-dev)
