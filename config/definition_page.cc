@@ -1,21 +1,16 @@
 // The page "SNMP Traps": the definition list, adding and removing definitions, showing one,
 // its pick-only lists, and storing the shown definition.
 #include <algorithm>
-#include <cctype>
 
 #include "config/row_writer.h"
 #include "config/tervix_model.h"
 #include "store/number_text.h"
 #include "store/store.h"
+#include "store/trap_name.h"
 
 namespace tervane::config {
 
 namespace {
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The ranges the service can use: a source binding it keeps (1 to 20), a piece position from 1
 // and a count from 0, both within 16 bits.
@@ -67,9 +62,9 @@ void TervixModel::cmdAdd_Click() {
   const std::optional<std::string> name = dialogs_.AskNewTrapName();
   bool taken = !name || name->empty();
   if (!taken) {
-    const std::string upper = Upper(*name);
+    // Without regard to case, for every letter: "ÜberTrap" is "überTrap".
     for (const std::string& existing : names_) {
-      if (Upper(existing) != upper) continue;
+      if (!store::SameTrapName(existing, *name)) continue;
       dialogs_.Inform("The name already exists in the database.", kTitleTervane,
                       Icon::kInformation);
       taken = true;

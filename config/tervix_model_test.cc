@@ -209,7 +209,8 @@ TEST_F(ModelTest, EditsAreStoredAtEachCommitPointAndOnlyWhatChanged) {
 
 TEST_F(ModelTest, AddingFollowsTheLimitNamesAndDefaults) {
   std::vector<std::string> names;
-  for (int i = 1; i <= 29; ++i) names.push_back("trap" + std::to_string(i));
+  for (int i = 1; i <= 28; ++i) names.push_back("trap" + std::to_string(i));
+  names.emplace_back("\xC3\xBC" "berTrap");  // überTrap
   AddRows(names);
   ASSERT_NO_FATAL_FAILURE(OpenModel());
 
@@ -221,6 +222,8 @@ TEST_F(ModelTest, AddingFollowsTheLimitNamesAndDefaults) {
       {std::nullopt, {}},
       {"", {}},
       {"TRAP7", {"Tervane: The name already exists in the database."}},
+      // Other letters than ASCII's have their case too: ÜberTrap.
+      {"\xC3\x9C" "berTrap", {"Tervane: The name already exists in the database."}},
   };
   ASSERT_TRUE(model_->lbxTrapName_Click(4));
   for (const Case& c : refused) {
