@@ -9,13 +9,15 @@ namespace tervane::config {
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: Tervix [--generate-mib [FILE] | --help]\n"
+    "Usage: Tervix [--read-only | --generate-mib [FILE] | --help]\n"
     "The configuration window of Tervane, on Tervix.mdb in the folder of this program.\n"
     "\n"
     "  --generate-mib [FILE]  write the MIB module VANTREL-TERVANE-MIB of the stored trap\n"
     "                         definitions to FILE (by default Tervix.mib in the program\n"
     "                         folder) without opening a window, and print the path written;\n"
     "                         the module imports VANTREL-ROOT-MIB from the program folder\n"
+    "  --read-only            open the window without changing anything; a user who may\n"
+    "                         read Tervix.mdb but not write it gets that window anyway\n"
     "  -h, --help             print this help\n"
     "\n"
     "Without these options Tervix opens its window, which needs a desktop; Qt's own options\n"

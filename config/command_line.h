@@ -1,6 +1,7 @@
 // Tervix's command line: what it does without a window.
 //
 //   Tervix                         opens the window (Qt's own options, such as -platform, apply)
+//   Tervix --read-only             opens the window without changing anything
 //   Tervix --generate-mib [FILE]   writes the MIB module of the stored trap definitions to FILE,
 //                                  by default Tervix.mib in the program folder, and ends
 //   Tervix --help                  prints the options and ends

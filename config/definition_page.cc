@@ -49,6 +49,7 @@ bool TervixModel::lbxTrapName_Click(int index) {
 
 void TervixModel::cmdAdd_Click() {
   LeaveFocusedField();
+  if (read_only()) return;
   if (names_.size() >= kMaxDefinitions) {
     dialogs_.Inform("Max 30 Traps Can Be Defined.", kTitleTervix, Icon::kInformation);
     return;
@@ -85,7 +86,7 @@ void TervixModel::cmdAdd_Click() {
     columns.emplace_back("VarChar" + n, store::Value(0));
     columns.emplace_back("VarType" + n, store::Value("DisplayString"));
   }
-  Result<store::Store> db = store::Store::Open(folder_);
+  Result<store::Store> db = store::Store::Open(folder_, access_);
   Result<int64_t> added = db.ok() ? db->AddTrap(columns) : Result<int64_t>(db.status());
   if (!added.ok()) {
     Show({added.status(), std::nullopt});
@@ -97,12 +98,12 @@ void TervixModel::cmdAdd_Click() {
 
 void TervixModel::cmdRemove_Click() {
   LeaveFocusedField();
-  if (!showing()) return;
+  if (!showing() || read_only()) return;
   if (!dialogs_.AskYesNo("Are you sure you want to remove the Trap?\r\n\r\n", kTitleTervane,
                          Icon::kExclamation)) {
     return;
   }
-  Result<store::Store> db = store::Store::Open(folder_);
+  Result<store::Store> db = store::Store::Open(folder_, access_);
   Status removed = db.ok() ? db->DeleteTrap(shown_rowid_, shown_name_) : db.status();
   if (removed.error() == kErrorRowGone) {
     dialogs_.Inform("The trap definition " + QuotedName() +
@@ -117,17 +118,17 @@ void TervixModel::cmdRemove_Click() {
 }
 
 void TervixModel::cboTrapNewNumber_Click(const std::string& entry) {
-  if (showing()) shown_.TrapNewNumber = entry;
+  if (showing() && !read_only()) shown_.TrapNewNumber = entry;
 }
 
 void TervixModel::cboTrapNewVarNo_Click(const std::string& entry) {
-  if (!showing()) return;
+  if (!showing() || read_only()) return;
   shown_.TrapNewVarNo = entry;
   EnableVarControls();
 }
 
 void TervixModel::cboVarType_Click(int row, const std::string& entry) {
-  if (showing() && row >= 1 && row <= kVarRows) shown_.vars[row].VarType = entry;
+  if (showing() && !read_only() && row >= 1 && row <= kVarRows) shown_.vars[row].VarType = entry;
 }
 
 void TervixModel::AddNewNameLeft(const std::string& name) {
@@ -137,7 +138,7 @@ void TervixModel::AddNewNameLeft(const std::string& name) {
 }
 
 Status TervixModel::ReadDefinitions(const std::optional<std::string>& wanted) {
-  Result<store::Store> db = store::Store::Open(folder_);
+  Result<store::Store> db = store::Store::Open(folder_, access_);
   Result<std::vector<store::TrapRow>> rows =
       db.ok() ? db->ReadTraps() : Result<std::vector<store::TrapRow>>(db.status());
   if (!rows.ok()) return rows.status();
@@ -195,7 +196,7 @@ void TervixModel::EnableVarControls() {
 }
 
 std::optional<Refusal> TervixModel::SaveSnmpTrapRecord(bool skip_refused) {
-  if (!showing()) return std::nullopt;
+  if (!showing() || read_only()) return std::nullopt;
   const std::string& trap = names_[static_cast<size_t>(selected_)];
   const DefinitionFields& now = shown_;
   DefinitionFields& was = shown_stored_;
@@ -219,7 +220,7 @@ std::optional<Refusal> TervixModel::SaveSnmpTrapRecord(bool skip_refused) {
     row.Text(now.vars[i].VarType, was.vars[i].VarType, "VarType" + n);
   }
   std::optional<Refusal> refused = row.Finish([&](const store::ColumnValues& columns) {
-    Result<store::Store> db = store::Store::Open(folder_);
+    Result<store::Store> db = store::Store::Open(folder_, access_);
     return db.ok() ? db->UpdateTrap(shown_rowid_, shown_name_, columns) : db.status();
   });
   if (!refused || refused->why.error() != kErrorRowGone) return refused;

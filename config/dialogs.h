@@ -22,6 +22,10 @@ class Dialogs {
   // The modal "Add New" dialog: the name typed when it was closed with "&OK" (possibly
   // empty), nothing when it was cancelled or closed by its close box.
   virtual std::optional<std::string> AskNewTrapName() = 0;
+  // Asks where to save a file, suggesting `suggested`: the path chosen, or nothing when the
+  // user cancelled.
+  virtual std::optional<std::string> AskSaveFile(const std::string& title,
+                                                 const std::string& suggested) = 0;
   // Hands `path` to the desktop's viewer for its type; what the viewer does is not looked at.
   virtual void OpenFile(const std::string& path) = 0;
 };

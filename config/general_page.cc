@@ -9,7 +9,7 @@
 namespace tervane::config {
 
 Status TervixModel::ReadGeneral() {
-  Result<store::Store> db = store::Store::Open(folder_);
+  Result<store::Store> db = store::Store::Open(folder_, access_);
   if (!db.ok()) return db.status();
   Result<store::SettingsRow> row = db->ReadSettings();
   // The file and its tables are there, the row is not: removed by another program.
@@ -33,6 +33,7 @@ Status TervixModel::ReadGeneral() {
 }
 
 std::optional<Refusal> TervixModel::SaveGeneralSetting(bool skip_refused) {
+  if (read_only()) return std::nullopt;
   // The status is the service's, and never written; the address only when the user changed
   // it, so that an address the service bound meanwhile is kept.
   const GeneralFields& now = general_;
@@ -50,7 +51,7 @@ std::optional<Refusal> TervixModel::SaveGeneralSetting(bool skip_refused) {
              "Forward Traps To, Port", Field{FieldKind::kTrapForwPort});
   row.Flag(now.ConvV2ToV1, was.ConvV2ToV1, "ConvV2ToV1");
   std::optional<Refusal> refused = row.Finish([&](const store::ColumnValues& columns) {
-    Result<store::Store> db = store::Store::Open(folder_);
+    Result<store::Store> db = store::Store::Open(folder_, access_);
     return db.ok() ? db->WriteSettings(columns) : db.status();
   });
   if (refused && refused->why.error() == kErrorRowGone) {

@@ -5,6 +5,7 @@
 // options that need no window (command_line.h) are carried out before Qt is started, so that they
 // run without a display.
 #include <QApplication>
+#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -30,8 +31,10 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Tervix");
 
   tervane::config::QtDialogs dialogs;
+  // --read-only opens the window without changing anything, also for a user who may.
+  const bool read_only = std::find(args.begin(), args.end(), "--read-only") != args.end();
   tervane::Result<std::unique_ptr<tervane::config::TervixModel>> model =
-      tervane::config::TervixModel::Open(tervane::ProgramFolder(), dialogs);
+      tervane::config::TervixModel::Open(tervane::ProgramFolder(), dialogs, read_only);
   if (!model.ok()) {
     dialogs.Inform(model.status().description(), "Tervix", tervane::config::Icon::kCritical);
     return 1;

@@ -69,6 +69,16 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
   buttons->addWidget(cmdReadMe_);
   buttons->addWidget(cmdExit_);
   auto* layout = new QVBoxLayout(this);
+  // One line at the top says so when the settings cannot be changed here.
+  lblReadOnly_ = new QLabel(Q(model_.read_only_notice()), this);
+  lblReadOnly_->setObjectName("lblReadOnly");
+  lblReadOnly_->setTextFormat(Qt::PlainText);
+  lblReadOnly_->setWordWrap(true);
+  lblReadOnly_->setVisible(model_.read_only());
+  layout->addWidget(lblReadOnly_);
+  if (model_.read_only()) {
+    for (const FieldEdit& f : fields_) f.edit->setReadOnly(f.field.kind != FieldKind::kValToSplit);
+  }
   layout->addWidget(tab1_);
   layout->addLayout(buttons);
 
@@ -194,6 +204,20 @@ void MainWindow::ShowModel() {
                             static_cast<QWidget*>(row.pos), static_cast<QWidget*>(row.chars),
                             static_cast<QWidget*>(row.type)}) {
       widget->setEnabled(usable);
+    }
+  }
+  // Read-only: the values can be read, selected and copied; nothing that would store them is
+  // usable.
+  if (model_.read_only()) {
+    for (QWidget* widget :
+         {static_cast<QWidget*>(cmdAdd_), static_cast<QWidget*>(cmdRemove_),
+          static_cast<QWidget*>(cboTrapNewNumber_), static_cast<QWidget*>(cboTrapNewVarNo_),
+          static_cast<QWidget*>(chkDebugMode_), static_cast<QWidget*>(chkConvV2ToV1_)}) {
+      widget->setEnabled(false);
+    }
+    for (int i = 1; i <= kVarRows; ++i) {
+      vars_[static_cast<size_t>(i)].button->setEnabled(false);
+      vars_[static_cast<size_t>(i)].type->setEnabled(false);
     }
   }
   ShowServicePage();

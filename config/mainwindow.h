@@ -117,6 +117,7 @@ class MainWindow : public QWidget {
   bool ending_ = false;
 
   std::vector<FieldEdit> fields_;
+  QLabel* lblReadOnly_ = nullptr;
   QTabWidget* tab1_ = nullptr;
   QPushButton* cmdReadMe_ = nullptr;
   QPushButton* cmdExit_ = nullptr;

@@ -620,6 +620,52 @@ TEST_F(AccessWindowTest, ChangesThroughTheAccessibilityBusAreStored) {
   }
 }
 
+// Opened read-only: one line at the top says so, every value is shown and nothing that would
+// store is usable; the sample still takes a selection, another definition and another page can
+// be shown, and the MIB module goes where the user says. Nothing is written.
+TEST_F(AccessWindowTest, ReadOnlyShowsEverythingAndStoresNothing) {
+  ASSERT_NO_FATAL_FAILURE(AddDefinitions(Definitions(2)));
+  const std::vector<store::TrapRow> before = Traps();
+  ASSERT_NO_FATAL_FAILURE(OpenWindow(/*read_only=*/true));
+  auto* notice = Find<QLabel>("lblReadOnly");
+  EXPECT_TRUE(notice->isVisible());
+  EXPECT_EQ(notice->text().toStdString(), model_->read_only_notice());
+  EXPECT_EQ(Text("txtTrapOID"), "1.3.6.1.4.1.32473.7.0.1");
+  for (const char* edit : {"txtTrapOID", "txtTrapSourceVarNo", "txtVarName1", "txtVarPos1",
+                           "txtTrapRecvPort", "txtTrapForwIpAddr"}) {
+    EXPECT_TRUE(Edit(edit)->isReadOnly()) << edit;
+  }
+  EXPECT_FALSE(Edit("txtValToSplit")->isReadOnly());
+  for (const char* off : {"cmdAdd", "cmdRemove", "cboTrapNewNumber", "cboTrapNewVarNo", "cmdVar1",
+                          "cboVarType1", "chkDebugMode", "chkConvV2ToV1"}) {
+    EXPECT_FALSE(Find<QWidget>(off)->isEnabled()) << off;
+  }
+  for (const char* on : {"lbxTrapName", "cmdGenerateMIB", "cmdReadMe", "cmdExit"}) {
+    EXPECT_TRUE(Find<QWidget>(on)->isEnabled()) << on;
+  }
+  ASSERT_NO_FATAL_FAILURE(Replace("txtValToSplit", "PORT 042"));
+  Key(Qt::Key_Home);
+  Key(Qt::Key_Right, Qt::ShiftModifier);
+  Key(Qt::Key_1, Qt::AltModifier);  // takes nothing
+  EXPECT_EQ(Text("txtVarChar1"), "5");
+  ClickEntry(1);
+  EXPECT_EQ(Text("txtTrapOID"), "1.3.6.1.4.1.32473.7.0.2");
+  ClickTab(kPageGeneral);
+  ASSERT_EQ(Page(), kPageGeneral);
+  dialogs_.save_as = (dir_.path() / "chosen.mib").string();
+  Click("cmdGenerateMIB");
+  EXPECT_EQ(dialogs_.saves_asked, 1);
+  EXPECT_TRUE(std::filesystem::is_regular_file(*dialogs_.save_as));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "Tervix.mib"));
+  Click("cmdExit");
+  EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, kWaitMs));
+  const std::vector<store::TrapRow> after = Traps();
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < after.size(); ++i) {
+    for (int c = 0; c < 61; ++c) EXPECT_EQ(after[i].At(c), before[i].At(c)) << i << ' ' << c;
+  }
+}
+
 // The settings row removed by another program: one message, then the window closes and
 // nothing is stored.
 TEST_F(AccessWindowTest, ASettingsRowGoneClosesTheWindow) {

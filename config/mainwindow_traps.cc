@@ -189,12 +189,12 @@ void MainWindow::TakePiece(int row) {
 void MainWindow::ShowPieceMenu(const QPoint& at) {
   std::unique_ptr<QMenu> menu(txtValToSplit_->createStandardContextMenu());
   menu->setObjectName("mnuValToSplit");
-  if (model_.usable_rows() > 0) menu->addSeparator();
+  if (model_.usable_rows() > 0 && !model_.read_only()) menu->addSeparator();
   // The selection the menu was opened on: the field keeps it while the menu is open.
   const int start = txtValToSplit_->hasSelectedText() ? txtValToSplit_->selectionStart()
                                                       : txtValToSplit_->cursorPosition();
   const auto length = static_cast<int>(txtValToSplit_->selectedText().size());
-  for (int i = 1; i <= model_.usable_rows(); ++i) {
+  for (int i = 1; i <= (model_.read_only() ? 0 : model_.usable_rows()); ++i) {
     QAction* take = menu->addAction(QString("Take as variable %1").arg(i));
     if (i <= 10) take->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_0 + i % 10)));
     connect(take, &QAction::triggered, this, [this, i, start, length] {

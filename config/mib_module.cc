@@ -239,7 +239,8 @@ std::vector<std::string> MibWarnings(const std::vector<store::TrapRow>& rows) {
 
 Result<std::vector<std::string>> GenerateMibFile(const std::string& folder,
                                                  const std::string& path) {
-  Result<store::Store> db = store::Store::Open(folder);
+  // Reading is all it does: a user who may not change the settings may still write the module.
+  Result<store::Store> db = store::Store::Open(folder, store::Access::kReadOnly);
   if (!db.ok()) return db.status();
   Result<std::vector<store::TrapRow>> rows = db->ReadTraps();
   if (!rows.ok()) return rows.status();

@@ -46,7 +46,7 @@ void TervixModel::RunLeaveRule(const Field& field) {
   const bool definition_field =
       field.kind != FieldKind::kTrapRecvIpAddr && field.kind != FieldKind::kTrapRecvPort &&
       field.kind != FieldKind::kTrapForwIpAddr && field.kind != FieldKind::kTrapForwPort;
-  if (definition_field && !showing()) return;
+  if ((definition_field && !showing()) || read_only()) return;
   std::string& text = TextOf(field);
   switch (field.kind) {
     case FieldKind::kTrapOID:
@@ -69,7 +69,7 @@ void TervixModel::RunLeaveRule(const Field& field) {
 }
 
 void TervixModel::cmdVar_Click(int row, int selection_start, int selection_length) {
-  if (!showing() || row < 1 || row > usable_rows_) return;
+  if (!showing() || read_only() || row < 1 || row > usable_rows_) return;
   const size_t start =
       Utf8Bytes(value_to_split_, static_cast<size_t>(std::max(0, selection_start)));
   const size_t end =

@@ -1,7 +1,9 @@
 // The files of the program folder that the window opens: the user guide, the service's debug
 // file, and the MIB module it generates.
 #include <cctype>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "config/mib_module.h"
 #include "config/tervix_model.h"
@@ -23,7 +25,16 @@ void TervixModel::cmdReadMe_Click() { OpenProgramFile("readme.txt", "No ReadMe F
 void TervixModel::cmdGenerateMIB_Click() {
   // The stored definitions, not the shown fields: the page of this button is reached only
   // after the shown definition was stored.
-  const std::string path = JoinPath(folder_, kMibFileName);
+  std::string path = JoinPath(folder_, kMibFileName);
+  if (read_only()) {
+    // A user who may not change the settings may not write the program folder either: the
+    // module goes where the user says.
+    const char* home = std::getenv("HOME");
+    std::optional<std::string> chosen = dialogs_.AskSaveFile(
+        "Generate MIB File", JoinPath(home != nullptr ? home : ".", kMibFileName));
+    if (!chosen || chosen->empty()) return;
+    path = *chosen;
+  }
   Result<std::vector<std::string>> warnings = GenerateMibFile(folder_, path);
   if (!warnings.ok()) {
     dialogs_.Inform("The MIB file could not be written: " + warnings.status().description(),

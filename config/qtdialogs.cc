@@ -1,6 +1,7 @@
 #include "config/qtdialogs.h"
 
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QUrl>
 
 #include "config/addnewdialog.h"
@@ -48,6 +49,15 @@ std::optional<std::string> QtDialogs::AskNewTrapName() {
   AddNewDialog dialog(*model_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.name().toStdString();
+}
+
+std::optional<std::string> QtDialogs::AskSaveFile(const std::string& title,
+                                                  const std::string& suggested) {
+  const QString path = QFileDialog::getSaveFileName(parent_, QString::fromStdString(title),
+                                                    QString::fromStdString(suggested),
+                                                    "MIB modules (*.mib);;All files (*)");
+  if (path.isEmpty()) return std::nullopt;
+  return path.toStdString();
 }
 
 void QtDialogs::OpenFile(const std::string& path) {

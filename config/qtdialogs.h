@@ -29,6 +29,8 @@ class QtDialogs : public Dialogs {
   void Inform(const std::string& text, const std::string& title, Icon icon) override;
   bool AskYesNo(const std::string& text, const std::string& title, Icon icon) override;
   std::optional<std::string> AskNewTrapName() override;
+  std::optional<std::string> AskSaveFile(const std::string& title,
+                                         const std::string& suggested) override;
   void OpenFile(const std::string& path) override;
 
  private:

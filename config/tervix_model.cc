@@ -1,7 +1,10 @@
 #include "config/tervix_model.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <utility>
+
+#include "platform/program_folder.h"
 
 namespace tervane::config {
 
@@ -37,9 +40,34 @@ bool StartsWithLowercaseLetter(std::string_view name) {
 TervixModel::TervixModel(std::string folder, Dialogs& dialogs)
     : folder_(std::move(folder)), dialogs_(dialogs), service_page_(folder_) {}
 
-Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder,
-                                                       Dialogs& dialogs) {
+Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder, Dialogs& dialogs,
+                                                       bool read_only) {
   std::unique_ptr<TervixModel> model(new TervixModel(folder, dialogs));
+  // A user who may read but not write: the window shows the settings without storing any.
+  store::Access access = read_only ? store::Access::kReadOnly : store::Access::kReadWrite;
+  Result<store::Store> db = store::Store::Open(folder, access);
+  if (!db.ok() && db.status().error() == kErrorReadOnly) {
+    access = store::Access::kReadOnly;
+    db = store::Store::Open(folder, access);
+  }
+  if (!db.ok() &&
+      (db.status().error() == ErrnoCode(EACCES) || db.status().error() == ErrnoCode(EPERM))) {
+    return Status::Error(db.status().error(),
+                         "You may not read the settings database " +
+                             JoinPath(folder, std::string(store::kDatabaseFileName)) +
+                             ". The members of the group \"tervane\" may: ask an administrator "
+                             "to add you to it (see the README), then log in again.");
+  }
+  if (!db.ok()) return db.status();
+  model->access_ = access;
+  if (model->read_only()) {
+    model->read_only_notice_ =
+        std::string(db->snapshot() ? "These settings are shown as last stored and "
+                                   : "These settings ") +
+        (read_only ? "are open read-only: nothing is changed."
+                   : "can be read but not changed: members of the group \"tervane\" may change "
+                     "them (see the README).");
+  }
   if (Status s = model->ReadGeneral(); !s.ok()) return s;
   if (Status s = model->ReadDefinitions(std::nullopt); !s.ok()) return s;
   return model;
@@ -101,6 +129,8 @@ const std::string& TervixModel::Text(const Field& field) const { return TextIn(*
 std::string& TervixModel::TextOf(const Field& field) { return TextIn(*this, field); }
 
 void TervixModel::SetText(const Field& field, std::string text) {
+  // Read-only, only the sample (which is never stored) takes text.
+  if (read_only() && field.kind != FieldKind::kValToSplit) return;
   TextOf(field) = std::move(text);
   if (focused_ == field) focused_rule_ran_ = false;  // the new text has its rule to come
 }

@@ -30,16 +30,25 @@
 #include "config/service_page.h"
 #include "platform/status.h"
 #include "store/rows.h"
+#include "store/store.h"
 
 namespace tervane::config {
 
 class TervixModel {
  public:
-  // Reads Tervix.mdb of `folder` and shows page 0 with the first definition. Fails with the
-  // store's error when the file is missing or unusable.
-  static Result<std::unique_ptr<TervixModel>> Open(const std::string& folder, Dialogs& dialogs);
+  // Reads Tervix.mdb of `folder` and shows page 0 with the first definition. A user who may
+  // read the file but not write it (or its folder) gets it read-only, as with `read_only`:
+  // every value is shown and nothing is stored. Fails with the store's error when the file is
+  // missing or unusable, and with a text that names the file and the group "tervane" when the
+  // user may not even read it.
+  static Result<std::unique_ptr<TervixModel>> Open(const std::string& folder, Dialogs& dialogs,
+                                                   bool read_only = false);
 
   // --- What the window shows. ---
+  // Opened read-only: the window lets nothing be changed, and says why in one line.
+  bool read_only() const { return access_ == store::Access::kReadOnly; }
+  // That line: empty when the settings can be changed.
+  const std::string& read_only_notice() const { return read_only_notice_; }
   int page() const { return page_; }
   const GeneralFields& general() const { return general_; }
   // The definition list, in table order, and the selected entry (-1: none).
@@ -69,8 +78,12 @@ class TervixModel {
   // --- What the user does. Each returns after the state is updated. ---
   // Typing in a field.
   void SetText(const Field& field, std::string text);
-  void SetDebugMode(bool on) { general_.DebugMode = on; }
-  void SetConvV2ToV1(bool on) { general_.ConvV2ToV1 = on; }
+  void SetDebugMode(bool on) {
+    if (!read_only()) general_.DebugMode = on;
+  }
+  void SetConvV2ToV1(bool on) {
+    if (!read_only()) general_.ConvV2ToV1 = on;
+  }
   // The keyboard focus entered or left a field. Leaving runs the field's rule; a commit runs
   // the rule of the field that still has the focus first (clicking a tab or a list entry does
   // not move the focus).
@@ -141,6 +154,8 @@ class TervixModel {
 
   std::string folder_;
   Dialogs& dialogs_;
+  store::Access access_ = store::Access::kReadWrite;
+  std::string read_only_notice_;
   int page_ = kPageTraps;
   bool ended_ = false;
 

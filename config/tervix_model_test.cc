@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "config/mib_module.h"
 #include "platform/file.h"
 #include "store/store.h"
+#include "store/store_test_util.h"
 
 namespace tervane::config {
 namespace {
@@ -51,6 +53,11 @@ class FakeDialogs : public Dialogs {
     }
     return name;
   }
+  std::optional<std::string> AskSaveFile(const std::string& title,
+                                         const std::string& suggested) override {
+    messages.push_back(title + "? " + suggested);
+    return save_as;
+  }
   void OpenFile(const std::string& path) override { opened.push_back(path); }
 
   std::vector<std::string> TakeMessages() { return std::exchange(messages, {}); }
@@ -58,6 +65,7 @@ class FakeDialogs : public Dialogs {
   std::vector<std::string> messages;
   std::deque<bool> answers;
   std::deque<std::optional<std::string>> names;
+  std::optional<std::string> save_as;
   std::vector<std::string> opened;
 };
 
@@ -210,7 +218,9 @@ TEST_F(ModelTest, EditsAreStoredAtEachCommitPointAndOnlyWhatChanged) {
 TEST_F(ModelTest, AddingFollowsTheLimitNamesAndDefaults) {
   std::vector<std::string> names;
   for (int i = 1; i <= 28; ++i) names.push_back("trap" + std::to_string(i));
-  names.emplace_back("\xC3\xBC" "berTrap");  // überTrap
+  names.emplace_back(
+      "\xC3\xBC"
+      "berTrap");  // überTrap
   AddRows(names);
   ASSERT_NO_FATAL_FAILURE(OpenModel());
 
@@ -223,7 +233,9 @@ TEST_F(ModelTest, AddingFollowsTheLimitNamesAndDefaults) {
       {"", {}},
       {"TRAP7", {"Tervane: The name already exists in the database."}},
       // Other letters than ASCII's have their case too: ÜberTrap.
-      {"\xC3\x9C" "berTrap", {"Tervane: The name already exists in the database."}},
+      {"\xC3\x9C"
+       "berTrap",
+       {"Tervane: The name already exists in the database."}},
   };
   ASSERT_TRUE(model_->lbxTrapName_Click(4));
   for (const Case& c : refused) {
@@ -662,6 +674,52 @@ TEST_F(ModelTest, ASettingsRowRemovedElsewhereEndsTheWindow) {
     EXPECT_TRUE(model_->cmdExit_Click());
     EXPECT_TRUE(dialogs_.messages.empty());
   }
+}
+
+// A user who may read Tervix.mdb but not write it (nor its folder) gets the settings
+// read-only, as last stored where SQLite cannot share the file with writers, and stores
+// nothing; a user who may not even read it is told which file, and which group may.
+TEST_F(ModelTest, AUserWhoMayNotWriteGetsTheSettingsReadOnly) {
+  if (geteuid() != 0) GTEST_SKIP() << "becoming another user takes root";
+  AddRows({"alpha"});
+  ASSERT_EQ(chmod(folder_.c_str(), 0755), 0);
+  const std::string db = folder_ + "/Tervix.mdb";
+  struct Case {
+    int mode;
+    std::string seen;  // what the user nobody sees
+  };
+  const Case cases[] = {
+      {0664,
+       "read-only; These settings are shown as last stored and can be read but not changed: "
+       "members of the group \"tervane\" may change them (see the README).; alpha; 162; "
+       "exit 1; port 162"},
+      {0660, "refused: You may not read the settings database " + db +
+                 ". The members of the group \"tervane\" may: ask an administrator to add "
+                 "you to it (see the README), then log in again."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ASSERT_EQ(chmod(db.c_str(), static_cast<mode_t>(c.mode)), 0);
+    const std::string seen = store::testing::RunAsNobody([this] {
+      Result<std::unique_ptr<TervixModel>> model = TervixModel::Open(folder_, dialogs_);
+      if (!model.ok()) return "refused: " + model.status().description();
+      TervixModel& m = **model;
+      std::string text = std::string(m.read_only() ? "read-only; " : "writable; ") +
+                         m.read_only_notice() + "; " + m.trap_names()[0] + "; " +
+                         m.general().TrapRecvPort;
+      m.FieldEntered({FieldKind::kTrapOID});
+      m.SetText({FieldKind::kTrapOID}, "1.3.6.99");
+      m.FieldEntered({FieldKind::kTrapRecvPort});
+      m.SetText({FieldKind::kTrapRecvPort}, "2162");
+      m.SetDebugMode(true);
+      return text + "; exit " + std::to_string(m.cmdExit_Click()) + "; port " +
+             m.general().TrapRecvPort;
+    });
+    EXPECT_EQ(seen, c.seen);
+  }
+  EXPECT_EQ(Rows()[0].ByName("TrapOID"), store::Value("1.3.6.1.4.1.9.0.alpha"));
+  EXPECT_EQ(Settings().ByName("TrapRecvPort"), store::Value(162));
+  EXPECT_EQ(Settings().ByName("DebugMode"), store::Value(0));
 }
 
 // The LAST-UPDATED value of a module text.

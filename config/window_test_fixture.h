@@ -63,6 +63,10 @@ class FakeDialogs : public Dialogs {
     ++names_asked;
     return new_name;
   }
+  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+    ++saves_asked;
+    return save_as;
+  }
   void OpenFile(const std::string& path) override { opened.push_back(path); }
 
   std::vector<Message> messages;
@@ -70,6 +74,8 @@ class FakeDialogs : public Dialogs {
   bool answer_yes = false;
   std::optional<std::string> new_name;
   int names_asked = 0;
+  int saves_asked = 0;
+  std::optional<std::string> save_as;
   std::vector<std::string> opened;
 };
 
@@ -180,15 +186,16 @@ class WindowTest : public ::testing::Test {
     return rows.ok() ? *rows : std::vector<store::TrapRow>();
   }
 
-  void OpenModel() {
-    Result<std::unique_ptr<TervixModel>> model = TervixModel::Open(folder_.string(), dialogs_);
+  void OpenModel(bool read_only = false) {
+    Result<std::unique_ptr<TervixModel>> model =
+        TervixModel::Open(folder_.string(), dialogs_, read_only);
     ASSERT_TRUE(model.ok()) << model.status().ToString();
     model_ = std::move(*model);
   }
 
   // Opens the model on the folder and shows the window, active.
-  void OpenWindow() {
-    ASSERT_NO_FATAL_FAILURE(OpenModel());
+  void OpenWindow(bool read_only = false) {
+    ASSERT_NO_FATAL_FAILURE(OpenModel(read_only));
     window_ = std::make_unique<MainWindow>(*model_);
     window_->show();
     window_->activateWindow();
