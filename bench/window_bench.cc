@@ -38,6 +38,9 @@ class SilentDialogs : public tervane::config::Dialogs {
     return false;
   }
   std::optional<std::string> AskNewTrapName() override { return std::nullopt; }
+  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
   void OpenFile(const std::string&) override {}
 };
 

@@ -77,7 +77,12 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
   lblReadOnly_->setVisible(model_.read_only());
   layout->addWidget(lblReadOnly_);
   if (model_.read_only()) {
-    for (const FieldEdit& f : fields_) f.edit->setReadOnly(f.field.kind != FieldKind::kValToSplit);
+    // Shaded like the window's other read-only boxes.
+    for (const FieldEdit& f : fields_) {
+      if (f.field.kind == FieldKind::kValToSplit) continue;
+      f.edit->setReadOnly(true);
+      Shade(f.edit);
+    }
   }
   layout->addWidget(tab1_);
   layout->addLayout(buttons);

@@ -59,6 +59,9 @@ QWidget* MainWindow::MakeGeneralPage() {
   txtTrapRecvStatus_->setTabChangesFocus(true);
   txtTrapRecvStatus_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   txtTrapRecvStatus_->setFixedHeight(txtTrapRecvStatus_->fontMetrics().lineSpacing() * 4 + 12);
+  // Of a fixed height, and so no claim on the page's spare height, which would spread the
+  // frame's lines apart.
+  txtTrapRecvStatus_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   Shade(txtTrapRecvStatus_);
   auto* receive_layout = new QGridLayout(receive);
   receive_layout->addWidget(MakeLabel(receive, "IP Address:", txtTrapRecvIpAddr_), 0, 0);

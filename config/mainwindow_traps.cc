@@ -48,9 +48,11 @@ QWidget* MainWindow::MakeTrapsPage() {
   lbxTrapName_->SetAsk([this](int row) { AskDefinition(row); });
   const QFontMetrics metrics(lbxTrapName_->font());
   lbxTrapName_->setMinimumWidth(metrics.horizontalAdvance(QString(kTrapNameLength, QChar('n'))));
-  // Seven names at least; a taller window shows more of them, and the list scrolls through
-  // the others.
-  lbxTrapName_->setMinimumHeight(metrics.lineSpacing() * 7 + 2 * lbxTrapName_->frameWidth() + 8);
+  // Seven names at least; a taller window shows more of them, up to all that can be defined,
+  // and the list scrolls through the others.
+  const int frame = 2 * lbxTrapName_->frameWidth() + 8;
+  lbxTrapName_->setMinimumHeight(metrics.lineSpacing() * 7 + frame);
+  lbxTrapName_->setMaximumHeight(metrics.lineSpacing() * kMaxDefinitions + frame);
   lbxTrapName_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
   cmdAdd_ = MakeButton(page, "cmdAdd", "&Add...");
   cmdRemove_ = MakeButton(page, "cmdRemove", "&Remove");
@@ -65,7 +67,6 @@ QWidget* MainWindow::MakeTrapsPage() {
   auto* list_buttons = new QVBoxLayout;
   list_buttons->addWidget(cmdAdd_);
   list_buttons->addWidget(cmdRemove_);
-  list_buttons->addStretch();
 
   txtTrapOID_ = MakeField(page, "txtTrapOID", {FieldKind::kTrapOID});
   cmdTrapOID_ = MakeBrowseButton(page, "cmdTrapOID", "Trap OID ...");
@@ -112,15 +113,18 @@ QWidget* MainWindow::MakeTrapsPage() {
   definition->addWidget(MakeLabel(page, "Wrap Source Variable #:", txtTrapSourceVarNo_), 2, 0);
   definition->addLayout(source, 2, 1);
   definition->setColumnStretch(1, 1);
-  definition->setRowStretch(3, 1);
   definition->setHorizontalSpacing(10);
 
   // The list under its heading; its buttons and the definition's lines level with its top.
   auto* top = new QGridLayout;
-  top->addWidget(MakeLabel(page, "Trap Name:", lbxTrapName_), 0, 0);
+  QLabel* heading = MakeLabel(page, "Trap Name:", lbxTrapName_);
+  heading->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  top->addWidget(heading, 0, 0);
   top->addWidget(lbxTrapName_, 1, 0);
-  top->addLayout(list_buttons, 1, 1);
-  top->addLayout(definition, 1, 2);
+  // At the top of their cells, whatever the list's height: aligned, they take no height of
+  // their own, so that the list alone sets how tall the row may grow.
+  top->addLayout(list_buttons, 1, 1, Qt::AlignTop);
+  top->addLayout(definition, 1, 2, Qt::AlignTop);
   top->setColumnStretch(2, 1);
   top->setColumnMinimumWidth(1, 0);
   top->setHorizontalSpacing(10);
@@ -163,9 +167,12 @@ QWidget* MainWindow::MakeTrapsPage() {
   binding_layout->addLayout(sample);
   binding_layout->addLayout(groups);
 
+  // The list takes the height the window gives the page, up to its most; what is left goes
+  // below the frame.
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(top, 1);
   layout->addWidget(binding);
+  layout->addStretch();
 
   // Alt+1 to Alt+9 and Alt+0 take the selected piece as variable 1 to 10, as "#1" to "#10"
   // do; no mnemonic of the window uses a digit.

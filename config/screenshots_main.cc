@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -70,6 +71,9 @@ class PictureDialogs : public tervane::config::Dialogs {
   }
   bool AskYesNo(const std::string&, const std::string&, Icon) override { return false; }
   std::optional<std::string> AskNewTrapName() override { return std::nullopt; }
+  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
   void OpenFile(const std::string&) override {}
 
   void SetParent(QWidget* parent) { parent_ = parent; }
@@ -285,6 +289,29 @@ int main(int argc, char** argv) {
 
   ClickTab(window, tervane::config::kPageGeneral);
   ok &= Save(&window, out, "general-settings.png");
+  // Both pages enlarged, then maximised: the labels stay with their fields, the list grows,
+  // and the spare room goes below the last control.
+  const QSize normal = window.size();
+  for (const char* size : {"866x514", "1280x900", "maximised"}) {
+    if (std::string(size) == "maximised") {
+      // Without a window manager to maximise it, the window takes the screen itself.
+      window.showMaximized();
+      QTest::qWait(300);
+      const QRect screen = window.screen()->availableGeometry();
+      if (window.frameGeometry() != screen) window.setGeometry(screen);
+    } else {
+      const QStringList wh = QString(size).split('x');
+      window.resize(wh[0].toInt(), wh[1].toInt());
+    }
+    QTest::qWait(300);
+    ClickTab(window, tervane::config::kPageTraps);
+    ok &= Save(&window, out, QString("snmp-traps-%1.png").arg(size));
+    ClickTab(window, tervane::config::kPageGeneral);
+    ok &= Save(&window, out, QString("general-settings-%1.png").arg(size));
+  }
+  window.showNormal();
+  window.resize(normal);
+  QTest::qWait(300);
   ok &= ServicePictures(window, folder.path().toStdString(), out);
 
   {
@@ -294,6 +321,20 @@ int main(int argc, char** argv) {
     QTest::keyClicks(add.findChild<QLineEdit*>("txtName"), "coldStart");
     QTest::qWait(50);
     ok &= Save(&add, out, "add-new.png");
+  }
+
+  {
+    // The same folder opened read-only, as a user who may not change the settings sees it.
+    tervane::Result<std::unique_ptr<tervane::config::TervixModel>> reader =
+        tervane::config::TervixModel::Open(folder.path().toStdString(), dialogs, true);
+    ok &= reader.ok();
+    if (reader.ok()) {
+      tervane::config::MainWindow read_only(**reader);
+      read_only.show();
+      ok &= QTest::qWaitForWindowExposed(&read_only, 5000);
+      QTest::qWait(50);
+      ok &= Save(&read_only, out, "read-only.png");
+    }
   }
 
   // A port out of range, refused when the page is changed.

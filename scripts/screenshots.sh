@@ -8,5 +8,5 @@ scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target tervix_screenshots
 mkdir -p docs/screenshots
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" \
   env QT_QPA_PLATFORM=xcb build/config/tervix_screenshots docs/screenshots

@@ -34,6 +34,9 @@ class NoDialogs : public config::Dialogs {
   }
   bool AskYesNo(const std::string&, const std::string&, config::Icon) override { return false; }
   std::optional<std::string> AskNewTrapName() override { return std::nullopt; }
+  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
   void OpenFile(const std::string& path) override { opened.push_back(path); }
   std::vector<std::string> messages;
   std::vector<std::string> opened;

@@ -27,6 +27,9 @@ class AnsweringDialogs : public config::Dialogs {
     return false;
   }
   std::optional<std::string> AskNewTrapName() override { return "portDown"; }
+  std::optional<std::string> AskSaveFile(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
   void OpenFile(const std::string&) override {}
   std::vector<std::string> messages;
 };
