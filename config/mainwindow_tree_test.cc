@@ -353,3 +353,48 @@ TEST_F(WindowTreeTest, TabKeyOnGeneralSettings) {
 
 }  // namespace
 }  // namespace tervane::config::testing
+
+namespace tervane::config::testing {
+namespace {
+
+// Enlarged, the window keeps its labels beside their fields: the list right under its
+// heading and level with its buttons, the frame "Variable Binding" under the list, the lines of
+// "Receive Traps On" one under another; the spare room goes below the last control.
+TEST_F(WindowTreeTest, LabelsStayWithTheirFieldsWhenEnlarged) {
+  ASSERT_NO_FATAL_FAILURE(OpenWindow());
+  const auto rect = [this](const QWidget* widget) {
+    return QRect(widget->mapTo(window_.get(), QPoint(0, 0)), widget->size());
+  };
+  const QLabel* heading = nullptr;
+  for (const QLabel* label : window_->findChildren<QLabel*>()) {
+    if (label->buddy() == Find<QWidget>("lbxTrapName")) heading = label;
+  }
+  ASSERT_NE(heading, nullptr);
+  for (const QSize size : {QSize(1280, 900), QSize(1920, 1080)}) {
+    SCOPED_TRACE(size.width());
+    window_->resize(size);
+    ClickTab(kPageTraps);
+    QApplication::processEvents();
+    const QRect list = rect(Find<QWidget>("lbxTrapName"));
+    EXPECT_LE(list.top() - rect(heading).bottom(), 10);
+    EXPECT_LE(std::abs(list.top() - rect(Find<QWidget>("cmdAdd")).top()), 4);
+    EXPECT_LE(std::abs(list.top() - rect(Find<QWidget>("txtTrapOID")).top()), 4);
+    const QRect binding = rect(Find<QWidget>("fraTrapNewVar"));
+    EXPECT_LE(binding.top() - list.bottom(), 30);
+    EXPECT_GT(window_->height() - binding.bottom(), 100);  // the spare room is below
+
+    ClickTab(kPageGeneral);
+    QApplication::processEvents();
+    const QRect address = rect(Find<QWidget>("txtTrapRecvIpAddr"));
+    const QRect port = rect(Find<QWidget>("txtTrapRecvPort"));
+    const QRect status = rect(Find<QWidget>("txtTrapRecvStatus"));
+    EXPECT_LE(port.top() - address.bottom(), 12);
+    EXPECT_LE(status.top() - port.bottom(), 12);
+    EXPECT_LE(
+        rect(Find<QWidget>("fraTrapForw")).top() - rect(Find<QWidget>("fraTrapRecv")).bottom(), 30);
+    EXPECT_GT(window_->height() - rect(Find<QWidget>("cmdGenerateMIB")).bottom(), 300);
+  }
+}
+
+}  // namespace
+}  // namespace tervane::config::testing
