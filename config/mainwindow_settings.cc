@@ -31,16 +31,22 @@
 
 namespace tervane::config {
 
-QWidget* MainWindow::MakeGeneralPage() {
-  auto* page = new QWidget;
-  chkDebugMode_ = new QCheckBox("Debug Mode", page);
-  chkDebugMode_->setObjectName("chkDebugMode");
+QCheckBox* MainWindow::MakeCheckBox(QWidget* parent, const char* name, const QString& text,
+                                    void (TervixModel::*set)(bool)) {
+  auto* box = new QCheckBox(text, parent);
+  box->setObjectName(name);
   // Its state, however it changes: a click, the space bar, a screen reader's toggle.
-  connect(chkDebugMode_, &QCheckBox::toggled, this, [this](bool on) {
+  connect(box, &QCheckBox::toggled, this, [this, set](bool on) {
     if (showing_) return;
-    model_.SetDebugMode(on);
+    (model_.*set)(on);
     ShowModel();
   });
+  return box;
+}
+
+QWidget* MainWindow::MakeGeneralPage() {
+  auto* page = new QWidget;
+  chkDebugMode_ = MakeCheckBox(page, "chkDebugMode", "Debug Mode", &TervixModel::SetDebugMode);
 
   auto* receive = new QGroupBox("Receive Traps On", page);
   receive->setObjectName("fraTrapRecv");
@@ -74,14 +80,8 @@ QWidget* MainWindow::MakeGeneralPage() {
 
   auto* forward = new QGroupBox("Forward Traps To", page);
   forward->setObjectName("fraTrapForw");
-  chkConvV2ToV1_ = new QCheckBox("Convert SNMPv2 to SNMPv1", forward);
-  chkConvV2ToV1_->setObjectName("chkConvV2ToV1");
-  // Its state, however it changes: a click, the space bar, a screen reader's toggle.
-  connect(chkConvV2ToV1_, &QCheckBox::toggled, this, [this](bool on) {
-    if (showing_) return;
-    model_.SetConvV2ToV1(on);
-    ShowModel();
-  });
+  chkConvV2ToV1_ = MakeCheckBox(forward, "chkConvV2ToV1", "Convert SNMPv2 to SNMPv1",
+                                &TervixModel::SetConvV2ToV1);
   txtTrapForwIpAddr_ = MakeField(forward, "txtTrapForwIpAddr", {FieldKind::kTrapForwIpAddr});
   txtTrapForwIpAddr_->setAccessibleName("Forward Traps To: IP Address");
   FixWidth(txtTrapForwIpAddr_, 15);
