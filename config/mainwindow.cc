@@ -135,7 +135,7 @@ QLineEdit* MainWindow::MakeField(QWidget* parent, const char* name, Field field)
 
 QComboBox* MainWindow::MakeList(QWidget* parent, const char* name, const QString& accessible_name,
                                 ListKind kind, int row,
-                                std::function<void(const std::string&)> picked) {
+                                const std::function<void(const std::string&)>& picked) {
   auto* combo = new QComboBox(parent);
   combo->setObjectName(name);
   combo->setEditable(false);

@@ -86,7 +86,8 @@ class MainWindow : public QWidget {
   // A pick-only list of the model's entries of `kind` (of variable `row`) whose user choices go
   // to `picked`.
   QComboBox* MakeList(QWidget* parent, const char* name, const QString& accessible_name,
-                      ListKind kind, int row, std::function<void(const std::string&)> picked);
+                      ListKind kind, int row,
+                      const std::function<void(const std::string&)>& picked);
 
   // Shows the model's state, then moves the focus where the model asks.
   void ShowModel();

@@ -160,9 +160,9 @@ TEST_F(WindowTreeTest, AccessibleNamesContainWhatIsOnTheScreen) {
     QString caption;
     if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
       caption = button->text();
-    } else if (beside.count(name) != 0) {
+    } else if (beside.contains(name)) {
       caption = beside[name];
-    } else if (labelled.count(widget) != 0) {
+    } else if (labelled.contains(widget)) {
       caption = labelled[widget];
     } else if (auto* label = qobject_cast<QLabel*>(widget)) {
       caption = label->text();

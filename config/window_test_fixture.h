@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -273,6 +274,92 @@ class WindowTest : public ::testing::Test {
   FakeDialogs dialogs_;
   std::unique_ptr<TervixModel> model_;
   std::unique_ptr<MainWindow> window_;
+};
+
+// Definitions trap1, trap2, ... with OIDs of their own, 1 to 14 variables and numbers from 1000.
+inline std::string DefinitionName(int i) { return "trap" + std::to_string(i); }
+
+inline std::vector<TestDefinition> Definitions(int count) {
+  std::vector<TestDefinition> definitions;
+  for (int i = 1; i <= count; ++i) {
+    definitions.push_back({DefinitionName(i), "1.3.6.1.4.1.32473.7.0." + std::to_string(i), 2,
+                           1 + (i - 1) % kVarRows, 1000 + 100 * ((i - 1) % 30)});
+  }
+  return definitions;
+}
+
+// The window on a model, with what it shows compared to the model's state.
+class MainWindowTest : public WindowTest {
+ protected:
+  // The fields show the model's texts, the lists its hidden values, and the variable rows up
+  // to usable_rows() are the usable ones.
+  void ExpectShowsModel() {
+    for (QLineEdit* edit : window_->findChildren<QLineEdit*>()) {
+      if (edit->objectName() == "txtTrapNewEnterprise") continue;
+      SCOPED_TRACE(edit->objectName().toStdString());
+      const Field field = FieldOf(edit->objectName());
+      EXPECT_EQ(edit->text().toStdString(), model_->Text(field));
+    }
+    const DefinitionFields& d = model_->definition();
+    EXPECT_EQ(Find<QComboBox>("cboTrapNewNumber")->currentText().toStdString(), d.TrapNewNumber);
+    EXPECT_EQ(Find<QComboBox>("cboTrapNewVarNo")->currentText().toStdString(), d.TrapNewVarNo);
+    for (int i = 1; i <= kVarRows; ++i) {
+      const QString n = QString::number(i);
+      EXPECT_EQ(Find<QComboBox>("cboVarType" + n)->currentText().toStdString(), d.vars[i].VarType)
+          << i;
+      const bool usable = i <= model_->usable_rows();
+      for (const char* column : {"cmdVar", "txtVarName", "txtVarPos", "txtVarChar", "cboVarType"}) {
+        EXPECT_EQ(Find<QWidget>(column + n)->isEnabled(), usable) << (column + n).toStdString();
+      }
+    }
+    auto* list = Find<QListWidget>("lbxTrapName");
+    ASSERT_EQ(list->count(), static_cast<int>(model_->trap_names().size()));
+    for (int i = 0; i < list->count(); ++i) {
+      EXPECT_EQ(list->item(i)->text().toStdString(), model_->trap_names()[i]);
+    }
+    EXPECT_EQ(list->currentRow(), model_->selected());
+    const QList<QListWidgetItem*> selected = list->selectedItems();
+    EXPECT_EQ(selected.size(), model_->selected() >= 0 ? 1 : 0);
+    EXPECT_EQ(Page(), model_->page());
+  }
+
+  static Field FieldOf(const QString& name) {
+    static const std::pair<const char*, FieldKind> kFixed[] = {
+        {"txtTrapRecvIpAddr", FieldKind::kTrapRecvIpAddr},
+        {"txtTrapRecvPort", FieldKind::kTrapRecvPort},
+        {"txtTrapForwIpAddr", FieldKind::kTrapForwIpAddr},
+        {"txtTrapForwPort", FieldKind::kTrapForwPort},
+        {"txtTrapOID", FieldKind::kTrapOID},
+        {"txtTrapSourceVarNo", FieldKind::kTrapSourceVarNo},
+        {"txtValToSplit", FieldKind::kValToSplit}};
+    for (const auto& [fixed, kind] : kFixed) {
+      if (name == fixed) return {kind};
+    }
+    for (const auto& [prefix, kind] :
+         {std::pair{"txtVarName", FieldKind::kVarName}, std::pair{"txtVarPos", FieldKind::kVarPos},
+          std::pair{"txtVarChar", FieldKind::kVarChar}}) {
+      if (name.startsWith(prefix)) return {kind, name.mid(QString(prefix).size()).toInt()};
+    }
+    ADD_FAILURE() << "no field behind " << name.toStdString();
+    return {FieldKind::kTrapOID};
+  }
+
+  // The sample's character boundary `position` as a point to click or drag to: the middle
+  // of the stretch of the box that puts the caret there.
+  QPoint SamplePoint(int position) {
+    QLineEdit* sample = Edit("txtValToSplit");
+    const int y = sample->height() / 2;
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < sample->width(); ++x) {
+      if (sample->cursorPositionAt(QPoint(x, y)) == position) {
+        if (first < 0) first = x;
+        last = x;
+      }
+    }
+    EXPECT_GE(first, 0) << "position " << position << " is not on the screen";
+    return {(first + last) / 2, y};
+  }
 };
 
 }  // namespace tervane::config::testing
