@@ -80,9 +80,9 @@ class MainWindow : public QWidget {
 
   // A line edit named `name` for `field`: typing and focus changes go to the model.
   QLineEdit* MakeField(QWidget* parent, const char* name, Field field);
-  // A check box whose state, however it changes, goes to the model through `set`.
+  // A check box whose state, however it changes, goes to `set`.
   QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const QString& text,
-                          void (TervixModel::*set)(bool));
+                          std::function<void(bool)> set);
   // A pick-only list of the model's entries of `kind` (of variable `row`) whose user choices go
   // to `picked`.
   QComboBox* MakeList(QWidget* parent, const char* name, const QString& accessible_name,

@@ -24,6 +24,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <initializer_list>
+#include <utility>
 
 #include "config/mainwindow.h"
 #include "config/trapnamelist.h"
@@ -32,13 +33,13 @@
 namespace tervane::config {
 
 QCheckBox* MainWindow::MakeCheckBox(QWidget* parent, const char* name, const QString& text,
-                                    void (TervixModel::*set)(bool)) {
+                                    std::function<void(bool)> set) {
   auto* box = new QCheckBox(text, parent);
   box->setObjectName(name);
   // Its state, however it changes: a click, the space bar, a screen reader's toggle.
-  connect(box, &QCheckBox::toggled, this, [this, set](bool on) {
+  connect(box, &QCheckBox::toggled, this, [this, set = std::move(set)](bool on) {
     if (showing_) return;
-    (model_.*set)(on);
+    set(on);
     ShowModel();
   });
   return box;
@@ -46,7 +47,8 @@ QCheckBox* MainWindow::MakeCheckBox(QWidget* parent, const char* name, const QSt
 
 QWidget* MainWindow::MakeGeneralPage() {
   auto* page = new QWidget;
-  chkDebugMode_ = MakeCheckBox(page, "chkDebugMode", "Debug Mode", &TervixModel::SetDebugMode);
+  chkDebugMode_ = MakeCheckBox(page, "chkDebugMode", "Debug Mode",
+                               [this](bool on) { model_.SetDebugMode(on); });
 
   auto* receive = new QGroupBox("Receive Traps On", page);
   receive->setObjectName("fraTrapRecv");
@@ -81,7 +83,7 @@ QWidget* MainWindow::MakeGeneralPage() {
   auto* forward = new QGroupBox("Forward Traps To", page);
   forward->setObjectName("fraTrapForw");
   chkConvV2ToV1_ = MakeCheckBox(forward, "chkConvV2ToV1", "Convert SNMPv2 to SNMPv1",
-                                &TervixModel::SetConvV2ToV1);
+                                [this](bool on) { model_.SetConvV2ToV1(on); });
   txtTrapForwIpAddr_ = MakeField(forward, "txtTrapForwIpAddr", {FieldKind::kTrapForwIpAddr});
   txtTrapForwIpAddr_->setAccessibleName("Forward Traps To: IP Address");
   FixWidth(txtTrapForwIpAddr_, 15);
