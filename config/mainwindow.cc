@@ -77,6 +77,10 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
   lblReadOnly_->setVisible(model_.read_only());
   layout->addWidget(lblReadOnly_);
   if (model_.read_only()) {
+    for (QWidget* widget : {static_cast<QWidget*>(cmdAdd_), static_cast<QWidget*>(chkDebugMode_),
+                            static_cast<QWidget*>(chkConvV2ToV1_)}) {
+      widget->setEnabled(false);
+    }
     // Shaded like the window's other read-only boxes.
     for (const FieldEdit& f : fields_) {
       if (f.field.kind == FieldKind::kValToSplit) continue;
@@ -194,36 +198,30 @@ void MainWindow::ShowModel() {
   }
 
   // Empty: no definition is shown, and only "&Add..." is of use on the definition's side.
+  // Read-only, nothing that would store is usable either; the values can still be read,
+  // selected and copied.
   const bool showing = model_.showing();
+  const bool editable = !model_.read_only();
   for (QWidget* widget :
-       {static_cast<QWidget*>(lbxTrapName_), static_cast<QWidget*>(cmdRemove_),
-        static_cast<QWidget*>(txtTrapOID_), static_cast<QWidget*>(cmdTrapOID_),
-        static_cast<QWidget*>(cboTrapNewNumber_), static_cast<QWidget*>(txtTrapSourceVarNo_),
-        static_cast<QWidget*>(cboTrapNewVarNo_), static_cast<QWidget*>(cmdValToSplit_)}) {
+       {static_cast<QWidget*>(lbxTrapName_), static_cast<QWidget*>(txtTrapOID_),
+        static_cast<QWidget*>(cmdTrapOID_), static_cast<QWidget*>(txtTrapSourceVarNo_),
+        static_cast<QWidget*>(cmdValToSplit_)}) {
     widget->setEnabled(showing);
+  }
+  for (QWidget* widget :
+       {static_cast<QWidget*>(cmdRemove_), static_cast<QWidget*>(cboTrapNewNumber_),
+        static_cast<QWidget*>(cboTrapNewVarNo_)}) {
+    widget->setEnabled(showing && editable);
   }
   for (int i = 1; i <= kVarRows; ++i) {
     const VarRow& row = vars_[static_cast<size_t>(i)];
     const bool usable = i <= model_.usable_rows();
-    for (QWidget* widget : {static_cast<QWidget*>(row.button), static_cast<QWidget*>(row.name),
-                            static_cast<QWidget*>(row.pos), static_cast<QWidget*>(row.chars),
-                            static_cast<QWidget*>(row.type)}) {
+    for (QWidget* widget : {static_cast<QWidget*>(row.name), static_cast<QWidget*>(row.pos),
+                            static_cast<QWidget*>(row.chars)}) {
       widget->setEnabled(usable);
     }
-  }
-  // Read-only: the values can be read, selected and copied; nothing that would store them is
-  // usable.
-  if (model_.read_only()) {
-    for (QWidget* widget :
-         {static_cast<QWidget*>(cmdAdd_), static_cast<QWidget*>(cmdRemove_),
-          static_cast<QWidget*>(cboTrapNewNumber_), static_cast<QWidget*>(cboTrapNewVarNo_),
-          static_cast<QWidget*>(chkDebugMode_), static_cast<QWidget*>(chkConvV2ToV1_)}) {
-      widget->setEnabled(false);
-    }
-    for (int i = 1; i <= kVarRows; ++i) {
-      vars_[static_cast<size_t>(i)].button->setEnabled(false);
-      vars_[static_cast<size_t>(i)].type->setEnabled(false);
-    }
+    row.button->setEnabled(usable && editable);
+    row.type->setEnabled(usable && editable);
   }
   ShowServicePage();
   showing_ = was_showing;

@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/tervix_model.h"
@@ -74,6 +75,9 @@ class MainWindow : public QWidget {
   // The sample's selection (or its caret, with nothing selected) taken as the piece of
   // variable `row`, as "#row" does.
   void TakePiece(int row);
+  // The sample's selection as its text widget counts it: where it starts (the caret, with
+  // nothing selected) and how long it is.
+  std::pair<int, int> SampleSelection() const;
   // The sample's context menu at `at`: the field's own entries, then "Take as variable i" for
   // the variables in use.
   void ShowPieceMenu(const QPoint& at);

@@ -122,8 +122,7 @@ TEST_F(AccessWindowTest, ChangesThroughTheAccessibilityBusAreStored) {
   EXPECT_TRUE(model_->general().DebugMode);
   ExpectShowsModel();
 
-  Click("cmdExit");
-  EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, kWaitMs));
+  ASSERT_NO_FATAL_FAILURE(ClickExit());
   EXPECT_TRUE(dialogs_.messages.empty());
   EXPECT_EQ(Setting("DebugMode"), "1");
   EXPECT_EQ(Setting("ConvV2ToV1"), "1");
@@ -133,9 +132,7 @@ TEST_F(AccessWindowTest, ChangesThroughTheAccessibilityBusAreStored) {
   EXPECT_EQ(after[2].ByName("TrapOID").AsText(), "1.3.6.1.4.1.32473.7.0.99");
   EXPECT_EQ(after[2].Var(1, store::VarField::kType).AsText(), "Integer32");
   // Shown and left, the other two are as they were.
-  for (size_t i = 0; i < 2; ++i) {
-    for (int c = 0; c < 61; ++c) EXPECT_EQ(after[i].At(c), before[i].At(c)) << i << ' ' << c;
-  }
+  for (size_t i = 0; i < 2; ++i) ExpectSameRow(after[i], before[i]);
 }
 
 // Opened read-only: one line at the top says so, every value is shown and nothing that would
@@ -175,13 +172,10 @@ TEST_F(AccessWindowTest, ReadOnlyShowsEverythingAndStoresNothing) {
   EXPECT_EQ(dialogs_.saves_asked, 1);
   EXPECT_TRUE(std::filesystem::is_regular_file(*dialogs_.save_as));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "Tervix.mib"));
-  Click("cmdExit");
-  EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, kWaitMs));
+  ASSERT_NO_FATAL_FAILURE(ClickExit());
   const std::vector<store::TrapRow> after = Traps();
   ASSERT_EQ(after.size(), before.size());
-  for (size_t i = 0; i < after.size(); ++i) {
-    for (int c = 0; c < 61; ++c) EXPECT_EQ(after[i].At(c), before[i].At(c)) << i << ' ' << c;
-  }
+  for (size_t i = 0; i < after.size(); ++i) ExpectSameRow(after[i], before[i]);
 }
 
 // The settings row removed by another program: one message, then the window closes and

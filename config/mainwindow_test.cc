@@ -89,8 +89,7 @@ TEST_F(MainWindowTest, GeneralSettingsEditedThenStoredByExit) {
   EXPECT_EQ(model_->general().TrapForwPort, "20162");
   ExpectShowsModel();
 
-  Click("cmdExit");
-  EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, kWaitMs));
+  ASSERT_NO_FATAL_FAILURE(ClickExit());
   EXPECT_TRUE(dialogs_.messages.empty());
   EXPECT_EQ(Setting("DebugMode"), "1");
   EXPECT_EQ(Setting("ConvV2ToV1"), "1");

@@ -186,10 +186,15 @@ QWidget* MainWindow::MakeTrapsPage() {
   return page;
 }
 
-void MainWindow::TakePiece(int row) {
+std::pair<int, int> MainWindow::SampleSelection() const {
   const int start = txtValToSplit_->hasSelectedText() ? txtValToSplit_->selectionStart()
                                                       : txtValToSplit_->cursorPosition();
-  model_.cmdVar_Click(row, start, static_cast<int>(txtValToSplit_->selectedText().size()));
+  return {start, static_cast<int>(txtValToSplit_->selectedText().size())};
+}
+
+void MainWindow::TakePiece(int row) {
+  const auto [start, length] = SampleSelection();
+  model_.cmdVar_Click(row, start, length);
   ShowModel();
 }
 
@@ -198,14 +203,12 @@ void MainWindow::ShowPieceMenu(const QPoint& at) {
   menu->setObjectName("mnuValToSplit");
   if (model_.usable_rows() > 0 && !model_.read_only()) menu->addSeparator();
   // The selection the menu was opened on: the field keeps it while the menu is open.
-  const int start = txtValToSplit_->hasSelectedText() ? txtValToSplit_->selectionStart()
-                                                      : txtValToSplit_->cursorPosition();
-  const auto length = static_cast<int>(txtValToSplit_->selectedText().size());
+  const std::pair<int, int> selection = SampleSelection();
   for (int i = 1; i <= (model_.read_only() ? 0 : model_.usable_rows()); ++i) {
     QAction* take = menu->addAction(QString("Take as variable %1").arg(i));
     if (i <= 10) take->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_0 + i % 10)));
-    connect(take, &QAction::triggered, this, [this, i, start, length] {
-      model_.cmdVar_Click(i, start, length);
+    connect(take, &QAction::triggered, this, [this, i, selection] {
+      model_.cmdVar_Click(i, selection.first, selection.second);
       ShowModel();
     });
   }

@@ -261,6 +261,17 @@ class WindowTest : public ::testing::Test {
       }
     }
   }
+  // "&Exit", and the window closed by it.
+  void ClickExit() {
+    ASSERT_NO_FATAL_FAILURE(Click("cmdExit"));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->isVisible(); }, kWaitMs));
+  }
+  // Every column of two rows alike.
+  static void ExpectSameRow(const store::TrapRow& a, const store::TrapRow& b) {
+    for (int c = 0; c < static_cast<int>(store::kTrapColumns.size()); ++c) {
+      EXPECT_EQ(a.At(c), b.At(c)) << store::kTrapColumns[static_cast<size_t>(c)];
+    }
+  }
   // Clicks into the field, selects what it holds and types `text` over it.
   void Replace(const QString& name, const QString& text) {
     ASSERT_NO_FATAL_FAILURE(Click(name));
