@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/svc_command_line.h"
 #include "tests/service_fixture.h"
 
 namespace tervane::testing {
@@ -170,7 +171,7 @@ TEST_F(BuiltinServiceManager, OperationsOnAMissingServiceAndBadRequests) {
        std::vector<std::vector<std::string>>{{}, {"restart"}, {"query", "Tervane", "extra"}}) {
     ProgramRun usage = Program("tervane-svc", args);
     EXPECT_EQ(usage.exit, 2);
-    EXPECT_EQ(usage.err, "usage: tervane-svc query|config|start|stop|delete|unit [NAME]\n");
+    EXPECT_EQ(usage.err, svc::kSvcUsage);
   }
 }
 
