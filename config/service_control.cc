@@ -17,8 +17,6 @@ namespace {
 // TervixSrv's exit status when another copy of it runs in the program folder.
 constexpr int kExitAlreadyRunning = 3;
 
-int ResultOf(const Status& status) { return status.ok() ? 0 : status.code(); }
-
 }  // namespace
 
 std::optional<int> InstallErrorNumber(const std::string& err) {
@@ -40,6 +38,12 @@ std::optional<int> InstallErrorNumber(const std::string& err) {
     line = end + 1;
   }
   return std::nullopt;
+}
+
+int ServiceControl::ResultOf(const Status& status) {
+  if (status.ok()) return 0;
+  last_failure_ = status;
+  return status.code();
 }
 
 void ServiceControl::Step(int progress) {

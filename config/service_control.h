@@ -76,6 +76,11 @@ class ServiceControl {
   // The state now, without pauses or progress; 0 when it cannot be read.
   int QueryState();
 
+  // The failure of the last call that failed, with the manager's words: the number alone says
+  // nothing of a failure without a Windows number ("Tervane.service is installed by the package
+  // tervane ..."). Ok before any call failed.
+  const Status& last_failure() const { return last_failure_; }
+
   // Runs TervixSrv of `folder` with "-install_noMsg" in `folder`, waits for it to end (at
   // most install_timeout_ms, with the window's events) and collects its standard error; then
   // asks CheckServiceConfig whether the service is there now. A TervixSrv that does not end
@@ -90,10 +95,13 @@ class ServiceControl {
   // The pattern of the operations that change the service: open the manager (step 1), the
   // service with `access` (step 2), make `call` on it, close (step 3), return (step 4).
   int ChangeService(uint32_t access, const std::function<Status(const svc::ServiceHandle&)>& call);
+  // The result number of `status` (0 for success); a failure is kept as last_failure().
+  int ResultOf(const Status& status);
 
   OpenManager open_;
   ServiceSteps& steps_;
   int install_timeout_ms_ = kInstallTimeoutMs;
+  Status last_failure_;
 };
 
 }  // namespace tervane::config

@@ -16,6 +16,16 @@ std::string ErrorText(int number, const char* what) {
   return "Error [" + std::to_string(number) + "]  when " + what + " the service.";
 }
 
+// ErrorText for the failure of a call, followed by the manager's words when its number is
+// not one of the Windows numbers, whose meaning the number tells.
+std::string ErrorText(int number, const char* what, const Status& failure) {
+  std::string text = ErrorText(number, what);
+  if (failure.error().domain != ErrorDomain::kWindows && !failure.description().empty()) {
+    text += " " + failure.description();
+  }
+  return text;
+}
+
 }  // namespace
 
 ServicePage::ServicePage(std::string folder, OpenManager open)
@@ -130,7 +140,7 @@ void ServicePage::Uninstall() {
     view_.cmdInstall_enabled = true;
     view_.cmdStart_enabled = false;
   } else {
-    view_.lblInfo = ErrorText(result, "uninstall");
+    view_.lblInfo = ErrorText(result, "uninstall", control_.last_failure());
     view_.cmdInstall_enabled = true;
     view_.cmdStart_enabled = true;
   }
@@ -172,6 +182,8 @@ void ServicePage::Stop() {
 void ServicePage::Start() {
   view_.lblInfo = "Attempting to start the service...";
   int result = control_.RequestServiceStart();
+  // The manager's words go with its own refusal, not with the program's end seen afterwards.
+  const Status refused = result != 0 ? control_.last_failure() : Status::Ok();
   if (result == 0) result = AwaitStart();
   WaitWithEvents(ServiceControl::kStepMs);
   view_.pgbInfo = 6;
@@ -182,7 +194,7 @@ void ServicePage::Start() {
     view_.cmdStart = kStopCaption;
   } else {
     // The service's own words on why it could not start are its status text on page 1.
-    view_.lblInfo = ErrorText(result, "start");
+    view_.lblInfo = ErrorText(result, "start", refused);
     view_.cmdInstall_enabled = true;
     view_.cmdStart = kStartCaption;
   }

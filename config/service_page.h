@@ -12,7 +12,9 @@
 // the service is there; a start is reported once the service has left start pending (at most
 // a few seconds), and a service that ended meanwhile reads as a failed start (1067); only
 // "does not exist" (1060) reads as not installed, and any other failure to read the service
-// shows its number with both buttons disabled.
+// shows its number with both buttons disabled. A failed uninstall or start whose number is
+// not a Windows one (an errno value, systemctl's exit status) is followed by the manager's
+// words, which that number alone does not tell.
 #ifndef TERVANE_CONFIG_SERVICE_PAGE_H_
 #define TERVANE_CONFIG_SERVICE_PAGE_H_
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,6 +25,11 @@ constexpr int kStopPending = svc::kServiceStopPending;
 constexpr int kRunning = svc::kServiceRunning;
 
 Status Windows(int number) { return svc::ServiceError(WindowsCode(number)); }
+
+// What the systemd back end says of a unit that the Debian package installed.
+constexpr char kPackageWords[] =
+    "Tervane.service is installed by the package tervane (/lib/systemd/system/Tervane.service): "
+    "remove it with apt remove tervane";
 
 // What the page shows of itself.
 struct Looks {
@@ -191,6 +197,13 @@ TEST_F(ServicePageTest, EachClickShowsItsResult) {
        {"Error [1072]  when uninstall the service.", "Uninstall Service", true, "Start Service",
         true},
        {"exists", "stop", "delete"}},
+      {"uninstall refused in words",
+       kStopped,
+       true,
+       [](FakeManager& m) { m.back_end->remove = Status::Error(ErrnoCode(EPERM), kPackageWords); },
+       {std::string("Error [1]  when uninstall the service. ") + kPackageWords, "Uninstall Service",
+        true, "Start Service", true},
+       {"exists", "stop", "delete"}},
       {"stop",
        kRunning,
        false,
@@ -225,6 +238,25 @@ TEST_F(ServicePageTest, EachClickShowsItsResult) {
        },
        {"Error [1067]  when start the service.", "Uninstall Service", true, "Start Service", true},
        {}},
+      {"start refused in words",
+       kStopped,
+       false,
+       [](FakeManager& m) {
+         m.back_end->start = Status::Error(
+             ExitStatusCode(1),
+             "systemctl start: Job for Tervane.service failed because a timeout was exceeded.");
+       },
+       {"Error [1]  when start the service. systemctl start: Job for Tervane.service failed "
+        "because a timeout was exceeded.",
+        "Uninstall Service", true, "Start Service", true},
+       {"exists", "start"}},
+      // A Windows number says it all: its text is not added.
+      {"start refused by number",
+       kStopped,
+       false,
+       [](FakeManager& m) { m.back_end->start = Windows(1058); },
+       {"Error [1058]  when start the service.", "Uninstall Service", true, "Start Service", true},
+       {"exists", "start"}},
       {"manager refused",
        kRunning,
        false,
@@ -248,6 +280,18 @@ TEST_F(ServicePageTest, EachClickShowsItsResult) {
       EXPECT_EQ(manager_.back_end->calls, c.calls);
     }
   }
+}
+
+// The words of an earlier refusal do not follow a later failure that has none: a start that
+// ends after it was taken.
+TEST_F(ServicePageTest, TheManagersWordsGoWithItsOwnRefusalOnly) {
+  RefreshedAs(kStopped);
+  manager_.back_end->remove = Status::Error(ErrnoCode(EPERM), kPackageWords);
+  page_->cmdInstall_Click();
+  EXPECT_EQ(page_->control().last_failure().description(), kPackageWords);
+  manager_.back_end->states = {kStopped};
+  page_->cmdStart_Click();
+  EXPECT_EQ(page_->view().lblInfo, "Error [1067]  when start the service.");
 }
 
 TEST_F(ServicePageTest, ActionsMoveTheProgressBarThroughTheirSteps) {

@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,14 +20,17 @@ namespace {
 
 class NoReporter : public RunStateReporter {
  public:
-  Status Report(int) override { return Status::Ok(); }
+  Status Report(int, const std::string&) override { return Status::Ok(); }
 };
 
 class BuiltinReporter : public RunStateReporter {
  public:
   BuiltinReporter(std::string dir, std::string name)
       : dir_(std::move(dir)), name_(std::move(name)) {}
-  Status Report(int state) override { return ReportBuiltinState(dir_, name_, state, getpid()); }
+  // The record holds the state only; the window reads the service's words from the database.
+  Status Report(int state, const std::string&) override {
+    return ReportBuiltinState(dir_, name_, state, getpid());
+  }
 
  private:
   std::string dir_;
@@ -49,12 +53,16 @@ std::unique_ptr<RunStateReporter> ReporterFromEnvironment() {
   return std::make_unique<NoReporter>();
 }
 
-std::string NotifyMessage(int state) {
+std::string NotifyMessage(int state, const std::string& text) {
   switch (state) {
     case kServiceStartPending:
       return "STATUS=Starting";
-    case kServiceRunning:
-      return "READY=1\nSTATUS=Running";
+    case kServiceRunning: {
+      // One line: the next would be read as another assignment.
+      std::string status = text.empty() ? std::string("Running") : text;
+      std::replace(status.begin(), status.end(), '\n', ' ');
+      return "READY=1\nSTATUS=" + status;
+    }
     case kServiceStopPending:
       return "STOPPING=1\nSTATUS=Stopping";
     default:
@@ -62,8 +70,8 @@ std::string NotifyMessage(int state) {
   }
 }
 
-Status SystemdNotifier::Report(int state) {
-  const std::string message = NotifyMessage(state);
+Status SystemdNotifier::Report(int state, const std::string& text) {
+  const std::string message = NotifyMessage(state, text);
   if (message.empty()) return Status::Ok();
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;

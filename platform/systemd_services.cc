@@ -60,12 +60,28 @@ bool IsInactive(const std::string& active_state) {
   return active_state == "inactive" || active_state == "failed" || active_state.empty();
 }
 
+// The first sentence of systemctl's complaint, without the warnings before it and the hints
+// ("See ... for details.") after it.
+std::string FirstSentence(const std::string& err) {
+  std::istringstream in(err);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line.rfind("Warning: ", 0) == 0) continue;
+    const size_t see = line.find(". See ");
+    return see == std::string::npos ? line : line.substr(0, see + 1);
+  }
+  return "";
+}
+
+// systemd's Result for a unit whose start was refused by its start limit.
+constexpr char kStartLimitHit[] = "start-limit-hit";
+
 }  // namespace
 
 std::string UnitText(const std::string& program, const std::string& working_directory,
                      const std::string& display_name) {
   std::ostringstream unit;
-  unit << "# Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+  unit << "# The service Tervane: TervixSrv of its program folder, relaying SNMP traps.\n"
        << "[Unit]\n"
        << "Description=" << EscapeSpecifiers(display_name) << "\n"
        << "Wants=network-online.target\n"
@@ -166,6 +182,7 @@ UnitStatus ParseUnitStatus(const std::string& output) {
   unit.active_state = p["ActiveState"];
   unit.sub_state = p["SubState"];
   unit.freezer_state = p["FreezerState"];
+  unit.result = p["Result"];
   unit.main_pid = static_cast<pid_t>(std::strtol(p["MainPID"].c_str(), nullptr, 10));
   unit.fragment_path = p["FragmentPath"];
   unit.unit_file_state = p["UnitFileState"];
@@ -227,17 +244,40 @@ Status SystemctlFailure(const std::string& what, int exit_code, const std::strin
     return ServiceError(kErrorAccessDenied);
   }
   if (Contains(err, "masked")) return ServiceError(kErrorServiceDisabled);
-  // The start job failed: the program ended (or was ended) before it reported running.
-  if (Contains(err, "Job for ") && Contains(err, " failed")) {
+  const bool job_failed = Contains(err, "Job for ") || Contains(err, "job for ");
+  // The start job failed because the program ended, or was ended, before it reported running
+  // (systemctl's explanations of the results exit-code, signal and core-dump). A job that
+  // failed for another reason (the start limit, a timeout, resources, a dependency) has no
+  // Windows number: systemctl's words say what it was.
+  if (job_failed && (Contains(err, "the control process exited with error code") ||
+                     Contains(err, "a fatal signal was delivered"))) {
     return ServiceError(kErrorProcessAborted);
   }
-  if (Contains(err, "not found") || Contains(err, "not loaded") ||
-      Contains(err, "does not exist")) {
+  if (!job_failed && (Contains(err, "not found") || Contains(err, "not loaded") ||
+                      Contains(err, "does not exist"))) {
     return ServiceError(kErrorServiceDoesNotExist);
   }
-  std::string text = err.substr(0, err.find('\n'));
+  std::string text = FirstSentence(err);
   if (text.empty()) text = "exit status " + std::to_string(exit_code);
   return Status::Error(ExitStatusCode(exit_code == 0 ? 1 : exit_code), what + ": " + text);
+}
+
+std::string OwningPackage(const std::string& out, const std::string& path) {
+  // One line "package[, package...]: path" per match; diversions are told in lines of their
+  // own ("diversion by ..."), and a pattern may match other paths too.
+  std::istringstream in(out);
+  std::string line;
+  const std::string tail = ": " + path;
+  while (std::getline(in, line)) {
+    if (line.rfind("diversion by ", 0) == 0) continue;
+    if (line.size() <= tail.size() ||
+        line.compare(line.size() - tail.size(), tail.size(), tail) != 0) {
+      continue;
+    }
+    const std::string packages = line.substr(0, line.size() - tail.size());
+    return packages.substr(0, packages.find(", "));
+  }
+  return "";
 }
 
 SystemdServices::SystemdServices()
@@ -266,10 +306,14 @@ Result<UnitStatus> SystemdServices::Show(const std::string& name) {
   return ParseUnitStatus(shown->out);
 }
 
-Status SystemdServices::Systemctl(const std::vector<std::string>& args) {
+Result<CommandResult> SystemdServices::RunSystemctl(const std::vector<std::string>& args) {
   std::vector<std::string> argv = {"systemctl", "--no-ask-password"};
   argv.insert(argv.end(), args.begin(), args.end());
-  Result<CommandResult> ran = run_(argv);
+  return run_(argv);
+}
+
+Status SystemdServices::Systemctl(const std::vector<std::string>& args) {
+  Result<CommandResult> ran = RunSystemctl(args);
   if (!ran.ok()) return ran.status();
   if (ran->exit_code != 0)
     return SystemctlFailure("systemctl " + args[0], ran->exit_code, ran->err);
@@ -351,9 +395,34 @@ Status SystemdServices::Start(const std::string& name) {
   if (UnitMarkedForDelete(*unit)) return ServiceError(kErrorServiceMarkedForDelete);
   if (unit->load_state == "masked") return ServiceError(kErrorServiceDisabled);
   if (!IsInactive(unit->active_state)) return ServiceError(kErrorServiceAlreadyRunning);
-  // Waits until the program reports running (Type=notify), so a program that cannot start
-  // is reported here.
-  return Systemctl({"start", name + ".service"});
+  const std::string unit_name = name + ".service";
+  if (unit->active_state == "failed" && unit->result == kStartLimitHit) {
+    if (Status s = Systemctl({"reset-failed", unit_name}); !s.ok()) return s;
+  }
+  for (int attempt = 1;; ++attempt) {
+    // Waits until the program reports running (Type=notify), so a program that cannot start
+    // is reported here.
+    Result<CommandResult> ran = RunSystemctl({"start", unit_name});
+    if (!ran.ok()) return ran.status();
+    if (ran->exit_code == 0) return Status::Ok();
+    Status failure = SystemctlFailure("systemctl start", ran->exit_code, ran->err);
+    if (failure.error().domain == ErrorDomain::kWindows) return failure;
+    Result<UnitStatus> after = Show(name);
+    const bool limit_hit = Contains(ran->err, "was attempted too often") ||
+                           (after.ok() && after->result == kStartLimitHit);
+    if (!limit_hit) return failure;
+    if (attempt == 2) {
+      // systemctl 252 looks the start limit's result up under an older name ("start-limit")
+      // and so gives no reason: say it in the words of the systemctl versions that do.
+      if (!Contains(failure.description(), " because ")) {
+        failure = Status::Error(failure.error(), "systemctl start: Job for " + unit_name +
+                                                     " failed because start of the service was "
+                                                     "attempted too often.");
+      }
+      return failure;
+    }
+    if (Status s = Systemctl({"reset-failed", unit_name}); !s.ok()) return s;
+  }
 }
 
 Status SystemdServices::Stop(const std::string& name) {
@@ -371,6 +440,16 @@ Status SystemdServices::Delete(const std::string& name) {
   if (!unit.ok()) return unit.status();
   if (!UnitExists(*unit)) return ServiceError(kErrorServiceDoesNotExist);
   if (UnitMarkedForDelete(*unit)) return ServiceError(kErrorServiceMarkedForDelete);
+  // A unit file of the package's is the package's to remove: apt would bring it back, or
+  // complain of the file that is gone.
+  const std::string& fragment = unit->fragment_path;
+  if (!fragment.empty() && fragment.rfind(unit_dir_ + "/", 0) != 0) {
+    if (const std::string package = PackageOf(fragment); !package.empty()) {
+      return Status::Error(ErrnoCode(EPERM), name + ".service is installed by the package " +
+                                                 package + " (" + fragment +
+                                                 "): remove it with apt remove " + package);
+    }
+  }
   if (Status s = Systemctl({"disable", name + ".service"}); !s.ok()) return s;
   std::string path = UnitPath(name);
   if (access(path.c_str(), F_OK) != 0 && !unit->fragment_path.empty()) path = unit->fragment_path;
@@ -379,6 +458,12 @@ Status SystemdServices::Delete(const std::string& name) {
   if (unlink(rule.c_str()) != 0 && errno != ENOENT) return ServiceErrno(errno, rule);
   // A unit that still runs stays loaded until it stops, and is gone after that.
   return Systemctl({"daemon-reload"});
+}
+
+std::string SystemdServices::PackageOf(const std::string& path) {
+  Result<CommandResult> ran = run_({"dpkg-query", "-S", path});
+  if (!ran.ok() || ran->exit_code != 0) return "";
+  return OwningPackage(ran->out, path);
 }
 
 }  // namespace tervane::svc

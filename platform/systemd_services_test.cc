@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/run_state_report.h"
 #include "platform/service_account.h"
 #include "platform/service_record.h"
+#include "platform/sys_error.h"
 #include "tests/subprocess.h"
 
 namespace tervane::svc {
@@ -57,6 +59,7 @@ constexpr char kRunningShow[] =
     "ActiveState=active\n"
     "FreezerState=running\n"
     "SubState=running\n"
+    "Result=success\n"
     "FragmentPath=/etc/systemd/system/Tervane.service\n"
     "UnitFileState=enabled\n"
     "Description=Tervane\n";
@@ -67,6 +70,7 @@ TEST(SystemctlShow, ParsesTheProperties) {
   EXPECT_EQ(unit.active_state, "active");
   EXPECT_EQ(unit.sub_state, "running");
   EXPECT_EQ(unit.freezer_state, "running");
+  EXPECT_EQ(unit.result, "success");
   EXPECT_EQ(unit.main_pid, 4711);
   EXPECT_EQ(unit.fragment_path, "/etc/systemd/system/Tervane.service");
   EXPECT_EQ(unit.unit_file_state, "enabled");
@@ -166,31 +170,91 @@ TEST(SystemctlShow, StartTypes) {
 }
 
 TEST(SystemctlShow, FailuresBecomeServiceErrors) {
+  // What systemctl 252 prints after a failed start job ends in these hints.
+  const std::string see =
+      "\nSee \"systemctl status Tervane.service\" and \"journalctl -xeu Tervane.service\" for "
+      "details.\n";
   struct Case {
     int exit_code;
-    const char* err;
+    std::string err;
     ErrorCode code;
+    const char* words;  // after "systemctl start: "; null for a Windows number
   };
   const Case cases[] = {
-      {4, "", kErrorAccessDenied},
-      {1, "Failed to start Tervane.service: Access denied\n", kErrorAccessDenied},
+      {4, "", kErrorAccessDenied, nullptr},
+      {1, "Failed to start Tervane.service: Access denied\n", kErrorAccessDenied, nullptr},
       {1, "Failed to start Tervane.service: Interactive authentication required.\n",
-       kErrorAccessDenied},
+       kErrorAccessDenied, nullptr},
       {5, "Failed to start Tervane.service: Unit Tervane.service not found.\n",
-       kErrorServiceDoesNotExist},
+       kErrorServiceDoesNotExist, nullptr},
       {1, "Failed to start Tervane.service: Unit Tervane.service is masked.\n",
-       kErrorServiceDisabled},
-      {1, "Job for Tervane.service failed because the control process exited with error code.\n",
-       kErrorProcessAborted},
-      {1, "Job for Tervane.service failed because a timeout was exceeded.\n", kErrorProcessAborted},
-      {1, "Job for Tervane.service canceled.\n", ExitStatusCode(1)},
+       kErrorServiceDisabled, nullptr},
+      // The program ended before it reported running.
+      {1,
+       "Job for Tervane.service failed because the control process exited with error code." + see,
+       kErrorProcessAborted, nullptr},
+      {1,
+       "Job for Tervane.service failed because a fatal signal was delivered to the control "
+       "process." +
+           see,
+       kErrorProcessAborted, nullptr},
+      {1,
+       "Job for Tervane.service failed because a fatal signal was delivered causing the control "
+       "process to dump core." +
+           see,
+       kErrorProcessAborted, nullptr},
+      // Any other failed job: no process ended, and systemctl says what happened.
+      {1, "Job for Tervane.service failed because a timeout was exceeded." + see, ExitStatusCode(1),
+       "Job for Tervane.service failed because a timeout was exceeded."},
+      {1,
+       "Job for Tervane.service failed because start of the service was attempted too often." +
+           see + "To force a start use \"systemctl reset-failed Tervane.service\"\n",
+       ExitStatusCode(1),
+       "Job for Tervane.service failed because start of the service was attempted too often."},
+      {1,
+       "Job for Tervane.service failed because of unavailable resources or another system "
+       "error." +
+           see,
+       ExitStatusCode(1),
+       "Job for Tervane.service failed because of unavailable resources or another system "
+       "error."},
+      // systemctl 252 after the start limit: no reason given.
+      {1, "Job for Tervane.service failed." + see, ExitStatusCode(1),
+       "Job for Tervane.service failed."},
+      {1, "A dependency job for Tervane.service failed. See 'journalctl -xe' for details.\n",
+       ExitStatusCode(1), "A dependency job for Tervane.service failed."},
+      {1, "Job for Tervane.service canceled.\n", ExitStatusCode(1),
+       "Job for Tervane.service canceled."},
+      {1,
+       "Warning: The unit file of Tervane.service changed on disk. Run 'systemctl "
+       "daemon-reload' to reload units.\nJob for Tervane.service timed out.\n",
+       ExitStatusCode(1), "Job for Tervane.service timed out."},
+      {3, "", ExitStatusCode(3), "exit status 3"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
     Status s = SystemctlFailure("systemctl start", c.exit_code, c.err);
-    EXPECT_EQ(s.error(), c.code) << c.err;
+    EXPECT_EQ(s.error(), c.code);
+    if (c.words != nullptr) {
+      EXPECT_EQ(s.description(), std::string("systemctl start: ") + c.words);
+    }
   }
-  Status other = SystemctlFailure("systemctl start", 1, "Job failed.\nSee journal.\n");
-  EXPECT_EQ(other.description(), "systemctl start: Job failed.");
+}
+
+TEST(DpkgQuery, NamesTheOwnerOfThatPathOnly) {
+  const std::string path = "/lib/systemd/system/Tervane.service";
+  const std::pair<std::string, const char*> cases[] = {
+      {"tervane: " + path + "\n", "tervane"},
+      {"tervane:amd64: " + path + "\n", "tervane:amd64"},
+      {"diversion by local from: " + path + "\ndiversion by local to: " + path +
+           ".distrib\ntervane: " + path + "\n",
+       "tervane"},
+      {"tervane, tervane-extra: " + path + "\n", "tervane"},
+      // A pattern's other matches are not the file's owners.
+      {"other: " + path + ".d/override.conf\n", ""},
+      {"", ""},
+  };
+  for (const auto& [out, package] : cases) EXPECT_EQ(OwningPackage(out, path), package) << out;
 }
 
 // The back end's calls, against a recording stand-in for systemctl and the account tools, with
@@ -218,6 +282,16 @@ class SystemdBackEnd : public ::testing::Test {
         result.err = argv[0] + ": Permission denied.\n";
       } else if (argv.size() > 1 && argv[1] == "show") {
         result.out = show_;
+        if (!shows_.empty()) {
+          result.out = shows_.front();
+          shows_.pop_front();
+        }
+      } else if (argv.size() > 2 && argv[2] == "start" && !starts_.empty()) {
+        result = starts_.front();
+        starts_.pop_front();
+      } else if (argv[0] == "dpkg-query") {
+        if (dpkg_.exit_code < 0) return Result<CommandResult>(SysError(ENOENT, "dpkg-query"));
+        result = dpkg_;
       } else if (line == "getent group tervane") {
         result.exit_code = group_exists_ ? 0 : 2;
         if (group_exists_) result.out = "tervane:x:" + std::to_string(getegid()) + ":\n";
@@ -250,6 +324,11 @@ class SystemdBackEnd : public ::testing::Test {
   testing::TempDir dir_;
   std::string program_dir_, unit_dir_, polkit_dir_;
   std::string show_ = "LoadState=not-found\nActiveState=inactive\n";
+  // What the next calls of systemctl show and systemctl start print, before show_ and success.
+  std::deque<std::string> shows_;
+  std::deque<CommandResult> starts_;
+  // dpkg-query -S; exit status -1: it cannot be run.
+  CommandResult dpkg_{1, "", "dpkg-query: no path found matching pattern\n"};
   std::string fail_;
   bool group_exists_ = true;
   bool user_exists_ = true;
@@ -317,7 +396,7 @@ TEST_F(SystemdBackEnd, InstallMakesOnlyWhatIsMissingAndLeavesNoUnitOrRuleOnFailu
     // The folder is handed to the group before the unit is written, and stays so.
     struct stat st {};
     ASSERT_EQ(stat(program_dir_.c_str(), &st), 0);
-    EXPECT_EQ((st.st_mode & 07777) == 02775, c.shared) << std::oct << st.st_mode;
+    EXPECT_EQ((st.st_mode & 07777) == 03775, c.shared) << std::oct << st.st_mode;
   }
 }
 
@@ -329,6 +408,10 @@ TEST_F(SystemdBackEnd, InstallRefusesATakenNameOrAPathSystemdWouldNotStart) {
   show_ = "LoadState=not-found\nActiveState=active\n";
   EXPECT_EQ(services.Install("Tervane", Program(), "Tervane").error(),
             kErrorServiceMarkedForDelete);
+  // The unit of the Debian package.
+  show_ =
+      "LoadState=loaded\nActiveState=inactive\nFragmentPath=/lib/systemd/system/Tervane.service\n";
+  EXPECT_EQ(services.Install("Tervane", Program(), "Tervane").error(), kErrorServiceExists);
   for (const char* path : {"relative/TervixSrv", "/opt/it's/TervixSrv", "/opt/\"q\"/TervixSrv",
                            "/opt/a\\b/TervixSrv", "/opt/a\tb/TervixSrv"}) {
     EXPECT_EQ(services.Install("Tervane", path, "Tervane").error(), ErrnoCode(EINVAL)) << path;
@@ -380,10 +463,142 @@ TEST_F(SystemdBackEnd, StartStopAndDeleteByState) {
   EXPECT_EQ(services.Start("Tervane").error(), kErrorServiceDisabled);
 }
 
+// systemd counts successful starts against the start limit too: a start it refuses for that is
+// reset and made again, once.
+TEST_F(SystemdBackEnd, StartResetsTheStartLimitAndTriesOnceMore) {
+  const std::string see =
+      "\nSee \"systemctl status Tervane.service\" and \"journalctl -xeu Tervane.service\" for "
+      "details.\n";
+  const std::string stopped = "LoadState=loaded\nActiveState=inactive\nResult=success\n";
+  const std::string limited = "LoadState=loaded\nActiveState=failed\nResult=start-limit-hit\n";
+  const CommandResult limit_252{1, "", "Job for Tervane.service failed." + see};
+  const CommandResult limit_words{
+      1, "",
+      "Job for Tervane.service failed because start of the service was attempted too often." + see};
+  const CommandResult ended{
+      1, "",
+      "Job for Tervane.service failed because the control process exited with error code." + see};
+  const CommandResult timeout{
+      1, "", "Job for Tervane.service failed because a timeout was exceeded." + see};
+  const std::string show = "show", start = "systemctl --no-ask-password start Tervane.service",
+                    reset = "systemctl --no-ask-password reset-failed Tervane.service";
+  const struct {
+    const char* name;
+    std::vector<std::string> shows;  // one after the other
+    std::vector<CommandResult> starts;
+    std::string fail;
+    std::vector<std::string> calls;
+    ErrorCode error;
+    const char* words;  // the failure's description, when it has no Windows number
+  } cases[] = {
+      {"found at the limit", {limited}, {}, "", {show, reset, start}, {}, nullptr},
+      {"refused by the limit",
+       {stopped, limited},
+       {limit_252},
+       "",
+       {show, start, show, reset, start},
+       {},
+       nullptr},
+      {"refused in words",
+       {stopped, stopped},
+       {limit_words},
+       "",
+       {show, start, show, reset, start},
+       {},
+       nullptr},
+      {"refused again",
+       {stopped, limited, limited},
+       {limit_252, limit_252},
+       "",
+       {show, start, show, reset, start, show},
+       ExitStatusCode(1),
+       "systemctl start: Job for Tervane.service failed because start of the service was "
+       "attempted too often."},
+      {"program ended", {stopped}, {ended}, "", {show, start}, kErrorProcessAborted, nullptr},
+      {"timed out",
+       {stopped, "LoadState=loaded\nActiveState=failed\nResult=timeout\n"},
+       {timeout},
+       "",
+       {show, start, show},
+       ExitStatusCode(1),
+       "systemctl start: Job for Tervane.service failed because a timeout was exceeded."},
+      {"reset refused", {limited}, {}, "reset-failed", {show, reset}, kErrorAccessDenied, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    shows_.assign(c.shows.begin(), c.shows.end());
+    starts_.assign(c.starts.begin(), c.starts.end());
+    fail_ = c.fail;
+    calls_.clear();
+    const Status s = Services().Start("Tervane");
+    EXPECT_EQ(s.error(), c.error) << s.ToString();
+    if (c.words != nullptr) {
+      EXPECT_EQ(s.description(), c.words);
+    }
+    std::vector<std::string> calls = calls_;
+    for (std::string& call : calls) {
+      if (call.rfind("systemctl show", 0) == 0) call = show;
+    }
+    EXPECT_EQ(calls, c.calls);
+  }
+}
+
+// A unit file that a package installed stays, with everything else; one that no package
+// owns is removed where systemd found it.
+TEST_F(SystemdBackEnd, DeleteLeavesAPackagesUnitAlone) {
+  const std::string lib = (dir_.path() / "lib").string();
+  ASSERT_TRUE(MakeFolders(lib, 0755).ok());
+  const std::string fragment = lib + "/Tervane.service";
+  const std::string owned = "tervane: " + fragment + "\n";
+  const struct {
+    const char* name;
+    CommandResult dpkg;
+    bool removed;
+  } cases[] = {
+      {"owned", {0, owned, ""}, false},
+      {"owned by another path only", {0, "tervane: " + fragment + ".d/x.conf\n", ""}, true},
+      {"no owner", {1, "", "dpkg-query: no path found matching pattern " + fragment + "\n"}, true},
+      {"no dpkg-query", {-1, "", ""}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteTextFileAtomic(fragment, "x", 0644).ok());
+    ASSERT_TRUE(MakeFolders(polkit_dir_, 0755).ok());
+    ASSERT_TRUE(WriteTextFileAtomic(RuleFile(), "x", 0644).ok());
+    show_ = "LoadState=loaded\nActiveState=inactive\nFragmentPath=" + fragment + "\n";
+    dpkg_ = c.dpkg;
+    calls_.clear();
+    const Status s = Services().Delete("Tervane");
+    ASSERT_GE(calls_.size(), 2u);
+    EXPECT_EQ(calls_[1], "dpkg-query -S " + fragment);
+    EXPECT_EQ(std::filesystem::exists(fragment), !c.removed);
+    EXPECT_EQ(std::filesystem::exists(RuleFile()), !c.removed);
+    if (c.removed) {
+      EXPECT_TRUE(s.ok()) << s.ToString();
+      EXPECT_EQ(calls_.size(), 4u);  // disable, daemon-reload
+    } else {
+      EXPECT_EQ(s.error(), ErrnoCode(EPERM));
+      EXPECT_EQ(s.description(), "Tervane.service is installed by the package tervane (" +
+                                     fragment + "): remove it with apt remove tervane");
+      EXPECT_EQ(calls_.size(), 2u);  // nothing disabled
+    }
+  }
+}
+
 TEST(SystemdNotify, ReportsReadyAndStoppingOnTheNotifySocket) {
-  EXPECT_EQ(NotifyMessage(kServiceRunning), "READY=1\nSTATUS=Running");
-  EXPECT_EQ(NotifyMessage(kServiceStopPending), "STOPPING=1\nSTATUS=Stopping");
-  EXPECT_EQ(NotifyMessage(kServiceStopped), "");
+  const std::pair<std::pair<int, const char*>, const char*> messages[] = {
+      {{kServiceRunning, ""}, "READY=1\nSTATUS=Running"},
+      {{kServiceRunning, "Listening on 0.0.0.0:162"}, "READY=1\nSTATUS=Listening on 0.0.0.0:162"},
+      // One status line, whatever the text holds.
+      {{kServiceRunning, "Not listening: a\nMAINPID=1"},
+       "READY=1\nSTATUS=Not listening: a MAINPID=1"},
+      {{kServiceStartPending, "x"}, "STATUS=Starting"},
+      {{kServiceStopPending, "Listening on 0.0.0.0:162"}, "STOPPING=1\nSTATUS=Stopping"},
+      {{kServiceStopped, "x"}, ""},
+  };
+  for (const auto& [in, message] : messages) {
+    EXPECT_EQ(NotifyMessage(in.first, in.second), message) << in.second;
+  }
 
   testing::TempDir dir;
   ASSERT_TRUE(dir.ok());
@@ -396,21 +611,22 @@ TEST(SystemdNotify, ReportsReadyAndStoppingOnTheNotifySocket) {
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
 
   SystemdNotifier notifier(path);
-  ASSERT_TRUE(notifier.Report(kServiceRunning).ok());
-  ASSERT_TRUE(notifier.Report(kServiceStopped).ok());  // nothing to send
-  ASSERT_TRUE(notifier.Report(kServiceStopPending).ok());
+  ASSERT_TRUE(notifier.Report(kServiceRunning, "Listening on 127.0.0.1:1162").ok());
+  ASSERT_TRUE(notifier.Report(kServiceStopped, "").ok());  // nothing to send
+  ASSERT_TRUE(notifier.Report(kServiceStopPending, "").ok());
   char buf[256];
   ssize_t n = recv(fd, buf, sizeof buf, 0);
   ASSERT_GT(n, 0);
-  EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "READY=1\nSTATUS=Running");
+  EXPECT_EQ(std::string(buf, static_cast<size_t>(n)),
+            "READY=1\nSTATUS=Listening on 127.0.0.1:1162");
   n = recv(fd, buf, sizeof buf, 0);
   ASSERT_GT(n, 0);
   EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "STOPPING=1\nSTATUS=Stopping");
   EXPECT_LT(recv(fd, buf, sizeof buf, 0), 0);  // nothing more
   close(fd);
 
-  EXPECT_FALSE(SystemdNotifier("relative").Report(kServiceRunning).ok());
-  EXPECT_FALSE(SystemdNotifier(path + "-none").Report(kServiceRunning).ok());
+  EXPECT_FALSE(SystemdNotifier("relative").Report(kServiceRunning, "").ok());
+  EXPECT_FALSE(SystemdNotifier(path + "-none").Report(kServiceRunning, "").ok());
 }
 
 }  // namespace

@@ -99,6 +99,9 @@ void TervixService::StartRequest() {
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
   ServiceOpen(kManager, status);
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
+  // A service that does not listen runs on (the window shows why); its manager says so too.
+  host_.SetStatusText(relay::RunStatusText(settings_.TrapRecvIpAddr, snmpManager_.LocalPort(),
+                                           manager_problem_, agent_problem_));
   // The listener runs now: a status that cannot be stored is reported, and the definitions
   // are loaded all the same, so that no trap passes unwrapped for it.
   Status stored = db->WriteSettings({{"TrapRecvStatus", store::Value(status)},
@@ -145,6 +148,8 @@ void TervixService::ServiceOpen(const std::string& name, std::string& status) {
   status.clear();
   const bool manager = name == kManager;
   if (!manager && name != kAgent) return;
+  std::string& problem = manager ? manager_problem_ : agent_problem_;
+  problem.clear();
   const bool any = settings_.TrapRecvIpAddr == "0.0.0.0";
   const uint16_t port = settings_.TrapRecvPort;
   Status s = manager ? (any ? snmpManager_.Listen(port)
@@ -164,15 +169,15 @@ void TervixService::ServiceOpen(const std::string& name, std::string& status) {
   }
   std::string cause;
   if (s.error() == snmp::kErrorAddressInUse) {
-    host_.LogEvent(host::kEventError, 106,
-                   manager ? "SNMP Trap Port was in use" : "SNMP Agent Port was in use");
+    problem = manager ? "SNMP Trap Port was in use" : "SNMP Agent Port was in use";
+    host_.LogEvent(host::kEventError, 106, problem);
     cause = "Port was in use";
   } else if (s.error() == snmp::kErrorAddressNotAvailable) {
-    host_.LogEvent(
-        host::kEventError, 106,
-        manager ? "SNMP Trap IP Address is not valid" : "SNMP Agent IP Address is not valid");
+    problem = manager ? "SNMP Trap IP Address is not valid" : "SNMP Agent IP Address is not valid";
+    host_.LogEvent(host::kEventError, 106, problem);
     cause = "IP Address is not valid";
   } else {
+    problem = s.description();
     LogFailure(s, "ServiceOpen");
   }
   status = relay::FailedStatus(Stamp(), cause);

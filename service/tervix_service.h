@@ -94,6 +94,9 @@ class TervixService {
   // Set by the first start request: later ones do nothing.
   bool start_handled_ = false;
   relay::Settings settings_;
+  // Why the agent and the listener could not open at the start (the event's text), or empty.
+  std::string agent_problem_;
+  std::string manager_problem_;
   // The outcome of setting the agent's destination to TrapForwIpAddr:TrapForwPort, done
   // once when the settings are read: every trap goes there, and a destination that could
   // not be set fails every send alike.

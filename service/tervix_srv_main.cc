@@ -6,10 +6,13 @@
 //                             text beginning with "-install" does)
 //   TervixSrv -install_noMsg  the same without the success message (what the window runs)
 //   TervixSrv -uninstall      removes the registration
+//   TervixSrv --help          prints the usage on standard output and exits 0
 //
-// The argument text is the arguments joined by single blanks, compared case-sensitively;
-// anything else is refused with "Invalid command option.". Only one copy runs per program
-// folder, and that check comes before the arguments are looked at.
+// --help must be the only argument; it touches nothing (no lock, no log), so it is answered
+// first, even while another copy runs. For everything else the argument text is the arguments
+// joined by single blanks, compared case-sensitively; anything else is refused with
+// "Invalid command option.". Only one copy runs per program folder, and that check comes
+// before the other arguments are looked at.
 //
 // Each message is one line "Tervix: <text>", information on standard output and errors on
 // standard error. Exit status: 0 after success, 1 after a failure (reported as event 106),
@@ -21,6 +24,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -41,6 +45,24 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitInvalidOption = 2;
 constexpr int kExitAlreadyRunning = 3;
+
+constexpr char kUsage[] =
+    "Usage: TervixSrv [-install | -install_noMsg | -uninstall | --help]\n"
+    "The Tervane service, which relays SNMP traps, and its own installer.\n"
+    "\n"
+    "  (no argument)   run as the service \"Tervane\": in the foreground when started by\n"
+    "                  hand (Ctrl-C stops it), in the background when a service manager\n"
+    "                  starts it\n"
+    "  -install        register this program as the service \"Tervane\", started without\n"
+    "                  arguments in this program folder (a systemd unit where systemd runs,\n"
+    "                  else Tervane's built-in service manager)\n"
+    "  -install_noMsg  the same without the success message\n"
+    "  -uninstall      remove the registration\n"
+    "  --help          print this help\n"
+    "\n"
+    "Exit status: 0 success, 1 failure (event 106), 2 invalid option, 3 another copy runs\n"
+    "in this program folder, 4 a configuration that cannot work.\n"
+    "See man TervixSrv for the files, events and environment.\n";
 
 // The message boxes of a desktop program become lines under the box's title.
 void ShowInformation(const char* text) { std::printf("Tervix: %s\n", text); }
@@ -76,11 +98,13 @@ Result<int> RunAsService(host::EventLog& log) {
   host::ServiceHost host(loop, log);
   TervixService service(ProgramFolder(), loop, host);
   host.SetStateHandler([&service] { service.svcHost_State(); });
-  // The manager that started us learns how far we are; a failed report only changes what
-  // it shows (start pending while we live), never what the service does.
+  // The manager that started us learns how far we are, and whether the service listens; a
+  // failed report only changes what it shows (start pending while we live), never what the
+  // service does.
   std::unique_ptr<svc::RunStateReporter> reporter = svc::ReporterFromEnvironment();
-  host.SetRunStateObserver(
-      [&reporter](host::RunState state) { (void)reporter->Report(ToServiceState(state)); });
+  host.SetRunStateObserver([&reporter](host::RunState state, const std::string& text) {
+    (void)reporter->Report(ToServiceState(state), text);
+  });
   return host.Run();
 }
 
@@ -146,6 +170,10 @@ int Form_Load(const std::string& command, host::EventLog& log) {
 }  // namespace tervane
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(tervane::kUsage, stdout);
+    return tervane::kExitOk;
+  }
   // The program folder is shared with the administrators' group: what we create there
   // (debug files, the database's -wal and -shm) stays writable for them.
   tervane::KeepGroupWritable();

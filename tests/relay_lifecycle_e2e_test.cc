@@ -1,11 +1,14 @@
 // TervixSrv end to end: what a start and a stop leave in the database and the debug files,
-// how a start on a taken port or a foreign address is reported, pause and resume, and how
-// a trap that cannot be sent on is reported.
+// and tell systemd (through NOTIFY_SOCKET), how a start on a taken port or a foreign address
+// is reported, pause and resume, and how a trap that cannot be sent on is reported.
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -47,9 +50,52 @@ class HeldPort {
   uint16_t port_ = 0;
 };
 
+// The socket systemd passes in NOTIFY_SOCKET, and the datagrams TervixSrv sends to it.
+class NotifySocket {
+ public:
+  explicit NotifySocket(std::string path) : path_(std::move(path)) {
+    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (fd_ >= 0 && path_.size() < sizeof addr.sun_path) {
+      std::memcpy(addr.sun_path, path_.data(), path_.size());
+      bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+  }
+  ~NotifySocket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  NotifySocket(const NotifySocket&) = delete;
+  NotifySocket& operator=(const NotifySocket&) = delete;
+
+  bool ok() const { return bound_; }
+  std::string Variable() const { return "NOTIFY_SOCKET=" + path_; }
+  // Every datagram so far, in the order they came.
+  const std::vector<std::string>& Messages() {
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = recv(fd_, buf, sizeof buf, 0)) > 0)
+      messages_.emplace_back(buf, static_cast<size_t>(n));
+    return messages_;
+  }
+  bool Received(const std::string& message) {
+    const std::vector<std::string>& all = Messages();
+    return std::find(all.begin(), all.end(), message) != all.end();
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool bound_ = false;
+  std::vector<std::string> messages_;
+};
+
 TEST_F(RelayTest, StatusTextAfterStartAndStopAndOldDebugFilesDeleted) {
   RelayConfig config;  // DebugMode off
   ASSERT_NO_FATAL_FAILURE(Configure(config));
+  NotifySocket notify((dir_.path() / "notify").string());
+  ASSERT_TRUE(notify.ok());
+  relay_env_ = {notify.Variable()};
   for (const char* name : {"Debug.txt", "Debug-Error.txt"}) {
     std::ofstream(folder_ / name) << "left from an earlier run\r\n";
   }
@@ -63,6 +109,10 @@ TEST_F(RelayTest, StatusTextAfterStartAndStopAndOldDebugFilesDeleted) {
       "{stamp}\r\nTrap Server Started\r\nIP=127.0.0.1\r\nPort=" + std::to_string(recv_port_)))
       << Escaped(row.ByName("TrapRecvStatus").AsText());
   EXPECT_EQ(row.ByName("TrapRecvIpAddr").AsText(), "127.0.0.1");
+  // systemd learns where it listens.
+  const std::string ready = "READY=1\nSTATUS=Listening on 127.0.0.1:" + std::to_string(recv_port_);
+  EXPECT_TRUE(PumpUntil([&] { return notify.Received(ready); }, 5000))
+      << ::testing::PrintToString(notify.Messages());
 
   // Relaying works and, with DebugMode off, writes nothing.
   const std::optional<std::vector<Received>> got = Flush();
@@ -163,7 +213,14 @@ TEST_F(RelayTest, StartOnAPortInUseIsReportedAndTheStartGoesOn) {
   RelayConfig config;
   config.debug = true;
   ASSERT_NO_FATAL_FAILURE(Configure(config, taken.port()));
+  NotifySocket notify((dir_.path() / "notify").string());
+  ASSERT_TRUE(notify.ok());
+  relay_env_ = {notify.Variable()};
   ASSERT_NO_FATAL_FAILURE(StartRelay());  // event 101 is still logged
+  // It runs, and `systemctl status` says that it does not listen, and why.
+  const std::string ready = "READY=1\nSTATUS=Not listening: SNMP Trap Port was in use";
+  EXPECT_TRUE(PumpUntil([&] { return notify.Received(ready); }, 5000))
+      << ::testing::PrintToString(notify.Messages());
 
   EXPECT_EQ(Events(), (std::vector<std::string>{"Tervane: error 106: SNMP Trap Port was in use",
                                                 "Tervane: information 101"}));
@@ -177,6 +234,8 @@ TEST_F(RelayTest, StartOnAPortInUseIsReportedAndTheStartGoesOn) {
                           "{stamp}", "Failed to Start", "Port was in use", "", kTrapDbHeader, ""}));
   ASSERT_NO_FATAL_FAILURE(StopRelay());
   EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText(), "Not Started");
+  EXPECT_EQ(notify.Messages(),
+            (std::vector<std::string>{"STATUS=Starting", ready, "STOPPING=1\nSTATUS=Stopping"}));
 }
 
 TEST_F(RelayTest, ReceiveAddressNotOnThisMachineIsReported) {

@@ -84,7 +84,7 @@ void ServiceHost::Raise(int request) {
 }
 
 void ServiceHost::Report(RunState state) {
-  if (on_run_state_) on_run_state_(state);
+  if (on_run_state_) on_run_state_(state, status_text_);
 }
 
 }  // namespace tervane::host

@@ -38,10 +38,13 @@ class ServiceHost {
   ServiceHost& operator=(const ServiceHost&) = delete;
 
   void SetStateHandler(std::function<void()> handler) { on_state_ = std::move(handler); }
-  // Called whenever the reported run state changes.
-  void SetRunStateObserver(std::function<void(RunState)> observer) {
+  // Called whenever the reported run state changes, with the status text as it is then.
+  void SetRunStateObserver(std::function<void(RunState, const std::string&)> observer) {
     on_run_state_ = std::move(observer);
   }
+  // The service's own words on how it runs ("Listening on 0.0.0.0:162"), set by the start
+  // handler and reported with the running state; empty until then.
+  void SetStatusText(std::string text) { status_text_ = std::move(text); }
 
   // The request being handled, valid inside the state handler.
   int RequestedState() const { return requested_; }
@@ -68,7 +71,8 @@ class ServiceHost {
   snmp::EventLoop& loop_;
   EventLog& log_;
   std::function<void()> on_state_;
-  std::function<void(RunState)> on_run_state_;
+  std::function<void(RunState, const std::string&)> on_run_state_;
+  std::string status_text_;
   int signal_fd_ = -1;
   int requested_ = -1;
   bool in_handler_ = false;

@@ -42,6 +42,15 @@ std::string FailedStatus(const std::string& stamp, const std::string& cause) {
   return stamp + kCrLf + "Failed to Start" + kCrLf + cause;
 }
 
+std::string RunStatusText(const std::string& ip, unsigned port, const std::string& not_listening,
+                          const std::string& not_sending) {
+  // Nothing is received to send on when nothing listens: the listener's reason is the one.
+  if (!not_listening.empty()) return "Not listening: " + not_listening;
+  std::string text = "Listening on " + ip + ":" + std::to_string(port);
+  if (!not_sending.empty()) text += "; not sending: " + not_sending;
+  return text;
+}
+
 std::string StartStatusRecord(const std::string& status) { return status + kCrLf + kCrLf; }
 
 std::string TrapDump(const char* header, const std::string& stamp, const DumpHead& head,

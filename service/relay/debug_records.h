@@ -38,6 +38,12 @@ std::string StartedStatus(const std::string& stamp, const char* what, const std:
 // "Failed to Start" and, when not empty, the cause line.
 std::string FailedStatus(const std::string& stamp, const std::string& cause);
 
+// The one line a service manager shows for the running service: "Listening on IP:PORT", with
+// "; not sending: " and `not_sending` when the agent could not open; or, when `not_listening`
+// says why the listener could not open, "Not listening: " and that.
+std::string RunStatusText(const std::string& ip, unsigned port, const std::string& not_listening,
+                          const std::string& not_sending);
+
 // Start status record: the status text, a line end and an empty line.
 std::string StartStatusRecord(const std::string& status);
 

@@ -205,5 +205,14 @@ TEST(DebugRecords, StatusTexts) {
   EXPECT_EQ(FailedStatus("2007-03-09 14:05:59", ""), "2007-03-09 14:05:59\r\nFailed to Start\r\n");
 }
 
+TEST(DebugRecords, RunStatusTexts) {
+  EXPECT_EQ(RunStatusText("0.0.0.0", 162, "", ""), "Listening on 0.0.0.0:162");
+  EXPECT_EQ(RunStatusText("127.0.0.1", 1162, "", "SNMP Agent Port was in use"),
+            "Listening on 127.0.0.1:1162; not sending: SNMP Agent Port was in use");
+  EXPECT_EQ(RunStatusText("192.0.2.1", 162, "SNMP Trap IP Address is not valid",
+                          "SNMP Agent IP Address is not valid"),
+            "Not listening: SNMP Trap IP Address is not valid");
+}
+
 }  // namespace
 }  // namespace tervane::relay
