@@ -63,11 +63,33 @@ Result<std::string> ReadFile(const std::string& path) {
 }
 
 Status AppendToFile(const std::string& path, std::string_view data) {
-  Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT);
+  // O_CREAT only for a missing file: in a sticky, group-writable folder the kernel refuses
+  // O_CREAT on another user's existing file (fs.protected_regular = 2) even where its mode
+  // lets us write it.
+  Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_APPEND);
+  if (!fd.ok() && fd.status().error() == ErrnoCode(ENOENT)) {
+    fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT);
+  }
   if (!fd.ok()) return fd.status();
   if (Status s = WriteAll(fd->get(), data, path); !s.ok()) return s;
   return fd->Close(path);
 }
+
+namespace {
+
+// Writes `data` over the existing regular file `path`, keeping its owner and mode; `refused`
+// when there is no such file we may write.
+Status RewriteInPlace(const std::string& path, std::string_view data, const Status& refused) {
+  Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (!fd.ok()) return refused;
+  struct stat st {};
+  if (fstat(fd->get(), &st) != 0 || !S_ISREG(st.st_mode)) return refused;
+  if (ftruncate(fd->get(), 0) != 0) return SysError(errno, path);
+  if (Status s = WriteAll(fd->get(), data, path); !s.ok()) return s;
+  return fd->Close(path);
+}
+
+}  // namespace
 
 Status ReplaceFile(const std::string& path, std::string_view data, int mode) {
   const std::string temp = path + ".tmp" + std::to_string(getpid());
@@ -80,8 +102,14 @@ Status ReplaceFile(const std::string& path, std::string_view data, int mode) {
     if (s.ok()) s = WriteAll(fd->get(), data, temp);
     if (s.ok()) s = fd->Close(temp);
   }
-  if (s.ok() && rename(temp.c_str(), path.c_str()) != 0) s = SysError(errno, path);
-  if (!s.ok()) unlink(temp.c_str());
+  if (s.ok() && rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    s = SysError(err, path);
+    // A sticky folder lets only a file's owner replace it; a file that we may write is then
+    // written in place.
+    if (err == EPERM || err == EACCES) s = RewriteInPlace(path, data, s);
+  }
+  unlink(temp.c_str());
   return s;
 }
 

@@ -59,12 +59,15 @@ Status WriteAll(int fd, std::string_view data, const std::string& what);
 Result<std::string> ReadFile(const std::string& path);
 
 // Appends `data` to `path` (created when missing) in one open, write and close. On failure the
-// file may hold part of the data.
+// file may hold part of the data. An existing file is opened without O_CREAT, so that a
+// sticky folder's protection of other users' files does not refuse a file we may write.
 Status AppendToFile(const std::string& path, std::string_view data);
 
 // Replaces `path` with a file holding `data` and permissions `mode`: written beside it under a
 // temporary name and renamed over it, so that readers see the old file or the new one, never
-// a part. On failure `path` is unchanged and the temporary file is gone.
+// a part. On failure `path` is unchanged and the temporary file is gone. Where the folder is
+// sticky and `path` another user's file that we may write, the rename is refused, and `path`
+// is written in place instead (keeping its owner and mode; a reader may then see a part).
 Status ReplaceFile(const std::string& path, std::string_view data, int mode);
 
 // Deletes `path`; a missing file is no failure.

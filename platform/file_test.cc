@@ -11,6 +11,7 @@
 #include "gtest/gtest.h"
 #include "platform/run_command.h"
 #include "tests/alarms.h"
+#include "tests/run_as_nobody.h"
 
 namespace tervane {
 namespace {
@@ -87,6 +88,37 @@ TEST(File, AppendReplaceAndDeleteReportEveryFailureWithTheFile) {
   EXPECT_TRUE(DeleteFileIfExists(log).ok());  // already gone
   EXPECT_EQ(DeleteFileIfExists(dir / "folder").error(), ErrnoCode(EISDIR));
   EXPECT_EQ(ReadFile(log).status().error(), ErrnoCode(ENOENT));
+}
+
+// In a sticky folder shared by a group, a member may write but not replace another member's
+// file: the replacement is written in place, keeping the file's owner and mode.
+TEST(File, ReplaceInAStickyFolderWritesAnotherUsersFileInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of other users";
+  TempFolder dir;
+  const std::string shared = dir / "shared", mib = dir / "shared/Tervix.mib";
+  ASSERT_EQ(chmod((dir / "").c_str(), 0755), 0);  // for nobody to reach the folder
+  ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  ASSERT_TRUE(ReplaceFile(mib, "old module, longer than the new one\n", 0666).ok());
+  ASSERT_EQ(chown(mib.c_str(), 1, 1), 0);
+  ASSERT_TRUE(ReplaceFile(dir / "shared/TervixSrv", "program", 0755).ok());
+
+  const std::string child = testing::RunAsNobody([&] {
+    std::string out = ReplaceFile(mib, "new\n", 0664).ToString() + ";";
+    // The program, root's and not writable for us, stays as it is.
+    out += ReplaceFile(dir / "shared/TervixSrv", "x", 0755).ok() ? "replaced" : "kept";
+    return out;
+  });
+  EXPECT_EQ(child, Status::Ok().ToString() + ";kept");
+  EXPECT_EQ(Content(mib), "new\n");
+  struct stat st {};
+  ASSERT_EQ(stat(mib.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 1u);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  EXPECT_EQ(Content(dir / "shared/TervixSrv"), "program");
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(shared)) ++entries;
+  EXPECT_EQ(entries, 2u);  // no temporary file left
 }
 
 TEST(File, LockFileIsExclusiveAcrossOpensAndGoesWithItsDescriptor) {

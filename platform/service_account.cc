@@ -75,16 +75,21 @@ std::string JsString(const std::string& text) {
   return out + "\"";
 }
 
-// Gives the open file `fd` to group `gid` and adds `bits` to its mode. The descriptor, not the
-// name, is changed, so a link put in place of the file meanwhile changes nothing.
-Status GiveToGroup(int fd, const std::string& path, gid_t gid, mode_t bits) {
-  if (fchown(fd, static_cast<uid_t>(-1), gid) != 0) return ServiceErrno(errno, path);
-  // Read after the change: a change of group may have cleared set-ID bits, which must stay off.
+// Gives the open file `fd` to group `gid` (and to user `owner` unless that is -1) and adds
+// `bits` to its mode. The descriptor, not the name, is changed, so a link put in place of the
+// file meanwhile changes nothing.
+Status GiveToGroup(int fd, const std::string& path, uid_t owner, gid_t gid, mode_t bits) {
+  if (fchown(fd, owner, gid) != 0) return ServiceErrno(errno, path);
+  // Read after the change: a change of owner or group may have cleared set-ID bits, which must
+  // stay off.
   struct stat st {};
   if (fstat(fd, &st) != 0) return ServiceErrno(errno, path);
   if (fchmod(fd, (st.st_mode & 07777) | bits) != 0) return ServiceErrno(errno, path);
   return Status::Ok();
 }
+
+// The files SQLite opens beside the database, and the lock: made empty where missing.
+constexpr const char* kPlaceholders[] = {"Tervix.mdb-wal", "Tervix.mdb-shm", ".TervixSrv.lock"};
 
 }  // namespace
 
@@ -116,7 +121,30 @@ Result<gid_t> EnsureServiceAccount(const CommandRunner& run, const std::string& 
 Status ShareFolderWithGroup(const std::string& folder, gid_t gid) {
   Result<UniqueFd> dir = OpenFile(folder, O_RDONLY | O_DIRECTORY);
   if (!dir.ok()) return dir.status();
-  if (Status s = GiveToGroup(dir->get(), folder, gid, S_IRWXG | S_ISGID); !s.ok()) return s;
+  if (Status s =
+          GiveToGroup(dir->get(), folder, static_cast<uid_t>(-1), gid, S_IRWXG | S_ISGID | S_ISVTX);
+      !s.ok()) {
+    return s;
+  }
+  struct stat folder_st {};
+  if (fstat(dir->get(), &folder_st) != 0) return ServiceErrno(errno, folder);
+  const bool root = geteuid() == 0;
+  // Root hands the files to the folder's owner: the kernel lets anyone open with O_CREAT,
+  // as SQLite does, only files of the opener or of the folder's owner in a sticky folder.
+  const uid_t owner = root ? folder_st.st_uid : static_cast<uid_t>(-1);
+  const bool has_database = faccessat(dir->get(), "Tervix.mdb", F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+  for (const char* name : kPlaceholders) {
+    if (!root || !has_database) break;
+    const std::string path = JoinPath(folder, name);
+    // O_EXCL: never through a link, never over a file that is there.
+    const int fd =
+        openat(dir->get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
+    if (fd >= 0) {
+      close(fd);
+    } else if (errno != EEXIST) {
+      return ServiceErrno(errno, path);
+    }
+  }
   for (const char* name : kSharedFiles) {
     const std::string path = JoinPath(folder, name);
     // Not through a link, and without waiting on a FIFO or taking a terminal.
@@ -129,23 +157,28 @@ Status ShareFolderWithGroup(const std::string& folder, gid_t gid) {
     struct stat st {};
     if (fstat(file->get(), &st) != 0) return ServiceErrno(errno, path);
     if (!S_ISREG(st.st_mode)) continue;
-    if (Status s = GiveToGroup(file->get(), path, gid, S_IRGRP | S_IWGRP); !s.ok()) return s;
+    if (Status s = GiveToGroup(file->get(), path, owner, gid, S_IRGRP | S_IWGRP); !s.ok()) {
+      return s;
+    }
   }
   return Status::Ok();
 }
 
 std::string PolkitRuleText(const std::string& unit, const std::string& group) {
   const std::string u = JsString(unit), g = JsString(group);
+  // "reset-failed" is systemd's verb for ResetFailedUnit: a start that the unit's start limit
+  // refused is reset with it and made again.
   std::ostringstream rule;
-  rule << "// Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
+  rule << "// The rule of the service Tervane, from TervixSrv -install or its package.\n"
        << "// Members of the group " << g << " may start, stop and restart " << u
-       << " without being root.\n"
+       << ", and reset its failed state, without being root.\n"
        << "polkit.addRule(function(action, subject) {\n"
        << "    if (action.id == \"org.freedesktop.systemd1.manage-units\" &&\n"
        << "        action.lookup(\"unit\") == " << u << " &&\n"
        << "        subject.isInGroup(" << g << ")) {\n"
        << "        var verb = action.lookup(\"verb\");\n"
-       << "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\") {\n"
+       << "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\" ||\n"
+       << "            verb == \"reset-failed\") {\n"
        << "            return polkit.Result.YES;\n"
        << "        }\n"
        << "    }\n"

@@ -33,15 +33,21 @@ inline constexpr const char* kSharedFiles[] = {
 // when it refused for lack of privileges; what was created before a failure stays.
 Result<gid_t> EnsureServiceAccount(const CommandRunner& run, const std::string& account);
 
-// Gives `folder` to group `gid` with group read, write and search and the set-group-ID bit, and
-// the files of kSharedFiles that are in it to the group, readable and writable for it. Missing
-// files are not created; symbolic links and anything but regular files are left alone. Fails
-// with 5 when the ownership may not be changed; what was handed over before a failure stays.
+// Gives `folder` to group `gid` with group read, write and search, the set-group-ID bit and
+// the sticky bit: members make and write the shared files, files made later belong to the
+// group, and only a file's owner (and the folder's) may remove or replace it, so the
+// programs, which root owns, stay as they are. The files of kSharedFiles that are in it go to
+// the group, readable and writable for it. Run as root, it also gives them to the folder's
+// owner and makes the database's -wal and -shm and the lock file, empty, where the database
+// exists and they are missing: with fs.protected_regular = 2 the kernel refuses O_CREAT
+// opens (SQLite's) of other users' files in a sticky folder unless the folder's owner owns
+// them. Symbolic links and anything but regular files are left alone. Fails with 5 when the
+// ownership may not be changed; what was handed over before a failure stays.
 Status ShareFolderWithGroup(const std::string& folder, gid_t gid);
 
 // The polkit rule (JavaScript) that lets members of group `group` start, stop and restart the
-// systemd unit `unit` ("Tervane.service"); every other action, unit and verb is left to the
-// other rules.
+// systemd unit `unit` ("Tervane.service") and reset its failed state; every other action,
+// unit and verb is left to the other rules.
 std::string PolkitRuleText(const std::string& unit, const std::string& group);
 
 }  // namespace tervane::svc

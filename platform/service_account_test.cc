@@ -46,9 +46,24 @@ TEST(ServiceAccount, SharesTheFolderAndTheFilesTheProgramsWriteNotLinksOrOthers)
     ASSERT_TRUE(made) << f.name;
   }
   const gid_t outside_gid = Stat(outside).st_gid;
+  // A member's file: root gives it to the folder's owner.
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((folder / "Debug.txt").c_str(), 65534, 65534), 0);
+  }
 
   ASSERT_TRUE(ShareFolderWithGroup(folder.string(), gid).ok());
-  EXPECT_EQ(Stat(folder).st_mode & 07777, 02775u);
+  EXPECT_EQ(Stat(folder).st_mode & 07777, 03775u);
+  EXPECT_EQ(Stat(folder / "Debug.txt").st_uid, Stat(folder).st_uid);
+  // Root makes the database's companions the folder owner's before anyone else makes them.
+  for (const char* name : {"Tervix.mdb-wal", "Tervix.mdb-shm"}) {
+    EXPECT_EQ(std::filesystem::exists(folder / name), root) << name;
+    if (root) {
+      EXPECT_EQ(Stat(folder / name).st_mode & 07777, 0660u) << name;
+      EXPECT_EQ(Stat(folder / name).st_gid, gid) << name;
+      EXPECT_EQ(Stat(folder / name).st_size, 0) << name;
+    }
+  }
   EXPECT_EQ(Stat(folder).st_gid, gid);
   for (const auto& f : files) {
     if (f.mode != 0) {
@@ -59,21 +74,22 @@ TEST(ServiceAccount, SharesTheFolderAndTheFilesTheProgramsWriteNotLinksOrOthers)
   // The link's target is untouched, and what is missing is not made.
   EXPECT_EQ(Stat(outside).st_mode & 07777, 0600u);
   EXPECT_EQ(Stat(outside).st_gid, outside_gid);
-  EXPECT_FALSE(std::filesystem::exists(folder / "Tervix.mdb-wal"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "Tervix.mib"));
   EXPECT_EQ(ShareFolderWithGroup((dir.path() / "none").string(), gid).error(), ErrnoCode(ENOENT));
 }
 
 TEST(ServiceAccount, PolkitRuleAllowsTheGroupToStartAndStopThatUnitOnly) {
   EXPECT_EQ(PolkitRuleText("Tervane.service", "tervane"),
-            "// Written by TervixSrv -install; removed by TervixSrv -uninstall.\n"
-            "// Members of the group \"tervane\" may start, stop and restart \"Tervane.service\" "
-            "without being root.\n"
+            "// The rule of the service Tervane, from TervixSrv -install or its package.\n"
+            "// Members of the group \"tervane\" may start, stop and restart \"Tervane.service\", "
+            "and reset its failed state, without being root.\n"
             "polkit.addRule(function(action, subject) {\n"
             "    if (action.id == \"org.freedesktop.systemd1.manage-units\" &&\n"
             "        action.lookup(\"unit\") == \"Tervane.service\" &&\n"
             "        subject.isInGroup(\"tervane\")) {\n"
             "        var verb = action.lookup(\"verb\");\n"
-            "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\") {\n"
+            "        if (verb == \"start\" || verb == \"stop\" || verb == \"restart\" ||\n"
+            "            verb == \"reset-failed\") {\n"
             "            return polkit.Result.YES;\n"
             "        }\n"
             "    }\n"
@@ -83,8 +99,9 @@ TEST(ServiceAccount, PolkitRuleAllowsTheGroupToStartAndStopThatUnitOnly) {
 
 // The rule run by duktape, the JavaScript engine of Debian's polkitd, against stand-ins for
 // polkit's action and subject: the group's members may start and stop the unit, as the window
-// and tervane-svc do (`systemctl start`, `systemctl stop --no-block`: the verbs "start" and
-// "stop"), and nobody gets anything else from it.
+// and tervane-svc do (`systemctl start`, `systemctl stop --no-block`, and `systemctl
+// reset-failed` after the start limit: the verbs "start", "stop" and "reset-failed"), and
+// nobody gets anything else from it.
 TEST(ServiceAccount, PolkitRuleUnderDuktapeGrantsTheGroupStartAndStopOfItsUnitOnly) {
   const std::string duk = testing::FindProgram("duk");
   if (duk.empty()) GTEST_SKIP() << "duktape's duk is not installed";
@@ -100,6 +117,8 @@ TEST(ServiceAccount, PolkitRuleUnderDuktapeGrantsTheGroupStartAndStopOfItsUnitOn
       {kManage, "Tervane.service", "start", "tervane", "yes"},
       {kManage, "Tervane.service", "stop", "tervane", "yes"},
       {kManage, "Tervane.service", "restart", "tervane", "yes"},
+      {kManage, "Tervane.service", "reset-failed", "tervane", "yes"},
+      {kManage, "Tervane.service", "kill", "tervane", "none"},
       {kManage, "Tervane.service", "reload", "tervane", "none"},
       {kManage, "Tervane.service", "start", "users", "none"},
       {kManage, "ssh.service", "start", "tervane", "none"},

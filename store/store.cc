@@ -199,11 +199,23 @@ Result<Store> Store::Open(const std::string& folder, Access access) {
     return ReadOnlyError(store.path_, "SQLite could open it for reading only");
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // In a sticky folder (the shared program folder) the last connection to close leaves
+  // Tervix.mdb-wal and -shm in place, emptied, instead of deleting them: there they belong to
+  // the folder's owner, whom the kernel requires as the owner of other users' files that
+  // SQLite opens with O_CREAT (fs.protected_regular = 2).
+  struct stat dir_info {};
+  if (stat(folder.empty() ? "." : folder.c_str(), &dir_info) == 0 &&
+      (dir_info.st_mode & S_ISVTX) != 0) {
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+  }
   // Checked before the switch to WAL mode, so that a file refused is left as it was.
   if (Status checked = store.CheckTables(); !checked.ok()) return checked;
-  Result<Statement> wal = Statement::Prepare(db, store.path_, "PRAGMA journal_mode = WAL");
-  if (!wal.ok()) return wal.status();
-  if (Status run = wal->Run(); !run.ok()) return run;
+  for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA journal_size_limit = 1048576"}) {
+    Result<Statement> set = Statement::Prepare(db, store.path_, pragma);
+    if (!set.ok()) return set.status();
+    if (Status run = set->Run(); !run.ok()) return run;
+  }
   return store;
 }
 

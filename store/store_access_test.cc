@@ -63,6 +63,33 @@ TEST(Store, CreatedFileAndItsWalFilesAreNotForOthers) {
   }
 }
 
+// In a sticky folder only the folder's owner may remove the -wal and -shm files that root
+// made for everyone; there the last connection empties them and leaves them. Elsewhere it
+// removes them, as SQLite does.
+TEST(Store, LastConnectionLeavesTheWalFilesInPlaceEmptiedInAStickyFolder) {
+  for (mode_t folder_mode : {01770, 0770}) {
+    SCOPED_TRACE(folder_mode);
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), folder_mode), 0);
+    ASSERT_TRUE(Store::Create(dir.db()).ok());
+    for (int port : {2162, 2163}) {
+      Result<Store> store = Store::Open(dir.path());
+      ASSERT_TRUE(store.ok()) << store.status().ToString();
+      ASSERT_TRUE(store->WriteSettings({{"TrapRecvPort", port}}).ok());
+    }
+    struct stat wal {};
+    const bool kept = stat((dir.db() + "-wal").c_str(), &wal) == 0;
+    EXPECT_EQ(kept, (folder_mode & S_ISVTX) != 0);
+    EXPECT_EQ(std::filesystem::exists(dir.db() + "-shm"), kept);
+    if (kept) {
+      EXPECT_EQ(wal.st_size, 0);
+    }
+    RawDb raw(dir.db(), SQLITE_OPEN_READONLY);
+    EXPECT_EQ(raw.Query("SELECT TrapRecvPort FROM General_Setting"),
+              (std::vector<std::vector<std::string>>{{"2163"}}));
+  }
+}
+
 TEST(Store, ReadOnlyOpenFindsFoldersWhoseNamesNeedEscaping) {
   TempDir dir;
   const std::string relative =
