@@ -8,11 +8,16 @@ packages=(
   libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
   snmp snmptrapd libsnmp-dev smitools sqlite3 systemd duktape unicode-data
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth libx11-dev
+  man-db groff-base
 )
 runtime=(build-essential cmake g++ libsqlite3-dev libgtest-dev)
 case "${1:-}" in
   --runtime) packages=("${runtime[@]}") ;;
   --demo) packages=("${runtime[@]}" snmp snmptrapd sqlite3) ;;
+  # The Debian packages' build and check (scripts/package.sh), and the container that the
+  # system test boots (scripts/system-test.sh).
+  --package) packages=("${packages[@]}" debhelper dpkg-dev lintian) ;;
+  --system-test) packages=(systemd-container mmdebstrap) ;;
 esac
 
 missing=()

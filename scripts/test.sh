@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds Tervane and runs every test: the format check, the normal build, clang-tidy over its
 # sources, the same tests under the address and undefined-behaviour sanitizers, and bounded
-# fuzzing runs of the decoder and of the relay's per-trap path. Set TERVANE_FUZZ_SECONDS to
-# change the time of each fuzzing run (default 120).
+# fuzzing runs of the decoder and of the relay's per-trap path, then the Debian packages
+# (scripts/package.sh, lintian included) and, as root where systemd-nspawn can be installed,
+# the system test that installs them in a container booted with systemd
+# (scripts/system-test.sh). Set TERVANE_FUZZ_SECONDS to change the time of each fuzzing run
+# (default 120).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -44,5 +47,17 @@ for target in decode_fuzz relay_fuzz; do
   echo "-- $target"
   fuzz/run_fuzz.sh build-fuzz "${TERVANE_FUZZ_SECONDS:-120}" "$target"
 done
+
+echo "== Debian packages"
+scripts/package.sh build-deb
+
+echo "== system test under systemd"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "-- SKIPPED: the system test boots a container and needs root"
+elif ! scripts/install-deps.sh --system-test || ! command -v systemd-nspawn >/dev/null; then
+  echo "-- SKIPPED: systemd-nspawn could not be installed"
+else
+  scripts/system-test.sh build-deb
+fi
 
 echo "== all tests passed"
