@@ -396,7 +396,10 @@ Status SystemdServices::Start(const std::string& name) {
   if (unit->load_state == "masked") return ServiceError(kErrorServiceDisabled);
   if (!IsInactive(unit->active_state)) return ServiceError(kErrorServiceAlreadyRunning);
   const std::string unit_name = name + ".service";
-  if (unit->active_state == "failed" && unit->result == kStartLimitHit) {
+  // A failed unit may have been given up after its restarts: systemd then keeps the result
+  // of the last run ("exit-code"), and a start would meet the limit that they filled. An
+  // administrator's start tries afresh, as `systemctl reset-failed` and a start would.
+  if (unit->active_state == "failed") {
     if (Status s = Systemctl({"reset-failed", unit_name}); !s.ok()) return s;
   }
   for (int attempt = 1;; ++attempt) {

@@ -121,9 +121,9 @@ class SystemdServices : public ServiceBackEnd {
   Result<ServiceConfig> QueryConfig(const std::string& name) override;
   Result<int> QueryState(const std::string& name) override;
   // systemd counts every start against the unit's start limit, successful ones too; an
-  // administrator's start is not refused for earlier ones. A unit that failed for hitting the
-  // limit is reset first (reset-failed), and a start that fails for hitting it is reset and
-  // made once more. Fails as the reset failed when it is refused.
+  // administrator's start is not refused for earlier ones. A failed unit (given up at the limit,
+  // or after its restarts) is reset first (reset-failed), and a start that fails for hitting
+  // the limit is reset and made once more. Fails as the reset failed when it is refused.
   Status Start(const std::string& name) override;
   Status Stop(const std::string& name) override;
   // Also removes the polkit rule; the account stays. A unit whose file belongs to a package

@@ -492,6 +492,13 @@ TEST_F(SystemdBackEnd, StartResetsTheStartLimitAndTriesOnceMore) {
     const char* words;  // the failure's description, when it has no Windows number
   } cases[] = {
       {"found at the limit", {limited}, {}, "", {show, reset, start}, {}, nullptr},
+      {"given up after its restarts",
+       {"LoadState=loaded\nActiveState=failed\nResult=exit-code\n"},
+       {},
+       "",
+       {show, reset, start},
+       {},
+       nullptr},
       {"refused by the limit",
        {stopped, limited},
        {limit_252},

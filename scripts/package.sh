@@ -47,7 +47,7 @@ mv "$stage"/*.deb "$stage"/*.buildinfo "$stage"/*.changes "$out"/
 
 echo "== lintian"
 arch=$(dpkg --print-architecture)
-lintian --fail-on error,warning --no-tag-display-limit \
+lintian --fail-on error,warning --tag-display-limit 0 \
   "$out/tervane_${version}_$arch.deb" "$out/tervane-window_${version}_$arch.deb"
 cd "$out"
 ls -l tervane*_"$version"_*.deb

@@ -47,7 +47,8 @@ if [ ! -s "$tarball" ]; then
   mkdir -p "$cache"
   rm -f "$cache"/root-*.tar "$cache"/*.partial
   t0=$(date +%s)
-  mmdebstrap --quiet --variant=minbase --include="$packages" bookworm "$tarball.partial" \
+  mmdebstrap --quiet --variant=minbase --format=tar --include="$packages" bookworm \
+    "$tarball.partial" \
     </dev/null || die "mmdebstrap could not build the root file system"
   mv "$tarball.partial" "$tarball"
   say "   built in $(($(date +%s) - t0)) s: $(du -h "$tarball" | cut -f1)"
@@ -123,7 +124,14 @@ done
 
 # A command inside the container, bounded in time.
 inside() { timeout 120 nsenter -t "$pid1" -a -- "$@"; }
-state=$(inside systemctl is-system-running --wait 2>&1 || true)
+# Until its systemd answers at all, is-system-running cannot wait: ask again, for two minutes
+# at most.
+state=""
+for _ in $(seq 120); do
+  state=$(inside systemctl is-system-running --wait 2>&1 || true)
+  case $state in running | degraded | maintenance | stopping) break ;; esac
+  sleep 1
+done
 [ "$state" = running ] || {
   inside systemctl --failed --no-pager >&2 || true
   die "the container's systemd did not reach running (it says: $state)"
@@ -146,8 +154,9 @@ check() {
     sed 's/^/    | /' "$work/out" | tail -15
   fi
 }
-# Runs a shell script inside the container.
-sh_in() { inside sh -ec "$1"; }
+# Runs a shell script inside the container, tracing its commands: the last one traced is the
+# one that failed.
+sh_in() { inside sh -exc "$1"; }
 
 say "== checks"
 check "fs.protected_regular is 2 in the container, as on Debian 12" \
@@ -178,7 +187,7 @@ check "the account, the program folder 3775 root:tervane, the programs root's 07
 inside useradd -m -G tervane alice
 inside useradd -m bob
 check "a member of tervane sets the addresses and stores a definition; others may not read" \
-  "sqlite3 /opt/tervane/Tervix.mdb fails for a member of the group" \
+  "runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb fails for a member of the group" \
   sh_in "runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb \"
            UPDATE General_Setting SET DebugMode = 1, TrapRecvIpAddr = '0.0.0.0',
              TrapRecvPort = 162, TrapForwIpAddr = '127.0.0.1', TrapForwPort = 1162;
@@ -249,7 +258,7 @@ check "a member starts and stops it with systemctl and tervane-svc; stop writes 
          runuser -u alice -- systemctl stop Tervane.service
          runuser -u alice -- tervane-svc start --wait
          runuser -u alice -- tervane-svc stop --wait
-         [ "$(sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapRecvStatus FROM General_Setting")" \
+         [ "$(runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapRecvStatus FROM General_Setting")" \
            = "Not Started" ]'
 check "a user outside the group is refused" "a non-member could start or stop the service" \
   sh_in '! runuser -u bob -- systemctl start Tervane.service 2>/dev/null
@@ -292,21 +301,30 @@ check "a missing Tervix.mdb is restarted, then given up after five tries in a mi
          systemctl reset-failed Tervane.service
          ! systemctl start Tervane.service 2>/dev/null
          for i in $(seq 90); do
-           [ "$(systemctl show -P Result Tervane.service)" = start-limit-hit ] && break
+           [ "$(systemctl show -P ActiveState Tervane.service)" = failed ] && break
            sleep 1
          done
-         [ "$(systemctl show -P Result Tervane.service)" = start-limit-hit ]
-         [ "$(systemctl show -P ExecMainStatus Tervane.service)" = 1 ]
+         systemctl show -p Result -p NRestarts -p ExecMainStatus -p ActiveState Tervane.service
          [ "$(systemctl show -P ActiveState Tervane.service)" = failed ]
-         mv /root/Tervix.mdb.saved /opt/tervane/Tervix.mdb
-         runuser -u alice -- tervane-svc start --wait'
+         [ "$(systemctl show -P ExecMainStatus Tervane.service)" = 1 ]
+         [ "$(systemctl show -P NRestarts Tervane.service)" -ge 4 ]
+         sleep 7
+         [ "$(systemctl show -P ActiveState Tervane.service)" = failed ]'
+# Put back whatever the check above found.
+sh_in '[ -e /root/Tervix.mdb.saved ] && mv /root/Tervix.mdb.saved /opt/tervane/Tervix.mdb' \
+  >/dev/null 2>&1 || true
+check "a member's start after the service was given up resets and starts it" \
+  "tervane-svc start is refused after systemd gave up the service" \
+  sh_in 'runuser -u alice -- tervane-svc start --wait'
 
 check "reinstalling (an upgrade to the same version) keeps the settings and the service" \
   "apt install --reinstall fails, or resets Tervix.mdb" \
   sh_in 'cd /root/debs
-         apt-get install -y -q --reinstall ./tervane_*.deb >/dev/null 2>&1
-         [ "$(sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapName FROM SnmpTrap")" = linkDown ]
          systemctl is-active -q Tervane.service
+         apt-get install -y -q --reinstall ./tervane_*.deb >/dev/null 2>&1
+         [ "$(runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapName FROM SnmpTrap")" = linkDown ]
+         systemctl is-active -q Tervane.service ||
+           { journalctl -u Tervane.service --no-pager -n 12; exit 1; }
          systemctl is-enabled -q Tervane.service'
 check "apt remove, twice, stops and disables it and keeps the settings" \
   "the service still runs or starts at boot after apt remove, or the settings are gone" \
@@ -315,16 +333,17 @@ check "apt remove, twice, stops and disables it and keeps the settings" \
          ! systemctl is-active -q Tervane.service
          [ ! -e /etc/systemd/system/multi-user.target.wants/Tervane.service ]
          [ ! -e /opt/tervane/TervixSrv ] && [ ! -e /usr/sbin/TervixSrv ]
-         [ "$(sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapName FROM SnmpTrap")" = linkDown ]'
+         [ "$(runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapName FROM SnmpTrap")" = linkDown ]'
 check "installing again finds the settings as they were" "the reinstall reset the settings" \
   sh_in 'cd /root/debs
          apt-get install -y -q ./tervane_*.deb >/dev/null 2>&1
-         [ "$(sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapName FROM SnmpTrap")" = linkDown ]
+         [ "$(runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapName FROM SnmpTrap")" = linkDown ]
          ! systemctl is-enabled -q Tervane.service'
-check "apt purge, twice, removes the folder's files and keeps the account" \
+check "apt purge (then dpkg --purge again) removes the folder's files and keeps the account" \
   "files are left in /opt/tervane, or the account is gone" \
   sh_in 'apt-get purge -y -q tervane >/dev/null 2>&1
-         apt-get purge -y -q tervane >/dev/null 2>&1
+         dpkg --purge tervane >/dev/null 2>&1
+         ls -la /opt/tervane 2>/dev/null || true
          [ ! -e /opt/tervane ]
          [ ! -e /lib/systemd/system/Tervane.service ]
          getent passwd tervane >/dev/null'
