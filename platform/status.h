@@ -48,6 +48,10 @@ inline constexpr ErrorCode kErrorNotFound{ErrorDomain::kTervane, 3265};
 inline constexpr ErrorCode kErrorRowGone{ErrorDomain::kTervane, 3021};
 // A file that this process may read but not write.
 inline constexpr ErrorCode kErrorReadOnly{ErrorDomain::kTervane, 3027};
+// A settings database of a schema version newer than this program reads.
+inline constexpr ErrorCode kErrorNewerSchema{ErrorDomain::kTervane, 3028};
+// A database that another connection is writing, where this one does not wait.
+inline constexpr ErrorCode kErrorBusy{ErrorDomain::kTervane, 3218};
 // A promise broken inside the program.
 inline constexpr ErrorCode kErrorInternal{ErrorDomain::kTervane, -1};
 

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -46,6 +47,20 @@ inline constexpr std::array<std::string_view, 61> kTrapColumns = {
     "VarName14",  "VarPos14",  "VarChar14",       "VarType14",
     "TrapNewNumber"};
 // clang-format on
+
+// The further management stations (schema version 1 on): up to kMaxFurtherStations rows, in
+// Id order. General_Setting's forward columns stay the first station.
+inline constexpr std::string_view kStationTable = "ForwardTarget";
+inline constexpr std::array<std::string_view, 6> kStationColumns = {
+    "Id", "Address", "Port", "ConvV2ToV1", "Community", "Enabled"};
+inline constexpr int kMaxStations = 16;
+inline constexpr int kMaxFurtherStations = kMaxStations - 1;
+
+// The service's counters (schema version 1 on): one row per counter, written whole by the
+// service every few seconds.
+inline constexpr std::string_view kStatisticsTable = "RelayStatistics";
+inline constexpr std::array<std::string_view, 5> kStatisticsColumns = {"Name", "Label", "Value",
+                                                                       "Since", "Written"};
 
 // The four columns of each SnmpTrap variable, in their order within the variable's block.
 enum class VarField { kName = 0, kPos = 1, kChar = 2, kType = 3 };
@@ -102,6 +117,26 @@ class TrapRow {
  private:
   int64_t rowid_ = 0;
   std::vector<Value> values_;
+};
+
+// One ForwardTarget row: its Id and its columns as stored (Address, Port, ConvV2ToV1,
+// Community, Enabled; converting them is store/station_rules.h's business).
+struct StationRow {
+  int64_t id = 0;
+  Value address;
+  Value port;
+  Value conv_v2_to_v1;
+  Value community;
+  Value enabled;
+};
+
+// One RelayStatistics row. Since and Written are UTC stamps "2026-12-08T22:51:48Z".
+struct StatisticRow {
+  std::string name;
+  std::string label;
+  int64_t value = 0;
+  std::string since;
+  std::string written;
 };
 
 }  // namespace tervane::store

@@ -90,6 +90,8 @@ Status Statement::Run() {
   }
 }
 
+void Statement::Reset() { sqlite3_reset(stmt_); }
+
 Value Statement::Column(int index) const {
   // The type is only meaningful before any fetch converts the value, so read it first.
   const int type = sqlite3_column_type(stmt_, index);

@@ -44,6 +44,8 @@ class Statement {
   Result<bool> Step();
   // Steps to the end, for statements that return no rows.
   Status Run();
+  // Makes the statement ready to be bound and run again (its bindings are kept).
+  void Reset();
 
   // Column `index` (0-based) of the current row; a BLOB reads as text of its bytes.
   Value Column(int index) const;

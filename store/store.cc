@@ -1,7 +1,6 @@
 #include "store/store.h"
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sqlite3.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -17,6 +16,8 @@
 #include "platform/file.h"
 #include "platform/program_folder.h"
 #include "platform/sys_error.h"
+#include "store/connection.h"
+#include "store/schema.h"
 #include "store/schema_sql.h"
 #include "store/statement.h"
 
@@ -143,24 +144,16 @@ std::string FileUri(const std::string& path) {
   return uri;
 }
 
-// The id of the group `name`, or nothing when there is no such group or it cannot be looked up.
-std::optional<gid_t> GroupId(const char* name) {
-  const long hint = sysconf(_SC_GETGR_R_SIZE_MAX);
-  std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 1024);
-  for (;;) {
-    struct group entry {};
-    struct group* found = nullptr;
-    const int err = getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found);
-    if (err == ERANGE && buffer.size() < (size_t{1} << 20)) {
-      buffer.resize(buffer.size() * 2);
-      continue;
-    }
-    if (err != 0 || found == nullptr) return std::nullopt;
-    return found->gr_gid;
+}  // namespace
+
+void PersistWalInStickyFolder(sqlite3* db, const std::string& folder) {
+  struct stat dir_info {};
+  if (stat(folder.empty() ? "." : folder.c_str(), &dir_info) == 0 &&
+      (dir_info.st_mode & S_ISVTX) != 0) {
+    int persist = 1;
+    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   }
 }
-
-}  // namespace
 
 Result<Store> Store::Open(const std::string& folder, Access access) {
   std::string path = JoinPath(folder, std::string(kDatabaseFileName));
@@ -203,14 +196,13 @@ Result<Store> Store::Open(const std::string& folder, Access access) {
   // Tervix.mdb-wal and -shm in place, emptied, instead of deleting them: there they belong to
   // the folder's owner, whom the kernel requires as the owner of other users' files that
   // SQLite opens with O_CREAT (fs.protected_regular = 2).
-  struct stat dir_info {};
-  if (stat(folder.empty() ? "." : folder.c_str(), &dir_info) == 0 &&
-      (dir_info.st_mode & S_ISVTX) != 0) {
-    int persist = 1;
-    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-  }
+  PersistWalInStickyFolder(db, folder);
   // Checked before the switch to WAL mode, so that a file refused is left as it was.
+  if (Status read = store.ReadVersion(); !read.ok()) return read;
   if (Status checked = store.CheckTables(); !checked.ok()) return checked;
+  if (store.version_ < kSchemaVersion) {
+    if (Status upgraded = store.Upgrade(); !upgraded.ok()) return upgraded;
+  }
   for (const char* pragma : {"PRAGMA journal_mode = WAL", "PRAGMA journal_size_limit = 1048576"}) {
     Result<Statement> set = Statement::Prepare(db, store.path_, pragma);
     if (!set.ok()) return set.status();
@@ -228,33 +220,15 @@ Result<Store> Store::OpenReadOnly(std::string path, bool snapshot) {
   Store store(db, std::move(path), snapshot);
   if (rc != SQLITE_OK) return SqliteError(db, rc, store.path_, "opening");
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  // SQLite opens the -wal and -shm files only when it first reads: the table check is that
-  // read.
+  // SQLite opens the -wal and -shm files only when it first reads: the version is that read.
+  if (Status read = store.ReadVersion(); !read.ok()) return read;
   if (Status checked = store.CheckTables(); !checked.ok()) return checked;
   return store;
 }
 
 Status Store::Create(const std::string& path) {
-  {
-    // O_EXCL makes "refuses an existing file" race-free; SQLite takes an empty file as an
-    // empty database.
-    Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_CREAT | O_EXCL, kDatabaseMode);
-    if (!fd.ok()) return fd.status();
-    std::optional<gid_t> group = GroupId(kDatabaseGroup);
-    if (group && fchown(fd->get(), static_cast<uid_t>(-1), *group) != 0) {
-      // Only root and the group's members may give the file to the group; for anyone else
-      // it keeps the group it was made with (the folder's, when the folder is set-group-ID).
-    }
-    // The umask may have taken bits away from the mode given to open(). SQLite gives the -wal
-    // and -shm files it makes later the file's bits.
-    Status owned = fchmod(fd->get(), kDatabaseMode) == 0 ? Status::Ok() : SysError(errno, path);
-    if (owned.ok()) owned = fd->Close(path);
-    if (!owned.ok()) {
-      unlink(path.c_str());
-      return owned;
-    }
-  }
-  Status made;
+  Status made = schema::MakeFile(path);
+  if (!made.ok()) return made;
   {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
@@ -262,15 +236,13 @@ Status Store::Create(const std::string& path) {
     if (rc != SQLITE_OK) {
       made = SqliteError(db, rc, store.path_, "opening");
     } else {
-      std::string_view script = kSchemaSql;
-      while (made.ok() && !script.empty()) {
-        Result<Statement> stmt = Statement::Prepare(db, store.path_, script, &script);
-        made = stmt.ok() ? stmt->Run() : stmt.status();
-      }
-      if (made.ok()) {
-        Result<Statement> wal = Statement::Prepare(db, store.path_, "PRAGMA journal_mode = WAL");
-        made = wal.ok() ? wal->Run() : wal.status();
-      }
+      // Version 0 from the schema, then every step: a new file has the layout that an
+      // upgraded one has.
+      made = schema::RunScript(db, store.path_, "BEGIN IMMEDIATE");
+      if (made.ok()) made = schema::RunScript(db, store.path_, kSchemaSql);
+      if (made.ok()) made = schema::Upgrade(db, store.path_, 0, /*backup=*/false);
+      if (made.ok()) made = schema::RunScript(db, store.path_, "COMMIT");
+      if (made.ok()) made = schema::RunScript(db, store.path_, "PRAGMA journal_mode = WAL");
     }
   }  // closed here, before any clean-up below
   if (!made.ok()) {
@@ -284,7 +256,8 @@ Status Store::Create(const std::string& path) {
 Store::Store(Store&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)),
       path_(std::move(other.path_)),
-      snapshot_(other.snapshot_) {}
+      snapshot_(other.snapshot_),
+      version_(other.version_) {}
 
 Store& Store::operator=(Store&& other) noexcept {
   if (this != &other) {
@@ -292,6 +265,7 @@ Store& Store::operator=(Store&& other) noexcept {
     db_ = std::exchange(other.db_, nullptr);
     path_ = std::move(other.path_);
     snapshot_ = other.snapshot_;
+    version_ = other.version_;
   }
   return *this;
 }
@@ -301,7 +275,32 @@ Store::~Store() { sqlite3_close_v2(db_); }
 Status Store::CheckTables() {
   Status checked = CheckTable(kSettingsTable, kSettingsColumns);
   if (checked.ok()) checked = CheckTable(kTrapTable, kTrapColumns);
+  if (checked.ok() && version_ >= 1) checked = CheckTable(kStationTable, kStationColumns);
+  if (checked.ok() && version_ >= 1) checked = CheckTable(kStatisticsTable, kStatisticsColumns);
   return checked;
+}
+
+Status Store::ReadVersion() {
+  Result<int> version = schema::ReadVersion(db_, path_);
+  if (!version.ok()) return version.status();
+  if (*version > kSchemaVersion) return schema::NewerVersionError(path_, *version);
+  version_ = *version;
+  return Status::Ok();
+}
+
+Status Store::Upgrade() {
+  // Under the write lock the version is read again: another program may have upgraded the
+  // file since it was first read, and then there is nothing left to do.
+  if (Status begun = schema::RunScript(db_, path_, "BEGIN IMMEDIATE"); !begun.ok()) return begun;
+  Status done = ReadVersion();
+  if (done.ok()) done = schema::Upgrade(db_, path_, version_, /*backup=*/true);
+  if (done.ok()) done = schema::RunScript(db_, path_, "COMMIT");
+  if (!done.ok()) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return done;
+  }
+  version_ = kSchemaVersion;
+  return CheckTables();
 }
 
 Status Store::CheckTable(std::string_view table, std::span<const std::string_view> columns) {

@@ -44,6 +44,9 @@ struct sqlite3;
 namespace tervane::store {
 
 inline constexpr std::string_view kDatabaseFileName = "Tervix.mdb";
+// The schema version that this program makes and reads (PRAGMA user_version); files of
+// versions 0 to kSchemaVersion - 1 are upgraded in place when opened for writing.
+inline constexpr int kSchemaVersion = 1;
 // The group that the service runs as (the service account's, svc::kServiceAccount) and whose
 // members may use the window: a new database file belongs to it when it exists.
 inline constexpr char kDatabaseGroup[] = "tervane";
@@ -68,7 +71,16 @@ class Store {
   // - with kReadWrite, can be read but not written by this process, or lies in a folder in
   //   which this process may not make files (kErrorReadOnly, naming the path and why);
   // - is not a database, or lacks a table or a column, or has a column out of place
-  //   (kErrorNotFound, naming the table and column).
+  //   (kErrorNotFound, naming the table and column);
+  // - has a schema version newer than kSchemaVersion (kErrorNewerSchema: "Tervix.mdb has
+  //   schema version 3; this program reads versions 0 to 1").
+  //
+  // A kReadWrite open of an older version upgrades the file in place, one step per version,
+  // in one BEGIN IMMEDIATE transaction; before each step from version N the file as it is
+  // is written to "Tervix.mdb.vN.bak" beside it with SQLite's online backup. A failed backup
+  // or step leaves the file as it was and fails the open. Two programs opening the same old
+  // file at once upgrade it once: the second finds it upgraded under the write lock. A
+  // kReadOnly open reads an older file as it is (no further stations, no counters).
   //
   // A refused kReadWrite open makes and changes nothing; one that succeeds switches the file
   // to WAL mode. With kReadOnly the connection is read-only: every write through it fails with
@@ -127,9 +139,31 @@ class Store {
   // Deletes that row; fails, deleting nothing, when there is none (kErrorRowGone).
   Status DeleteTrap(int64_t rowid, const Value& name);
 
+  // The schema version of the open file (PRAGMA user_version).
+  int schema_version() const { return version_; }
+
+  // Every ForwardTarget row in Id order; none in a file older than version 1.
+  Result<std::vector<StationRow>> ReadStations() const;
+  // Adds a ForwardTarget row holding the given columns (Address, Port, ConvV2ToV1, Community,
+  // Enabled; the others Null) and returns its Id. Refuses (kErrorOverflow, adding nothing)
+  // when the table holds kMaxFurtherStations rows already, and an unknown column name.
+  Result<int64_t> AddStation(const ColumnValues& columns);
+  // Writes the named columns of the row `id`; kErrorRowGone when there is none.
+  Status UpdateStation(int64_t id, const ColumnValues& columns);
+  // Deletes the row `id`; kErrorRowGone when there is none.
+  Status DeleteStation(int64_t id);
+
+  // Every RelayStatistics row in table order; none in a file older than version 1.
+  Result<std::vector<StatisticRow>> ReadStatistics() const;
+
  private:
   Store(sqlite3* db, std::string path, bool snapshot = false)
       : db_(db), path_(std::move(path)), snapshot_(snapshot) {}
+
+  // Reads the file's schema version into version_; refuses one newer than kSchemaVersion.
+  Status ReadVersion();
+  // Brings a file older than kSchemaVersion up to it (see Open).
+  Status Upgrade();
 
   // Opens `path` read-only, as a snapshot when `snapshot`, and checks the tables.
   static Result<Store> OpenReadOnly(std::string path, bool snapshot);
@@ -142,6 +176,7 @@ class Store {
   sqlite3* db_ = nullptr;
   std::string path_;
   bool snapshot_ = false;
+  int version_ = kSchemaVersion;
 };
 
 }  // namespace tervane::store

@@ -139,6 +139,10 @@ TEST(Store, DeliveredAndCreatedFilesHaveBothTablesInColumnOrder) {
       RawDb raw(path, SQLITE_OPEN_READONLY);
       EXPECT_EQ(TableInfo(raw, "General_Setting"), kExpectedSettingsColumns);
       EXPECT_EQ(TableInfo(raw, "SnmpTrap"), ExpectedTrapColumns());
+      // Made at the newest schema version, with the tables of every step.
+      EXPECT_EQ(raw.Query("PRAGMA user_version")[0][0], std::to_string(kSchemaVersion));
+      EXPECT_EQ(raw.Query("SELECT count(*) FROM ForwardTarget")[0][0], "0");
+      EXPECT_EQ(raw.Query("SELECT count(*) FROM RelayStatistics")[0][0], "0");
     }
     Result<Store> store = Store::Open(std::filesystem::path(path).parent_path().string());
     EXPECT_TRUE(store.ok()) << store.status().ToString();
