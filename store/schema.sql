@@ -1,5 +1,8 @@
 -- The settings database Tervix.mdb, shared by the service and the configuration window.
 --
+-- This is schema version 0, the original layout. The tables of later versions are made by
+-- the upgrade steps in schema.cc, which a new file goes through as an old one does.
+--
 -- Both tables are plain rowid tables: no INTEGER PRIMARY KEY and no AUTOINCREMENT, so a new
 -- row always gets the next rowid and "natural order" is simply rowid order. Columns holding
 -- numbers have INTEGER affinity, so a number typed as text is kept as a number; booleans are
