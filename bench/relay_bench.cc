@@ -20,12 +20,20 @@
 //      the limit, on a machine of two cores, generator and sink take their share of it and each
 //      relay's figure grows with the contention it meets; --cpu-rate chooses another pace.
 // Peak memory is the relay's VmHWM at the end.
+// The fan-out cases send every trap to three sinks: TervixSrv wrapping with two ForwardTarget
+// stations besides the first, and the trivial forwarder copying each datagram to the same
+// three; a step passes only when every sink got every trap. After the rounds, a steady stream
+// of --gap-seconds (long enough for several of TervixSrv's 10 s counter writes) goes through
+// each of the two, and the longest gap between forwarded traps is reported: what a counter
+// write held intake up, at most, beside what pacing and scheduling alone cause.
 //
 // Usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]
 //                    [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]
-//                    [--max-rate N]
-//   NAME: pass-through, wrapping, snmptrapd, trivial (and pass-through-before,
-//   wrapping-before with --before).
+//                    [--max-rate N] [--gap-seconds S] [--gap-rate N]
+//   NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out (and
+//   pass-through-before, wrapping-before with --before).
+//   --gap-seconds: length of the steady stream (default 32 s, 0 for none); --gap-rate its
+//   pace (default 5000 traps/s).
 //   --before: another TervixSrv executable (say, one built from an earlier commit), measured
 //   in the same rounds as "TervixSrv ... (before)".
 //   --quick: one round of 1 s steps, for a smoke run. --trapd-no-log: snmptrapd only forwards
@@ -42,9 +50,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/relay_process.h"
@@ -86,6 +97,8 @@ struct Options {
   uint64_t cpu_count = 0;  // 0: 5 s of traps at the CPU rate
   double cpu_rate = 0;     // 0: kCpuPace of the lowest zero-loss rate of the first round
   double max_rate = 1600000;
+  double gap_seconds = 32;
+  double gap_rate = 5000;
 };
 
 // The search for one relay's zero-loss rate in one round: doubling from `start` while steps
@@ -165,10 +178,21 @@ class Bench {
   void FindZeroLossRates(std::vector<Relay>& relays, int round);
   void MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round);
   uint64_t CpuCount(double cpu_rate) const;
+  // The longest gap between forwarded traps in a steady stream through `relay`, in ms.
+  std::optional<double> LongestGap(const Relay& relay);
+  // The sinks that `relay` sends to.
+  std::vector<Sink*> SinksOf(const Relay& relay) {
+    std::vector<Sink*> sinks = {&sink_};
+    if (relay.figures.relay_kind.stations > 1) sinks.insert(sinks.end(), {&sink2_, &sink3_});
+    return sinks;
+  }
 
   Options options_;
   testing::TempDir work_;
   Sink sink_;
+  // The further stations of the fan-out cases.
+  Sink sink2_;
+  Sink sink3_;
   Generator generator_;
   uint32_t trial_ = 0;
 };
@@ -178,7 +202,8 @@ std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind)
   for (int attempt = 0; attempt < 3 && !g_stop; ++attempt) {
     const uint16_t port = FreeLoopbackPort();
     Result<std::unique_ptr<RelayProcess>> started = RelayProcess::Start(
-        relay_kind, work_.path(), port, sink_.port(), options_.trapd_logs, ALLOC_COUNTER_PATH);
+        relay_kind, work_.path(), port, {sink_.port(), sink2_.port(), sink3_.port()},
+        options_.trapd_logs, ALLOC_COUNTER_PATH);
     if (!started.ok()) {
       std::fprintf(stderr, "  %s: %s\n", relay_kind.name.c_str(),
                    started.status().ToString().c_str());
@@ -197,7 +222,9 @@ std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind)
 }
 
 StepResult Bench::Step(const Relay& relay, double rate, uint64_t count, bool quiet) {
-  sink_.BeginTrial(++trial_, relay.figures.relay_kind.trap_oid);
+  const std::vector<Sink*> sinks = SinksOf(relay);
+  ++trial_;
+  for (Sink* sink : sinks) sink->BeginTrial(trial_, relay.figures.relay_kind.trap_oid);
   std::vector<uint8_t> datagram;
   if (Status s = snmp::Encode(MakeTrap(trial_), &datagram); !s.ok()) {
     std::fprintf(stderr, "relay_bench: cannot encode the trap: %s\n", s.ToString().c_str());
@@ -205,7 +232,8 @@ StepResult Bench::Step(const Relay& relay, double rate, uint64_t count, bool qui
   }
   StepResult result;
   const uint64_t relay_drops = UdpDrops(relay.process->port());
-  const uint64_t sink_drops = UdpDrops(sink_.port());
+  uint64_t sink_drops = 0;
+  for (Sink* sink : sinks) sink_drops += UdpDrops(sink->port());
   Result<SendReport> sent = generator_.Run(datagram, relay.process->port(), rate, count, g_stop);
   if (!sent.ok()) {
     std::fprintf(stderr, "  send failed: %s\n", sent.status().ToString().c_str());
@@ -215,15 +243,24 @@ StepResult Bench::Step(const Relay& relay, double rate, uint64_t count, bool qui
   result.achieved = sent->rate();
   // Whatever is late still gets its time to arrive (a few seconds at most), so that it is
   // counted here and the next step starts with an empty relay.
-  result.good = sink_.WaitFor(result.sent, std::chrono::milliseconds(quiet ? 100 : 500),
-                              std::chrono::milliseconds(quiet ? 100 : 5000));
-  result.bad = sink_.bad();
+  // With several sinks a step is as good as its worst sink.
+  result.good = result.sent;
+  Clock::time_point last_good{};
+  for (Sink* sink : sinks) {
+    result.good = std::min(result.good,
+                           sink->WaitFor(result.sent, std::chrono::milliseconds(quiet ? 100 : 500),
+                                         std::chrono::milliseconds(quiet ? 100 : 5000)));
+    result.bad += sink->bad();
+    last_good = std::max(last_good, sink->last_good());
+  }
   if (result.good > 0) {
-    result.last_after = std::chrono::duration<double>(sink_.last_good() - sent->last_send).count();
+    result.last_after = std::chrono::duration<double>(last_good - sent->last_send).count();
   }
   if (!quiet) {
     const uint64_t relay_lost = UdpDrops(relay.process->port()) - relay_drops;
-    const uint64_t sink_lost = UdpDrops(sink_.port()) - sink_drops;
+    uint64_t sink_lost = 0;
+    for (Sink* sink : sinks) sink_lost += UdpDrops(sink->port());
+    sink_lost -= sink_drops;
     std::printf("  %-34s %9.0f/s  sent %8llu at %9.0f/s  got %8llu  bad %llu  last +%.3f s  ",
                 relay.figures.relay_kind.name.c_str(), rate,
                 static_cast<unsigned long long>(result.sent), result.achieved,
@@ -366,14 +403,37 @@ uint64_t Bench::CpuCount(double cpu_rate) const {
              : static_cast<uint64_t>(std::ceil(cpu_rate * (options_.quick ? 1 : 5)));
 }
 
+std::optional<double> Bench::LongestGap(const Relay& relay) {
+  const auto count = static_cast<uint64_t>(std::ceil(options_.gap_rate * options_.gap_seconds));
+  const StepResult step = Step(relay, options_.gap_rate, count, /*quiet=*/true);
+  if (step.sent == 0 || step.good != step.sent) {
+    std::printf("  %s lost traps in the steady stream (%llu of %llu arrived)\n",
+                relay.figures.relay_kind.name.c_str(), static_cast<unsigned long long>(step.good),
+                static_cast<unsigned long long>(step.sent));
+  }
+  if (step.good == 0) return std::nullopt;
+  double gap_ms = 0;
+  for (Sink* sink : SinksOf(relay)) {
+    gap_ms =
+        std::max(gap_ms, std::chrono::duration<double, std::milli>(sink->longest_gap()).count());
+  }
+  std::printf("  %-34s longest gap %.2f ms over %.0f s at %.0f/s\n",
+              relay.figures.relay_kind.name.c_str(), gap_ms, options_.gap_seconds,
+              options_.gap_rate);
+  std::fflush(stdout);
+  return gap_ms;
+}
+
 int Bench::Run() {
   if (!work_.ok()) {
     std::fprintf(stderr, "relay_bench: cannot create a temporary directory\n");
     return 1;
   }
-  if (Status s = sink_.Start(); !s.ok()) {
-    std::fprintf(stderr, "relay_bench: sink: %s\n", s.ToString().c_str());
-    return 1;
+  for (Sink* sink : {&sink_, &sink2_, &sink3_}) {
+    if (Status s = sink->Start(); !s.ok()) {
+      std::fprintf(stderr, "relay_bench: sink: %s\n", s.ToString().c_str());
+      return 1;
+    }
   }
   if (Status s = generator_.Open(); !s.ok()) {
     std::fprintf(stderr, "relay_bench: generator: %s\n", s.ToString().c_str());
@@ -398,6 +458,11 @@ int Bench::Run() {
                     kSourceTrapOid, options_.before}});
   }
   all.push_back({"trivial", {RelayKind::kTrivial, "trivial forwarder", kSourceTrapOid, ""}});
+  all.push_back(
+      {"fan-out",
+       {RelayKind::kTervixWrapping, "TervixSrv wrapping to 3 stations", kWrappedTrapOid, "", 3}});
+  all.push_back({"trivial-fan-out",
+                 {RelayKind::kTrivial, "trivial forwarder to 3 sinks", kSourceTrapOid, "", 3}});
   all.push_back({"snmptrapd", {RelayKind::kSnmptrapd, "snmptrapd forward", kSourceTrapOid, ""}});
 
   std::vector<Relay> relays;
@@ -436,6 +501,27 @@ int Bench::Run() {
     MeasureCpu(relays, cpu_rate, round);
   }
 
+  BenchSetup setup;
+  if (options_.gap_seconds > 0 && !g_stop) {
+    std::printf("steady stream: the longest gap between forwarded traps\n");
+    for (Relay& r : relays) {
+      if (r.figures.relay_kind.stations < 3 || !Alive(r) || g_stop) continue;
+      const std::optional<double> gap = LongestGap(r);
+      (r.figures.relay_kind.kind == RelayKind::kTrivial ? setup.gap_ms_trivial
+                                                        : setup.gap_ms_tervix) = gap;
+    }
+    setup.gap_rate = options_.gap_rate;
+    setup.gap_seconds = options_.gap_seconds;
+  }
+  if (!g_stop) {
+    constexpr int kWrites = 200;
+    if (const auto writes = TimeCounterWrites(work_.path() / "counter-writes", kWrites, g_stop)) {
+      setup.write_ms_longest = writes->first;
+      setup.write_ms_median = writes->second;
+      setup.writes = kWrites;
+    }
+  }
+
   std::vector<RelayFigures> figures;
   for (Relay& r : relays) {
     if (Result<ProcStats> stats = ReadProcStats(r.process->pid()); stats.ok()) {
@@ -449,7 +535,6 @@ int Bench::Run() {
     std::fprintf(stderr, "relay_bench: interrupted\n");
     return 1;
   }
-  BenchSetup setup;
   setup.step_seconds = options_.step_seconds;
   setup.arrival_limit_seconds = std::chrono::duration<double>(kArrivalLimit).count();
   setup.cpu_rate = cpu_rate;
@@ -474,8 +559,9 @@ std::vector<std::string> SplitList(const std::string& text) {
   std::fputs(
       "usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]\n"
       "                   [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]\n"
-      "                   [--max-rate N]\n"
-      "  NAME: pass-through, wrapping, snmptrapd, trivial, and with --before\n"
+      "                   [--max-rate N] [--gap-seconds S] [--gap-rate N]\n"
+      "  NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out, and with\n"
+      "        --before\n"
       "        pass-through-before, wrapping-before\n",
       stderr);
   std::exit(2);
@@ -489,6 +575,7 @@ int main(int argc, char** argv) {
   Options options;
   bool rounds_given = false;
   bool step_given = false;
+  bool gap_given = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -499,7 +586,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--only" && has_value) {
       for (const std::string& name : tervane::bench::SplitList(argv[++i])) {
         if (name != "pass-through" && name != "wrapping" && name != "snmptrapd" &&
-            name != "trivial" && name != "pass-through-before" && name != "wrapping-before") {
+            name != "trivial" && name != "pass-through-before" && name != "wrapping-before" &&
+            name != "fan-out" && name != "trivial-fan-out") {
           tervane::bench::Usage();
         }
         options.only.push_back(name);
@@ -520,6 +608,13 @@ int main(int argc, char** argv) {
     } else if (arg == "--cpu-rate" && has_value) {
       options.cpu_rate = std::strtod(argv[++i], nullptr);
       if (!(options.cpu_rate >= 1)) tervane::bench::Usage();
+    } else if (arg == "--gap-seconds" && has_value) {
+      options.gap_seconds = std::strtod(argv[++i], nullptr);
+      gap_given = true;
+      if (!(options.gap_seconds >= 0)) tervane::bench::Usage();
+    } else if (arg == "--gap-rate" && has_value) {
+      options.gap_rate = std::strtod(argv[++i], nullptr);
+      if (!(options.gap_rate >= 100)) tervane::bench::Usage();
     } else if (arg == "--max-rate" && has_value) {
       options.max_rate = std::strtod(argv[++i], nullptr);
       if (!(options.max_rate >= 100)) tervane::bench::Usage();
@@ -530,6 +625,7 @@ int main(int argc, char** argv) {
   if (options.quick) {
     if (!rounds_given) options.rounds = 1;
     if (!step_given) options.step_seconds = 1;
+    if (!gap_given) options.gap_seconds = 12;
   }
 
   struct sigaction action {};

@@ -3,14 +3,20 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "bench/trap_load.h"
+#include "store/statistics.h"
 #include "store/store.h"
 
 namespace tervane::bench {
@@ -38,7 +44,8 @@ constexpr int kRelayBufferBytes = 4 << 20;
 // executable, so a symlink would not do) and a database that receives on `port` and
 // forwards to the sink.
 Status PrepareTervix(const fs::path& folder, const std::string& program, bool wrapping,
-                     uint16_t port, uint16_t sink_port) {
+                     uint16_t port, const std::vector<uint16_t>& sink_ports) {
+  const uint16_t sink_port = sink_ports.front();
   std::error_code ec;
   fs::remove_all(folder, ec);
   fs::create_directories(folder, ec);
@@ -58,7 +65,17 @@ Status PrepareTervix(const fs::path& folder, const std::string& program, bool wr
       {"TrapForwPort", store::Value(static_cast<int>(sink_port))},
       {"ConvV2ToV1", store::Value(0)},
   });
-  if (!written.ok() || !wrapping) return written;
+  if (!written.ok()) return written;
+  for (size_t i = 1; i < sink_ports.size(); ++i) {
+    Result<int64_t> station =
+        db->AddStation({{"Address", store::Value("127.0.0.1")},
+                        {"Port", store::Value(static_cast<int>(sink_ports[i]))},
+                        {"ConvV2ToV1", store::Value(0)},
+                        {"Community", store::Value("")},
+                        {"Enabled", store::Value(1)}});
+    if (!station.ok()) return station.status();
+  }
+  if (!wrapping) return written;
   store::ColumnValues columns = {
       {"TrapName", store::Value("benchPortDown")},
       {"TrapOID", store::Value(kSourceTrapOid)},
@@ -122,6 +139,52 @@ Result<ProcStats> ReadProcStats(pid_t pid) {
   return stats;
 }
 
+std::optional<std::pair<double, double>> TimeCounterWrites(const std::filesystem::path& folder,
+                                                           int count,
+                                                           const std::atomic<bool>& stop) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!store::Store::Create((folder / "Tervix.mdb").string()).ok()) return std::nullopt;
+  // Opening for writing makes it a WAL database, as the service's is.
+  if (!store::Store::Open(folder.string()).ok()) return std::nullopt;
+  Result<store::StatisticsWriter> writer = store::StatisticsWriter::Open(folder.string());
+  if (!writer.ok()) {
+    std::fprintf(stderr, "  counter writes: %s\n", writer.status().ToString().c_str());
+    return std::nullopt;
+  }
+  const char* names[] = {"datagrams_received",   "snmpv1_traps_received", "snmpv2_traps_received",
+                         "informs_received",     "informs_answered",      "traps_wrapped",
+                         "traps_passed_through", "traps_converted_to_v1"};
+  const char* reasons[] = {"malformed_datagram", "malformed_snmpv2_message", "null_values",
+                           "wrapping_failed", "other"};
+  const char* stations[] = {"127.0.0.1:10162", "127.0.0.1:10163", "127.0.0.1:10164"};
+  std::vector<store::Counter> counters;
+  for (const char* n : names) counters.push_back({n, "", 0});
+  for (const char* r : reasons) counters.push_back({"traps_dropped", r, 0});
+  for (const char* st : stations) {
+    counters.push_back({"station_traps_sent", st, 0});
+    counters.push_back({"station_send_failures", st, 0});
+  }
+  std::vector<double> ms;
+  const std::string since = store::UtcStamp(std::time(nullptr));
+  for (int i = 0; i < count && !stop; ++i) {
+    for (store::Counter& c : counters) c.value += 1000;
+    const std::string written = store::UtcStamp(std::time(nullptr));
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    const Status s = writer->Write(counters, since, written);
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
+    if (!s.ok()) {
+      std::fprintf(stderr, "  counter write failed: %s\n", s.ToString().c_str());
+      return std::nullopt;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (ms.empty()) return std::nullopt;
+  std::sort(ms.begin(), ms.end());
+  return std::pair(ms.back(), ms[ms.size() / 2]);
+}
+
 uint16_t FreeLoopbackPort() {
   Result<int> fd = OpenLoopbackSocket(0, 0);
   if (!fd.ok()) return 0;
@@ -132,7 +195,8 @@ uint16_t FreeLoopbackPort() {
 
 Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& relay_kind,
                                                           const fs::path& work, uint16_t port,
-                                                          uint16_t sink_port, bool trapd_logs,
+                                                          const std::vector<uint16_t>& sink_ports,
+                                                          bool trapd_logs,
                                                           const std::string& alloc_counter) {
   const RelayKind kind = relay_kind.kind;
   std::vector<std::string> argv;
@@ -150,7 +214,11 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& r
         if (c == ' ' || c == '(' || c == ')') c = '-';
       }
       const fs::path folder = work / name;
-      if (Status s = PrepareTervix(folder, program, wrapping, port, sink_port); !s.ok()) return s;
+      const std::vector<uint16_t> stations(
+          sink_ports.begin(),
+          sink_ports.begin() +
+              std::min<long>(relay_kind.stations, static_cast<long>(sink_ports.size())));
+      if (Status s = PrepareTervix(folder, program, wrapping, port, stations); !s.ok()) return s;
       argv = {(folder / "TervixSrv").string()};
       if (!alloc_counter.empty()) {
         alloc_counts = folder / "alloc.counts";
@@ -172,7 +240,7 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& r
       // [snmp]: the socket buffers that TervixSrv asks for, listening and forwarding.
       std::ofstream(config) << "disableAuthorization yes\n"
                             << (trapd_logs ? "" : "doNotLogTraps yes\n")
-                            << "forward default udp:127.0.0.1:" << sink_port << "\n"
+                            << "forward default udp:127.0.0.1:" << sink_ports.front() << "\n"
                             << "[snmp] serverRecvBuf " << kRelayBufferBytes << "\n"
                             << "[snmp] serverSendBuf " << kRelayBufferBytes << "\n"
                             << "[snmp] clientRecvBuf " << kRelayBufferBytes << "\n"
@@ -185,10 +253,15 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& r
              "MIBS=", "MIBDIRS=" + (dir / "conf").string()};
       break;
     }
-    case RelayKind::kTrivial:
-      argv = {TRIVIAL_FORWARDER_PATH, std::to_string(port), std::to_string(sink_port),
+    case RelayKind::kTrivial: {
+      std::string ports = std::to_string(sink_ports.front());
+      for (int i = 1; i < relay_kind.stations && i < static_cast<int>(sink_ports.size()); ++i) {
+        ports += "," + std::to_string(sink_ports[static_cast<size_t>(i)]);
+      }
+      argv = {TRIVIAL_FORWARDER_PATH, std::to_string(port), ports,
               std::to_string(kRelayBufferBytes)};
       break;
+    }
   }
 
   std::string error;

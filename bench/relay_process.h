@@ -11,11 +11,14 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/status.h"
 #include "tests/subprocess.h"
@@ -30,6 +33,8 @@ struct RelayKindInfo {
   std::string trap_oid;  // the trap OID that the sink must see
   // TervixSrv only: the executable to run; empty for the one built with the benchmark.
   std::string program;
+  // Stations (sinks) that every trap goes to: 1, or 3 for the fan-out cases.
+  int stations = 1;
 };
 
 // CPU time and peak resident memory of a process, from /proc.
@@ -54,18 +59,18 @@ struct AllocCounts {
 class RelayProcess {
  public:
   // Prepares the relay's folder under `work` and starts it, receiving on `port` and
-  // forwarding to `sink_port`. For TervixSrv also waits (bounded) until it reports its
-  // start; the others are ready once a probe trap gets through, which the caller checks.
-  // `trapd_logs` keeps snmptrapd's default handling of every trap (formatting it for its
-  // log, here /dev/null) besides forwarding it. TervixSrv runs with the counting allocator
-  // `alloc_counter` preloaded when that names a library. Every relay gets the receive and
-  // send buffers that TervixSrv asks for (within the system's limits, as TervixSrv gets
+  // forwarding to the first `kind.stations` of `sink_ports` (TervixSrv: the first as
+  // General_Setting's station, the others as ForwardTarget rows; the trivial forwarder
+  // copies each datagram to every one; snmptrapd forwards to the first only). For TervixSrv also
+  // waits (bounded) until it reports its start; the others are ready once a probe trap gets
+  // through, which the caller checks. `trapd_logs` keeps snmptrapd's default handling of every trap
+  // (formatting it for its log, here /dev/null) besides forwarding it. TervixSrv runs with the
+  // counting allocator `alloc_counter` preloaded when that names a library. Every relay gets the
+  // receive and send buffers that TervixSrv asks for (within the system's limits, as TervixSrv gets
   // them). On failure nothing is left running.
-  static Result<std::unique_ptr<RelayProcess>> Start(const RelayKindInfo& kind,
-                                                     const std::filesystem::path& work,
-                                                     uint16_t port, uint16_t sink_port,
-                                                     bool trapd_logs,
-                                                     const std::string& alloc_counter);
+  static Result<std::unique_ptr<RelayProcess>> Start(
+      const RelayKindInfo& kind, const std::filesystem::path& work, uint16_t port,
+      const std::vector<uint16_t>& sink_ports, bool trapd_logs, const std::string& alloc_counter);
   ~RelayProcess();
   RelayProcess(const RelayProcess&) = delete;
   RelayProcess& operator=(const RelayProcess&) = delete;
@@ -89,6 +94,15 @@ class RelayProcess {
   uint16_t port_;
   std::filesystem::path alloc_counts_;  // the counter's file, empty without it
 };
+
+// How long one round of TervixSrv's counter write takes, which is how long it holds intake
+// up: StatisticsWriter::Write of the rows of three stations (31 rows) on a database like the
+// service's, in the benchmark's own process, `count` times 20 ms apart. Returns the longest
+// and the median in ms; nothing when the database cannot be made.
+// Gives up early when `stop` becomes true.
+std::optional<std::pair<double, double>> TimeCounterWrites(const std::filesystem::path& folder,
+                                                           int count,
+                                                           const std::atomic<bool>& stop);
 
 // A port of 127.0.0.1 that was free a moment ago (bound to port 0, read back, released).
 uint16_t FreeLoopbackPort();

@@ -137,9 +137,12 @@ void PrintReport(const std::vector<RelayFigures>& relays, const BenchSetup& setu
   }
   std::printf("\n\n");
 
-  auto find = [&](RelayKind kind, bool before) -> const RelayFigures* {
+  auto find = [&](RelayKind kind, bool before, int stations = 1) -> const RelayFigures* {
     for (const RelayFigures& r : relays) {
-      if (r.relay_kind.kind == kind && r.relay_kind.program.empty() != before) return &r;
+      if (r.relay_kind.kind == kind && r.relay_kind.program.empty() != before &&
+          r.relay_kind.stations == stations) {
+        return &r;
+      }
     }
     return nullptr;
   };
@@ -173,6 +176,34 @@ void PrintReport(const std::vector<RelayFigures>& relays, const BenchSetup& setu
   // trap; one per thousand traps would be.
   PrintTarget("allocations per trap of TervixSrv", allocations, "< 0.001",
               allocations && *allocations < 0.001);
+  const RelayFigures* fan = find(RelayKind::kTervixWrapping, false, 3);
+  const RelayFigures* trivial_fan = find(RelayKind::kTrivial, false, 3);
+  if (fan || trivial_fan) {
+    const std::optional<double> fan_vs_trivial = Ratio(rate(fan), rate(trivial_fan));
+    PrintTarget("zero-loss rate, TervixSrv wrapping to 3 / trivial to 3", fan_vs_trivial, ">= 0.8",
+                fan_vs_trivial && *fan_vs_trivial >= 0.8);
+    const std::optional<double> fan_cpu = Ratio(cpu(fan), cpu(trivial_fan));
+    std::printf("  %-56s %10.3f   (no target)\n", "CPU per trap, TervixSrv to 3 / trivial to 3",
+                fan_cpu.value_or(0));
+    const std::optional<double> fan_allocations = fan ? fan->AllocationsPerTrap() : std::nullopt;
+    PrintTarget("allocations per trap of TervixSrv to 3 stations", fan_allocations, "< 0.001",
+                fan_allocations && *fan_allocations < 0.001);
+  }
+  if (setup.write_ms_longest) {
+    std::printf("  (%d counter writes of 31 rows timed; median %.3f ms)\n", setup.writes,
+                setup.write_ms_median.value_or(0));
+    PrintTarget("longest counter write (intake stall it causes), ms", setup.write_ms_longest, "< 5",
+                *setup.write_ms_longest < 5);
+  }
+  if (setup.gap_ms_tervix) {
+    // The gap holds the writes and whatever else held a process of this machine up; the
+    // trivial forwarder, which writes nothing, shows the latter.
+    std::printf("  %-56s %10.3f   (no target; trivial forwarder to 3: %.3f)\n",
+                "longest gap in the forwarded stream, TervixSrv to 3, ms", *setup.gap_ms_tervix,
+                setup.gap_ms_trivial.value_or(0));
+    std::printf("  (steady stream of %.0f s at %.0f traps/s through each)\n", setup.gap_seconds,
+                setup.gap_rate);
+  }
   if (LimitNotReached(trivial) || LimitNotReached(wrap)) {
     std::printf("  (>=: the highest rate tried was sustained; the limit was not reached)\n");
   }

@@ -45,6 +45,19 @@ struct BenchSetup {
   double cpu_rate = 0;
   uint64_t cpu_count = 0;
   uint64_t cpu_slices = 1;  // the relays took turns in this many slices of each run
+  // The longest gap between forwarded traps in a steady stream of `gap_seconds` at
+  // `gap_rate`, long enough for several rounds of TervixSrv's counter writes, for TervixSrv
+  // fanning out and for the trivial forwarder fanning out (what pacing and scheduling alone
+  // cause); nothing when not measured.
+  double gap_rate = 0;
+  double gap_seconds = 0;
+  std::optional<double> gap_ms_tervix;
+  std::optional<double> gap_ms_trivial;
+  // The duration of TervixSrv's counter write itself (StatisticsWriter::Write of 31 rows),
+  // timed `writes` times: its longest and its median, in ms.
+  int writes = 0;
+  std::optional<double> write_ms_longest;
+  std::optional<double> write_ms_median;
 };
 
 // Prints the table and the targets to standard output.

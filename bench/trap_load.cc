@@ -203,6 +203,7 @@ void Sink::BeginTrial(uint32_t trial, const std::string& trap_oid) {
   bad_ = 0;
   stale_ = 0;
   last_good_ns_ = 0;
+  longest_gap_ns_ = 0;
 }
 
 std::chrono::steady_clock::time_point Sink::last_arrival() const {
@@ -261,6 +262,10 @@ bool Sink::Drain() {
   }
   // The time first: whoever sees the count complete also sees when its last trap came.
   if (good > 0) {
+    const int64_t previous = last_good_ns_.load(std::memory_order_relaxed);
+    if (previous != 0 && now - previous > longest_gap_ns_.load(std::memory_order_relaxed)) {
+      longest_gap_ns_.store(now - previous, std::memory_order_release);
+    }
     last_good_ns_.store(now, std::memory_order_release);
     good_.fetch_add(good, std::memory_order_release);
   }

@@ -99,6 +99,11 @@ class Sink {
   // Time of the last datagram of any kind, and of the last good trap of the current trial.
   std::chrono::steady_clock::time_point last_arrival() const;
   std::chrono::steady_clock::time_point last_good() const;
+  // The longest time between two batches of good traps of the current trial: with a steady
+  // stream, how long the relay held its traps back at most.
+  std::chrono::nanoseconds longest_gap() const {
+    return std::chrono::nanoseconds(longest_gap_ns_.load(std::memory_order_acquire));
+  }
 
   // Waits until `expected` good traps have arrived, or nothing has arrived for `quiet`, or
   // `limit` has passed. Returns the good count.
@@ -128,6 +133,7 @@ class Sink {
   std::atomic<uint64_t> stale_{0};
   std::atomic<int64_t> last_arrival_ns_{0};
   std::atomic<int64_t> last_good_ns_{0};
+  std::atomic<int64_t> longest_gap_ns_{0};
   // Used by the sink thread only. The message is reused so that checking costs no
   // allocation once its strings have grown.
   std::unique_ptr<uint8_t[]> data_;

@@ -1,8 +1,9 @@
 // The trivial forwarder: the relay benchmark's reference for what the machine can move at
 // all. One thread copies every datagram that arrives on 127.0.0.1:LISTEN_PORT to
-// 127.0.0.1:FORWARD_PORT, in batches (recvmmsg, then sendmmsg), without looking at it.
+// 127.0.0.1:FORWARD_PORT (to each of several, in turn, for the fan-out case), in batches
+// (recvmmsg, then sendmmsg), without looking at it.
 //
-// Usage: trivial_forwarder LISTEN_PORT FORWARD_PORT [BUFFER_BYTES]
+// Usage: trivial_forwarder LISTEN_PORT FORWARD_PORT[,FORWARD_PORT...] [BUFFER_BYTES]
 // BUFFER_BYTES (default 4 MiB) is asked for as the socket's receive and send buffer, within
 // the system's limits. Runs until SIGTERM or SIGINT, or until its parent ends.
 #include <arpa/inet.h>
@@ -26,6 +27,7 @@ namespace {
 
 constexpr size_t kBatch = 64;
 constexpr size_t kSlotBytes = 65536;  // the largest UDP/IPv4 payload fits
+constexpr size_t kMaxPorts = 16;
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -70,12 +72,22 @@ void SendAll(int fd, mmsghdr* headers, unsigned count) {
 
 int main(int argc, char** argv) {
   unsigned listen_port = 0;
-  unsigned forward_port = 0;
+  std::array<unsigned, kMaxPorts> forward_ports{};
+  size_t port_count = 0;
   unsigned buffer_bytes = 4 << 20;
-  if ((argc != 3 && argc != 4) || !ParseNumber(argv[1], 1, 65535, &listen_port) ||
-      !ParseNumber(argv[2], 1, 65535, &forward_port) ||
+  bool ports_ok = argc >= 3;
+  for (std::string_view list = argc >= 3 ? argv[2] : ""; ports_ok && !list.empty();) {
+    const size_t comma = list.find(',');
+    ports_ok = port_count < kMaxPorts &&
+               ParseNumber(list.substr(0, comma), 1, 65535, &forward_ports[port_count++]);
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+  }
+  if ((argc != 3 && argc != 4) || !ports_ok || port_count == 0 ||
+      !ParseNumber(argv[1], 1, 65535, &listen_port) ||
       (argc == 4 && !ParseNumber(argv[3], 1, INT32_MAX, &buffer_bytes))) {
-    std::fputs("usage: trivial_forwarder LISTEN_PORT FORWARD_PORT [BUFFER_BYTES]\n", stderr);
+    std::fputs(
+        "usage: trivial_forwarder LISTEN_PORT FORWARD_PORT[,FORWARD_PORT...] [BUFFER_BYTES]\n",
+        stderr);
     return 2;
   }
   // Never outlive the benchmark that started it.
@@ -103,7 +115,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  sockaddr_in to = Loopback(static_cast<uint16_t>(forward_port));
+  std::array<sockaddr_in, kMaxPorts> to{};
+  for (size_t p = 0; p < port_count; ++p) to[p] = Loopback(static_cast<uint16_t>(forward_ports[p]));
   auto data = std::make_unique<uint8_t[]>(kBatch * kSlotBytes);
   std::array<iovec, kBatch> iov{};
   std::array<mmsghdr, kBatch> in{};
@@ -121,15 +134,20 @@ int main(int argc, char** argv) {
     const int n = recvmmsg(fd, in.data(), kBatch, MSG_DONTWAIT, nullptr);
     if (n <= 0) continue;
     for (int i = 0; i < n; ++i) {
-      const auto k = static_cast<size_t>(i);
-      iov[k].iov_len = in[k].msg_len;
-      out[k] = mmsghdr{};
-      out[k].msg_hdr.msg_name = &to;
-      out[k].msg_hdr.msg_namelen = sizeof to;
-      out[k].msg_hdr.msg_iov = &iov[k];
-      out[k].msg_hdr.msg_iovlen = 1;
+      iov[static_cast<size_t>(i)].iov_len = in[static_cast<size_t>(i)].msg_len;
     }
-    SendAll(fd, out.data(), static_cast<unsigned>(n));
+    // The batch to each destination in turn, as a relay copying to several would.
+    for (size_t d = 0; d < port_count; ++d) {
+      for (int i = 0; i < n; ++i) {
+        const auto k = static_cast<size_t>(i);
+        out[k] = mmsghdr{};
+        out[k].msg_hdr.msg_name = &to[d];
+        out[k].msg_hdr.msg_namelen = sizeof to[d];
+        out[k].msg_hdr.msg_iov = &iov[k];
+        out[k].msg_hdr.msg_iovlen = 1;
+      }
+      SendAll(fd, out.data(), static_cast<unsigned>(n));
+    }
   }
   close(fd);
   return 0;

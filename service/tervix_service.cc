@@ -1,6 +1,9 @@
 #include "service/tervix_service.h"
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -25,6 +28,10 @@ constexpr int kSenderWrappedAndConvToV1 = 1;
 constexpr int kSenderNotWrapped = 2;
 constexpr int kSenderNotWrappedAndConvToV1 = 3;
 constexpr uint64_t kTagsPerTrap = 4;
+// A queued trap's tag: (sequence * kTagsPerTrap + sender) * kStationSlots + station.
+constexpr uint64_t kStationSlots = store::kMaxStations;
+static_assert(store::kMaxStations <= 32, "a station is a bit of a 32-bit mask");
+constexpr uint64_t FirstTag(uint64_t sequence) { return sequence * kTagsPerTrap * kStationSlots; }
 constexpr const char* kSenderNames[kTagsPerTrap] = {"SendTrapWrapped", "SendTrapWrappedAndConvToV1",
                                                     "SendTrapNotWrapped",
                                                     "SendTrapNotWrappedAndConvToV1"};
@@ -77,7 +84,12 @@ void TervixService::StartRequest() {
   constexpr char kModule[] = "svcHost_State";
 
   Result<store::Store> db = store::Store::Open(program_folder_);
-  if (!db.ok()) return FailStart(db.status(), nullptr, kExitFailed);
+  if (!db.ok()) {
+    // A file of a newer program will not open however often the unit tries again.
+    return FailStart(
+        db.status(), nullptr,
+        db.status().error() == kErrorNewerSchema ? kExitBadConfiguration : kExitFailed);
+  }
   debug_.Delete(kDebugFile, kModule);
   debug_.Delete(kDebugErrorFile, kModule);
   Result<store::SettingsRow> row = db->ReadSettings();
@@ -86,17 +98,32 @@ void TervixService::StartRequest() {
   if (!settings.ok()) return FailStart(settings.status(), &*db, kExitBadConfiguration);
   Status endpoint = relay::CheckForwardEndpoint(*settings, snmp::IsLocalAddress);
   if (!endpoint.ok()) return FailStart(endpoint, &*db, kExitBadConfiguration);
+  Result<std::vector<store::StationRow>> further = db->ReadStations();
+  if (!further.ok()) return FailStart(further.status(), &*db, kExitFailed);
+  Result<std::vector<store::Station>> stations = store::StationsToSend(
+      *row, *further, settings->TrapRecvIpAddr, settings->TrapRecvPort, snmp::IsLocalAddress);
+  if (!stations.ok()) return FailStart(stations.status(), &*db, kExitBadConfiguration);
   settings_ = *settings;
+  stations_ = std::move(*stations);
   batch_sends_ = !settings_.DebugMode;
   // The debug records list every text; without them most need not be made.
   snmpManager_.SetTexts(settings_.DebugMode ? snmp::Texts::kAll : snmp::Texts::kOnDemand);
-  snmpAgent_.ClearDestinations();
-  destination_ = snmpAgent_.AddDestination(
-      settings_.TrapForwIpAddr + ":" + std::to_string(settings_.TrapForwPort), 0);
+  SetUpStations();
+
+  since_ = store::UtcStamp(std::time(nullptr));
+  Result<store::StatisticsWriter> writer = store::StatisticsWriter::Open(program_folder_);
+  if (writer.ok()) {
+    statistics_.emplace(std::move(*writer));
+  } else {
+    LogFailure(writer.status(), kModule);
+  }
 
   std::string status;
   ServiceOpen(kAgent, status);
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
+  if (several_ && snmpAgent_.started()) {
+    loop_.Watch(snmpAgent_.fd(), [this] { snmpAgent_.ReadErrors(); });
+  }
   ServiceOpen(kManager, status);
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
   // A service that does not listen runs on (the window shows why); its manager says so too.
@@ -108,7 +135,43 @@ void TervixService::StartRequest() {
                                      {"TrapRecvIpAddr", store::Value(settings_.TrapRecvIpAddr)}});
   if (!stored.ok()) LogFailure(stored, kModule);
   ReadSnmpTrapDB();
+  loop_.SetTicker(kStatisticsPeriodMs, [this] { OnTick(); });
   host_.LogEvent(host::kEventInformation, 101);
+}
+
+void TervixService::SetUpStations() {
+  several_ = stations_.size() > 1;
+  endpoints_.clear();
+  snmpAgent_.ClearDestinations();
+  destination_ = Status::Ok();
+  for (const store::Station& station : stations_) {
+    endpoints_.push_back(station.Endpoint());
+    Status added = snmpAgent_.AddDestination(endpoints_.back(), 0);
+    if (!added.ok() && destination_.ok()) destination_ = std::move(added);
+  }
+  station_counters_.assign(stations_.size(), relay::StationCounters());
+  // Stations that take the same datagram share one encoding: groups by form and community,
+  // in the order of their first station.
+  for (int convertible = 0; convertible < 2; ++convertible) {
+    std::vector<SendGroup>& groups = groups_[convertible];
+    groups.clear();
+    for (size_t i = 0; i < stations_.size(); ++i) {
+      const bool to_v1 = convertible != 0 && stations_[i].to_v1;
+      auto same = std::find_if(groups.begin(), groups.end(), [&](const SendGroup& g) {
+        return g.to_v1 == to_v1 && g.community == stations_[i].community;
+      });
+      if (same == groups.end()) {
+        groups.push_back(SendGroup{to_v1, stations_[i].community, 0});
+        same = groups.end() - 1;
+      }
+      same->stations |= 1U << i;
+    }
+  }
+  if (several_) {
+    reports_.emplace(endpoints_);
+    snmpAgent_.SetRefusalHandler(
+        [this](size_t i, const Status& failure) { OnRefusal(i, failure); });
+  }
 }
 
 void TervixService::FailStart(const Status& failure, store::Store* db, int exit_status) {
@@ -137,6 +200,14 @@ void TervixService::StopRequest() {
   loop_.WaitWithEvents(500);
   ServiceClose(kManager, status);
   loop_.WaitWithEvents(500);
+  loop_.SetTicker(0, nullptr);
+  // What the stations' failures and the counters came to, to the last trap.
+  if (reports_) {
+    reports_->Due(std::chrono::steady_clock::now(), true, [this](const std::string& text) {
+      host_.LogEvent(host::kEventError, 106, text);
+    });
+  }
+  WriteStatistics(/*last=*/true);
   if (Status s = db->WriteSettings({{"TrapRecvStatus", store::Value(status)}}); !s.ok()) {
     LogFailure(s, "svcHost_State");
     return;
@@ -189,6 +260,12 @@ void TervixService::ServiceClose(const std::string& name, std::string& status) {
     // Nothing queued is left behind: the responses first, as at the end of a batch.
     snmpManager_.FlushResponses();
     FlushTraps();
+    if (several_ && snmpAgent_.started()) {
+      // Refusals of the last traps are counted before the socket goes.
+      loop_.RunOnce(0);
+      snmpAgent_.ReadErrors();
+      loop_.Unwatch(snmpAgent_.fd());
+    }
     snmpAgent_.Stop();
   } else if (name == kManager) {
     snmpManager_.Stop();
@@ -220,86 +297,217 @@ void TervixService::snmpManager_Trap() {
   if (!intake.null_list.empty()) {
     debug_.Append(kDebugFile, relay::NullValuesRecord(Stamp(), intake.null_list), kModule);
   }
-  if (!intake.handled) return;
+  if (!intake.handled) {
+    counters_.Drop(relay::DropReason::kOther);
+    return;
+  }
+  if (intake.inform) {
+    ++counters_.informs_received;
+  } else if (trap_.IsV2()) {
+    ++counters_.snmpv2_traps_received;
+  } else {
+    ++counters_.snmpv1_traps_received;
+  }
   ++sequence_;
   if (intake.inform) {
     // Acknowledged before anything is forwarded, whatever the bindings hold: the received
     // message goes back as a response, and a queued answer leaves before the batch's traps.
-    Status s = batch_sends_ ? snmpManager_.QueueResponse(sequence_ * kTagsPerTrap)
+    Status s = batch_sends_ ? snmpManager_.QueueResponse(FirstTag(sequence_))
                             : snmpManager_.SendResponse();
-    if (!s.ok()) return LogFailure(s, kModule);
+    if (!s.ok()) {
+      counters_.Drop(relay::DropReason::kOther);
+      return LogFailure(s, kModule);
+    }
+    ++counters_.informs_answered;
   }
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::TrapInRecord(Stamp(), trap_), kModule);
-  if (intake.null_list.empty() && !intake.malformed) {
-    const relay::Route route = relay::ChooseRoute(trap_, definitions_, settings_.ConvV2ToV1);
-    if (route.definition != 0) {
-      trap_.TrapIndex = route.definition;
-      route.to_v1 ? SendTrapWrappedAndConvToV1() : SendTrapWrapped();
-    } else {
-      route.to_v1 ? SendTrapNotWrappedAndConvToV1() : SendTrapNotWrapped();
-    }
+  if (!intake.null_list.empty()) {
+    counters_.Drop(relay::DropReason::kNullValues);
+  } else if (intake.malformed) {
+    counters_.Drop(relay::DropReason::kMalformedSnmpV2Message);
+  } else {
+    // The stations that convert take the SNMPv1 form when the trap has one (ChooseRoute's
+    // rules); all others, and all when it has none, take the trap's own form.
+    const relay::Route route = relay::ChooseRoute(trap_, definitions_, true);
+    trap_.TrapIndex = route.definition != 0 ? route.definition : trap_.TrapIndex;
+    Relay(route.definition != 0, route.to_v1);
   }
   snmpManager_.ClearCurrentVariables();
 }
 
-void TervixService::SendTrapWrapped() { Wrapped(kSenderWrapped); }
-void TervixService::SendTrapWrappedAndConvToV1() { Wrapped(kSenderWrappedAndConvToV1); }
-void TervixService::SendTrapNotWrapped() { NotWrapped(kSenderNotWrapped); }
-void TervixService::SendTrapNotWrappedAndConvToV1() { NotWrapped(kSenderNotWrappedAndConvToV1); }
+void TervixService::Relay(bool wrapped, bool convertible) {
+  tried_ = {false, false};
+  sent_v1_ = sent_any_ = false;
+  for (const SendGroup& group : groups_[convertible ? 1 : 0]) {
+    if (wrapped) {
+      group.to_v1 ? Wrapped(kSenderWrappedAndConvToV1, group) : Wrapped(kSenderWrapped, group);
+    } else {
+      group.to_v1 ? NotWrapped(kSenderNotWrappedAndConvToV1, group)
+                  : NotWrapped(kSenderNotWrapped, group);
+    }
+  }
+  if (!sent_any_) {
+    counters_.Drop(wrapped ? relay::DropReason::kWrappingFailed : relay::DropReason::kOther);
+    return;
+  }
+  ++(wrapped ? counters_.traps_wrapped : counters_.traps_passed_through);
+  if (sent_v1_) ++counters_.traps_converted_to_v1;
+}
 
-Status TervixService::SendOutgoing(int sender) {
-  if (!batch_sends_) return snmpAgent_.Send(outgoing_.message());
-  return snmpAgent_.Queue(outgoing_.message(),
-                          sequence_ * kTagsPerTrap + static_cast<uint64_t>(sender));
+Status TervixService::BuildForm(int sender, bool to_v1) {
+  const size_t form = to_v1 ? 1 : 0;
+  if (tried_[form]) return built_[form];
+  tried_[form] = true;
+  const bool wrapped = sender == kSenderWrapped || sender == kSenderWrappedAndConvToV1;
+  built_[form] =
+      !destination_.ok() ? destination_
+      : wrapped ? relay::BuildWrapped(trap_, definitions_[trap_.TrapIndex], to_v1, &outgoing_[form])
+                : relay::BuildForwarded(trap_, to_v1, &outgoing_[form]);
+  return built_[form];
+}
+
+Status TervixService::SendOutgoing(int sender, const SendGroup& group,
+                                   const relay::TrapDefinition* d) {
+  relay::OutgoingTrap& out = outgoing_[group.to_v1 ? 1 : 0];
+  out.SetCommunity(group.community.empty() ? trap_.TrapCommunity
+                                           : std::string_view(group.community));
+  const uint64_t first_tag = FirstTag(sequence_) + static_cast<uint64_t>(sender) * kStationSlots;
+  if (batch_sends_) {
+    if (Status s = snmpAgent_.Queue(out.message(), group.stations, first_tag); !s.ok()) return s;
+    for (size_t i = 0; i < stations_.size(); ++i) {
+      if ((group.stations >> i & 1U) != 0) ++station_counters_[i].traps_sent;
+    }
+    return Status::Ok();
+  }
+  std::span<const uint8_t> datagram;
+  bool encoded = false;
+  for (size_t i = 0; i < stations_.size(); ++i) {
+    if ((group.stations >> i & 1U) == 0) continue;
+    // Each station's record comes before its send, as the send may fail.
+    if (settings_.DebugMode) {
+      std::string record =
+          relay::SentRecord(Stamp(), trap_, d, group.to_v1, settings_.TrapRecvIpAddr,
+                            relay::MessageVars(out.message()), group.community);
+      if (several_) record = relay::WithDestination(std::move(record), endpoints_[i]);
+      debug_.Append(kDebugFile, record, kSenderNames[sender]);
+    }
+    if (!encoded) {
+      if (Status s = snmpAgent_.EncodeForSend(out.message(), &datagram); !s.ok()) return s;
+      encoded = true;
+    }
+    Status sent = snmpAgent_.SendTo(datagram, i);
+    if (sent.ok()) {
+      ++station_counters_[i].traps_sent;
+    } else if (!several_) {
+      ++station_counters_[i].send_failures;
+      return sent;
+    } else {
+      StationFailed(i, sent);
+    }
+  }
+  return Status::Ok();
 }
 
 void TervixService::FlushTraps() { snmpAgent_.Flush(on_trap_not_sent_); }
 
 void TervixService::OnTrapNotSent(uint64_t tag, const Status& failure) {
+  const size_t station = tag % kStationSlots;
+  if (station < station_counters_.size() && station_counters_[station].traps_sent > 0) {
+    --station_counters_[station].traps_sent;
+  }
+  if (several_) return StationFailed(station, failure);
+  if (station < station_counters_.size()) ++station_counters_[station].send_failures;
   // Queued only with debug mode off: the event is all there is to write.
-  LogFailure(failure, kSenderNames[tag % kTagsPerTrap]);
+  LogFailure(failure, kSenderNames[(tag / kStationSlots) % kTagsPerTrap]);
 }
 
 void TervixService::OnResponseNotSent(uint64_t tag, const Status& failure) {
   // As when the answer fails at once: reported, and nothing more is sent for the inform.
   LogFailure(failure, "snmpManager_Trap");
-  snmpAgent_.Cancel(tag, tag + kTagsPerTrap - 1);
+  if (counters_.informs_answered > 0) --counters_.informs_answered;
+  counters_.Drop(relay::DropReason::kOther);
+  snmpAgent_.Cancel(tag, tag + kTagsPerTrap * kStationSlots - 1, [this](uint64_t cancelled) {
+    const size_t station = cancelled % kStationSlots;
+    if (station < station_counters_.size() && station_counters_[station].traps_sent > 0) {
+      --station_counters_[station].traps_sent;
+    }
+  });
 }
 
-void TervixService::Wrapped(int sender) {
+void TervixService::StationFailed(size_t i, const Status& failure) {
+  if (i >= station_counters_.size()) return;
+  ++station_counters_[i].send_failures;
+  if (!reports_) return;
+  std::string text = reports_->Failed(i, failure, std::chrono::steady_clock::now());
+  if (!text.empty()) host_.LogEvent(host::kEventError, 106, text);
+}
+
+void TervixService::OnRefusal(size_t i, const Status& failure) {
+  // The datagram had left and was counted as sent; the station did not take it.
+  if (i < station_counters_.size() && station_counters_[i].traps_sent > 0) {
+    --station_counters_[i].traps_sent;
+  }
+  StationFailed(i, failure);
+}
+
+void TervixService::OnTick() {
+  if (reports_) {
+    reports_->Due(std::chrono::steady_clock::now(), false, [this](const std::string& text) {
+      host_.LogEvent(host::kEventError, 106, text);
+    });
+  }
+  WriteStatistics();
+}
+
+void TervixService::WriteStatistics(bool last) {
+  if (!statistics_) return;
+  counters_.datagrams_received = snmpManager_.received();
+  counters_.traps_dropped[static_cast<size_t>(relay::DropReason::kMalformedDatagram)] =
+      snmpManager_.dropped();
+  relay::CounterRows(counters_, station_counters_, endpoints_, &counter_rows_);
+  // The last round, at stop, waits for a window that is storing: no trap is being relayed
+  // any more, and nothing would write the final counts otherwise.
+  Status written = statistics_->Write(counter_rows_, since_, store::UtcStamp(std::time(nullptr)),
+                                      last ? store::Store::kBusyTimeoutMs : 0);
+  // The window is storing: this round is skipped, and the next one writes.
+  if (written.error() == kErrorBusy) return;
+  if (written.ok()) {
+    statistics_failure_logged_ = false;
+    return;
+  }
+  if (!statistics_failure_logged_) LogFailure(written, "WriteStatistics");
+  statistics_failure_logged_ = true;
+}
+
+void TervixService::Wrapped(int sender, const SendGroup& group) {
   const char* module = kSenderNames[sender];
   const bool to_v1 = sender == kSenderWrappedAndConvToV1;
   const relay::TrapDefinition& d = definitions_[trap_.TrapIndex];
+  // A form that could not be built for an earlier group of this trap was reported then.
+  if (tried_[to_v1 ? 1 : 0] && !built_[to_v1 ? 1 : 0].ok()) return;
   auto run = [&]() -> Status {
-    if (!destination_.ok()) return destination_;
-    if (Status s = relay::BuildWrapped(trap_, d, to_v1, &outgoing_); !s.ok()) return s;
-    if (settings_.DebugMode) {
-      debug_.Append(kDebugFile,
-                    relay::SentRecord(Stamp(), trap_, &d, to_v1, settings_.TrapRecvIpAddr,
-                                      relay::MessageVars(outgoing_.message())),
-                    module);
-    }
-    return SendOutgoing(sender);
+    if (Status s = BuildForm(sender, to_v1); !s.ok()) return s;
+    return SendOutgoing(sender, group, &d);
   };
-  if (Status s = run(); !s.ok()) LogFailure(s, module);
+  if (Status s = run(); !s.ok()) return LogFailure(s, module);
+  sent_any_ = true;
+  sent_v1_ = sent_v1_ || to_v1;
 }
 
-void TervixService::NotWrapped(int sender) {
+void TervixService::NotWrapped(int sender, const SendGroup& group) {
   const char* module = kSenderNames[sender];
   const bool to_v1 = sender == kSenderNotWrappedAndConvToV1;
+  if (tried_[to_v1 ? 1 : 0] && !built_[to_v1 ? 1 : 0].ok()) return;
   auto run = [&]() -> Status {
-    if (!destination_.ok()) return destination_;
-    if (Status s = relay::BuildForwarded(trap_, to_v1, &outgoing_); !s.ok()) return s;
-    if (settings_.DebugMode) {
-      debug_.Append(kDebugFile,
-                    relay::SentRecord(Stamp(), trap_, nullptr, to_v1, settings_.TrapRecvIpAddr,
-                                      relay::MessageVars(outgoing_.message())),
-                    module);
-    }
-    return SendOutgoing(sender);
+    if (Status s = BuildForm(sender, to_v1); !s.ok()) return s;
+    return SendOutgoing(sender, group, nullptr);
   };
   Status s = run();
-  if (s.ok()) return;
+  if (s.ok()) {
+    sent_any_ = true;
+    sent_v1_ = sent_v1_ || to_v1;
+    return;
+  }
   // A trap that could not be forwarded is lost: say so in the event log, and with debug
   // mode on keep the trap as received, the sender and the reason.
   LogFailure(s, module);

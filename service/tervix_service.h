@@ -13,19 +13,38 @@
 // reported as it would have been at once; a trap whose inform could not be answered is not
 // sent, as when the answer fails at once. With debug mode on every send leaves at once, so
 // that the debug files follow the sends record by record.
+//
+// Every trap goes to each station: General_Setting's forward endpoint first, then each
+// enabled ForwardTarget row. The trap is wrapped or rebuilt once in each form that some
+// station takes (SNMPv2, or SNMPv1 for the stations that convert), and each form is encoded
+// once per community string. With one station everything is logged as it always was: a
+// failed send is an event of its sender. With several, a station's failures are counted and
+// reported for that station at most once a minute, and a refusal that Linux reports on a
+// later send is read from the socket's error queue and counted for the station that refused.
+//
+// The counters (relay/counters.h) are written to RelayStatistics every
+// kStatisticsPeriodMs and at stop, on a connection of their own that never waits for a lock.
 #ifndef TERVANE_SERVICE_TERVIX_SERVICE_H_
 #define TERVANE_SERVICE_TERVIX_SERVICE_H_
 
+#include <array>
+#include <chrono>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 #include "service/debug_files.h"
 #include "service/host/service_host.h"
+#include "service/relay/counters.h"
 #include "service/relay/outgoing.h"
+#include "service/relay/station_reports.h"
 #include "service/relay/trap_state.h"
 #include "service/snmp/agent.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/manager.h"
+#include "store/station_rules.h"
+#include "store/statistics.h"
 
 namespace tervane {
 
@@ -37,6 +56,9 @@ class Store;
 // opened now may open later (a mount not ready), a configuration that cannot work will not.
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitBadConfiguration = 4;
+
+// How often the counters are written while the service runs.
+inline constexpr int kStatisticsPeriodMs = 10000;
 
 class TervixService {
  public:
@@ -53,13 +75,15 @@ class TervixService {
 
   const relay::Settings& settings() const { return settings_; }
   const snmp::Manager& manager() const { return snmpManager_; }
+  const relay::RelayCounters& counters() const { return counters_; }
 
  private:
-  // Reads the settings, opens the agent and the listener, stores the listener's status and
-  // loads the definitions. A database that cannot be read, a setting that cannot be
-  // converted or a forward endpoint that is the listener's own fail the start before any
-  // socket is opened: the failure is logged and stored as the status text where the database
-  // can be written, and the process ends with kExitFailed or kExitBadConfiguration.
+  // Reads the settings and the stations, opens the agent and the listener, stores the
+  // listener's status and loads the definitions. A database that cannot be read, a setting
+  // that cannot be converted, a station that cannot work (its ADDRESS:PORT or row named) or
+  // a database of a newer schema fail the start before any socket is opened: the failure is
+  // logged and stored as the status text where the database can be written, and the process
+  // ends with kExitFailed or kExitBadConfiguration.
   void StartRequest();
   void StopRequest();
   // Ends a start that failed before the listener opened; `db` is the open database or null.
@@ -67,17 +91,36 @@ class TervixService {
   void ServiceOpen(const std::string& name, std::string& status);
   void ServiceClose(const std::string& name, std::string& status);
   void ReadSnmpTrapDB();
-  void SendTrapWrapped();
-  void SendTrapWrappedAndConvToV1();
-  void SendTrapNotWrapped();
-  void SendTrapNotWrappedAndConvToV1();
 
-  // The senders' bodies. `sender` is one of the kSender* codes, which also name the module.
-  void Wrapped(int sender);
-  void NotWrapped(int sender);
-  // Sends the trap built in outgoing_ at once, or queues it for the batch's end under the
-  // current trap's tag.
-  Status SendOutgoing(int sender);
+  // A group of stations that take the same datagram of a trap: its form and community.
+  struct SendGroup {
+    bool to_v1 = false;
+    std::string community;  // empty: the trap's own
+    uint32_t stations = 0;  // bit i: station i
+  };
+  // Readies the agent's destinations and the send groups for stations_.
+  void SetUpStations();
+  // Sends the current trap to every station, wrapped by definition TrapIndex when
+  // `wrapped`; `convertible` says whether the stations that convert get the SNMPv1 form.
+  void Relay(bool wrapped, bool convertible);
+  // The senders' bodies for one group of stations. `sender` is one of the kSender* codes,
+  // which also name the module; the trap is built into `out` once per trap (`built` says
+  // whether it was and how that went).
+  void Wrapped(int sender, const SendGroup& group);
+  void NotWrapped(int sender, const SendGroup& group);
+  // Sends the trap built for `group` at once, or queues it for the batch's end under the
+  // current trap's tags. Writes the debug record of each station before its send
+  // (`definition` as SentRecord takes it). With several stations a station's failed send is
+  // counted and reported for it, and is not the result.
+  Status SendOutgoing(int sender, const SendGroup& group, const relay::TrapDefinition* d);
+  Status BuildForm(int sender, bool to_v1);
+  // A send to station `i` failed, or the station refused a trap: counted and reported.
+  void StationFailed(size_t i, const Status& failure);
+  void OnRefusal(size_t i, const Status& failure);
+  void OnTick();
+  // Writes the counters; a round that finds the file locked is skipped, but the `last`, at
+  // stop, waits a while for the lock.
+  void WriteStatistics(bool last = false);
   // The end of a batch of received datagrams: the queued traps leave.
   void FlushTraps();
   void OnTrapNotSent(uint64_t tag, const Status& failure);
@@ -97,10 +140,30 @@ class TervixService {
   // Why the agent and the listener could not open at the start (the event's text), or empty.
   std::string agent_problem_;
   std::string manager_problem_;
-  // The outcome of setting the agent's destination to TrapForwIpAddr:TrapForwPort, done
-  // once when the settings are read: every trap goes there, and a destination that could
-  // not be set fails every send alike.
+  // The outcome of setting the agent's destinations to the stations, done once when the
+  // settings are read: a destination that could not be set fails every send alike.
   Status destination_;
+  std::vector<store::Station> stations_;
+  std::vector<std::string> endpoints_;
+  bool several_ = false;  // more than one station
+  // The groups when the trap cannot be converted (every station takes its own form) and when
+  // it can (the converting stations take the SNMPv1 form).
+  std::array<std::vector<SendGroup>, 2> groups_;
+  std::optional<relay::StationReports> reports_;
+  // The forms built for the current trap: SNMPv2 or the trap's own [0], SNMPv1 [1].
+  std::array<relay::OutgoingTrap, 2> outgoing_;
+  std::array<bool, 2> tried_{};
+  std::array<Status, 2> built_;
+  // Set when some station took the SNMPv1 form of the current trap.
+  bool sent_v1_ = false;
+  bool sent_any_ = false;
+
+  relay::RelayCounters counters_;
+  std::vector<relay::StationCounters> station_counters_;
+  std::optional<store::StatisticsWriter> statistics_;
+  std::vector<store::Counter> counter_rows_;
+  std::string since_;
+  bool statistics_failure_logged_ = false;
   // Sends wait for the end of their batch (debug mode off).
   bool batch_sends_ = false;
   // Numbers the relayed messages; a queued send's tag is the number times kTagsPerTrap
@@ -108,8 +171,6 @@ class TervixService {
   uint64_t sequence_ = 0;
   snmp::SendQueue::FailureHandler on_trap_not_sent_;
   relay::CurrentTrap trap_;
-  // The trap that a sender builds and sends, in place of the agent's outgoing message.
-  relay::OutgoingTrap outgoing_;
   relay::DefinitionTable definitions_;
 };
 

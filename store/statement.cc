@@ -72,6 +72,14 @@ Status Statement::Bind(int index, std::string_view text) {
   return Status::Ok();
 }
 
+Status Statement::BindView(int index, std::string_view text) {
+  int rc = sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+  if (rc != SQLITE_OK) return SqliteError(db_, rc, file_, "binding a value");
+  return Status::Ok();
+}
+
+void Statement::ClearBindings() { sqlite3_clear_bindings(stmt_); }
+
 Result<bool> Statement::Step() {
   if (stmt_ == nullptr) return false;
   int rc = sqlite3_step(stmt_);

@@ -38,6 +38,10 @@ class Statement {
   // Binds parameter `index` (1-based). Text is copied.
   Status Bind(int index, const Value& value);
   Status Bind(int index, std::string_view text);
+  // Binds `text` without copying it: it must stay unchanged until the statement is bound anew
+  // or ClearBindings is called.
+  Status BindView(int index, std::string_view text);
+  void ClearBindings();
 
   // Runs the statement one step: true when a row is ready, false when it is done. After a
   // failure the statement is reset and may be run again.

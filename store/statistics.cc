@@ -93,7 +93,15 @@ Result<StatisticsWriter> StatisticsWriter::Open(const std::string& folder) {
 }
 
 Status StatisticsWriter::Write(std::span<const Counter> counters, std::string_view since,
-                               std::string_view written) {
+                               std::string_view written, int wait_ms) {
+  sqlite3_busy_timeout(db_, wait_ms);
+  Status done = WriteRows(counters, since, written);
+  sqlite3_busy_timeout(db_, 0);
+  return done;
+}
+
+Status StatisticsWriter::WriteRows(std::span<const Counter> counters, std::string_view since,
+                                   std::string_view written) {
   Statement& begin = *statements_->begin;
   Statement& clear = *statements_->clear;
   Statement& insert = *statements_->insert;
@@ -112,16 +120,19 @@ Status StatisticsWriter::Write(std::span<const Counter> counters, std::string_vi
   for (const Counter& c : counters) {
     if (!done.ok()) break;
     insert.Reset();
-    done = insert.Bind(1, c.name);
-    if (done.ok()) done = insert.Bind(2, c.label);
+    done = insert.BindView(1, c.name);
+    if (done.ok()) done = insert.BindView(2, c.label);
     // Stored as a signed 64-bit integer; no counter of this service reaches 2^63.
     if (done.ok()) done = insert.Bind(3, Value(static_cast<int64_t>(c.value)));
-    if (done.ok()) done = insert.Bind(4, since);
-    if (done.ok()) done = insert.Bind(5, written);
+    if (done.ok()) done = insert.BindView(4, since);
+    if (done.ok()) done = insert.BindView(5, written);
     if (done.ok()) done = insert.Run();
   }
   if (done.ok()) done = commit.Run();
   if (!done.ok()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  // The texts were bound without copies, and the caller's views go out of date now.
+  insert.Reset();
+  insert.ClearBindings();
   return done;
 }
 

@@ -46,12 +46,16 @@ class StatisticsWriter {
 
   // Replaces every RelayStatistics row with `counters`, each with `since` and `written`, in
   // one transaction. kErrorBusy, writing nothing, when another connection holds the write
-  // lock; any other failure with SQLite's description.
-  Status Write(std::span<const Counter> counters, std::string_view since, std::string_view written);
+  // lock for longer than `wait_ms` (0: not at all, for the rounds while relaying; the last
+  // round, at stop, may wait); any other failure with SQLite's description.
+  Status Write(std::span<const Counter> counters, std::string_view since, std::string_view written,
+               int wait_ms = 0);
 
  private:
   struct Statements;
   StatisticsWriter(sqlite3* db, std::string path);
+  Status WriteRows(std::span<const Counter> counters, std::string_view since,
+                   std::string_view written);
 
   sqlite3* db_ = nullptr;
   std::string path_;

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -164,11 +165,28 @@ TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
 #ifndef ALLOC_COUNTER_PATH
   GTEST_SKIP() << "no counting allocator in this build (it cannot run under the sanitizers)";
 #else
+  // Three stations: the first also sends the traps and takes the answers; the second
+  // converts to SNMPv1, the third has a community of its own.
   Station station;
+  Station second;
+  Station third;
   RelayConfig config;
   config.forw_port = station.port();
   config.definitions = {Definition(kWrappedOid, 2, {Piece(1, 4), Piece(6, 3, "Integer32")})};
   ASSERT_NO_FATAL_FAILURE(Configure(config));
+  {
+    Result<store::Store> db = store::Store::Open(folder_.string());
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    for (const auto& [port, convert, community] :
+         {std::tuple(second.port(), 1, ""), std::tuple(third.port(), 0, "c3")}) {
+      Result<int64_t> added = db->AddStation({{"Address", store::Value("127.0.0.1")},
+                                              {"Port", store::Value(static_cast<int>(port))},
+                                              {"ConvV2ToV1", store::Value(convert)},
+                                              {"Community", store::Value(community)},
+                                              {"Enabled", store::Value(1)}});
+      ASSERT_TRUE(added.ok()) << added.status().ToString();
+    }
+  }
   const std::filesystem::path counts = dir_.path() / "alloc.counts";
   // The number of allocations that the counting allocator has seen in TervixSrv so far.
   auto allocations = [&]() -> std::optional<uint64_t> {
@@ -197,6 +215,8 @@ TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
     ASSERT_EQ(kill(relay_->pid(), SIGCONT), 0);
     const size_t expected = kCount + (kCount + 4) / 5;  // the traps and the answers
     ASSERT_EQ(station.Receive(expected, 10000).size(), expected) << relay_->output();
+    ASSERT_EQ(second.Receive(kCount, 10000).size(), static_cast<size_t>(kCount));
+    ASSERT_EQ(third.Receive(kCount, 10000).size(), static_cast<size_t>(kCount));
   };
   for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(burst());
   const std::optional<uint64_t> before = allocations();

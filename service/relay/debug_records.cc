@@ -119,14 +119,24 @@ std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap) {
 
 std::string SentRecord(const std::string& stamp, const CurrentTrap& trap,
                        const TrapDefinition* definition, bool to_v1,
-                       const std::string& receive_address, const std::vector<DumpVar>& vars) {
+                       const std::string& receive_address, const std::vector<DumpVar>& vars,
+                       std::string_view community) {
   const std::string oid = definition != nullptr ? kWrappedTrapPrefix + definition->TrapNewNumber
                                                 : std::string(trap.TrapOid);
   return TrapDump(definition != nullptr ? kHeaderWrapped : kHeaderNotWrapped, stamp,
                   {to_v1 ? std::string_view(kVersionV1) : std::string_view(trap.TrapVersion), oid,
                    to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent, receive_address,
-                   trap.TrapCommunity, trap.TrapSysUpTime},
+                   community.empty() ? trap.TrapCommunity : community, trap.TrapSysUpTime},
                   vars);
+}
+
+std::string WithDestination(std::string record, std::string_view endpoint) {
+  const size_t first_end = record.find(kCrLf);
+  const size_t at = first_end == std::string::npos ? record.size() : first_end + 2;
+  std::string line = "TrapDestination=";
+  line.append(Printable(endpoint)).append(kCrLf);
+  record.insert(at, line);
+  return record;
 }
 
 std::string NotSentRecord(const std::string& stamp, const CurrentTrap& trap, bool to_v1,

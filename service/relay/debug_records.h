@@ -83,9 +83,15 @@ std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap);
 // the agent address that a converted trap carries (the sender's) or the received one, the
 // listener's own address `receive_address` as TrapSourceNetwork, and the received
 // community and sysUpTime. `vars` are the bindings sent (MessageVars of the built message).
+// A station's own `community`, when not empty, is shown in place of the received one.
 std::string SentRecord(const std::string& stamp, const CurrentTrap& trap,
                        const TrapDefinition* definition, bool to_v1,
-                       const std::string& receive_address, const std::vector<DumpVar>& vars);
+                       const std::string& receive_address, const std::vector<DumpVar>& vars,
+                       std::string_view community = {});
+
+// `record` with the line "TrapDestination=" + `endpoint` after its first line: the record of
+// a trap sent to one of several stations.
+std::string WithDestination(std::string record, std::string_view endpoint);
 
 // The record of a forwarded trap that could not be sent: SentRecord's head with the
 // received bindings, then the sender's name `module` and the reason.

@@ -52,6 +52,9 @@ class OutgoingTrap {
   OutgoingTrap& operator=(const OutgoingTrap&) = delete;
 
   const snmp::MessageView& message() const { return message_; }
+  // Sends the built trap with `community` (which must outlive the message) in place of the
+  // one it was built with: a station's own community string.
+  void SetCommunity(std::string_view community) { message_.community = community; }
 
  private:
   friend class Builder;

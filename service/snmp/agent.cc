@@ -1,11 +1,14 @@
 #include "service/snmp/agent.h"
 
 #include <arpa/inet.h>
+#include <linux/errqueue.h>
+#include <netinet/ip.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 
 #include "service/snmp/codec.h"
 #include "service/snmp/socket_util.h"
@@ -36,6 +39,14 @@ Status Agent::Start(uint16_t port, const std::string& address) {
   Result<int> fd = OpenUdpSocket(address, port, SO_SNDBUF, kSendBufferBytes);
   if (!fd.ok()) return fd.status();
   fd_ = *fd;
+  if (on_refusal_) {
+    const int on = 1;
+    if (setsockopt(fd_, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0) {
+      const int err = errno;
+      Stop();
+      return SocketError(err, "setsockopt IP_RECVERR");
+    }
+  }
   return Status::Ok();
 }
 
@@ -118,6 +129,65 @@ Status Agent::Queue(const MessageView& message, uint64_t tag) {
   if (Status s = Encode(message, &queue_.Next()); !s.ok()) return s;
   for (const sockaddr_in& to : destinations_) queue_.Add(to, tag);
   return Status::Ok();
+}
+
+Status Agent::SendTo(std::span<const uint8_t> datagram, size_t destination) const {
+  if (destination >= destinations_.size()) {
+    return Status::Error(kErrorInvalidArgument, "send: no destination");
+  }
+  return SendDatagram(fd_, datagram, destinations_[destination]);
+}
+
+Status Agent::Queue(const MessageView& message, uint32_t destinations, uint64_t first_tag) {
+  if (fd_ < 0) return SocketError(ENOTCONN, "send: the agent is not started");
+  if (destinations_.empty()) {
+    return Status::Error(kErrorInvalidArgument, "send: no destination");
+  }
+  if (Status s = snmp::Encode(message, &queue_.Next()); !s.ok()) return s;
+  for (size_t i = 0; i < destinations_.size() && i < 32; ++i) {
+    if ((destinations >> i & 1U) != 0) queue_.Add(destinations_[i], first_tag + i);
+  }
+  return Status::Ok();
+}
+
+void Agent::ReadErrors() {
+  if (fd_ < 0) return;
+  // Bounded, so that a flood of refusals cannot hold the loop; what is left makes the
+  // socket report again.
+  for (int round = 0; round < 256; ++round) {
+    sockaddr_in to{};
+    uint8_t payload[64];
+    iovec iov{payload, sizeof payload};
+    alignas(cmsghdr) char control[512];
+    msghdr msg{};
+    msg.msg_name = &to;
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    if (recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) break;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR) continue;
+      sock_extended_err ee{};
+      std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
+      if (ee.ee_origin != SO_EE_ORIGIN_ICMP || !on_refusal_) continue;
+      // msg_name is the refused datagram's own destination; the ICMP's sender (the
+      // offender) may be a router on the way.
+      for (size_t i = 0; i < destinations_.size(); ++i) {
+        if (destinations_[i].sin_addr.s_addr == to.sin_addr.s_addr &&
+            destinations_[i].sin_port == to.sin_port) {
+          on_refusal_(i, SendFailure(static_cast<int>(ee.ee_errno), to));
+          break;
+        }
+      }
+    }
+  }
+  // Nothing is ever sent to this socket on purpose; whatever arrives is thrown away.
+  uint8_t discard[512];
+  for (int round = 0; round < 256; ++round) {
+    if (recv(fd_, discard, sizeof discard, MSG_DONTWAIT) < 0) break;
+  }
 }
 
 void Agent::Flush(const SendQueue::FailureHandler& on_failure) {

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -69,8 +70,35 @@ class Agent {
   // is reported to `on_failure` with its tag (once per message, for its first destination
   // that failed). Without a socket every queued message fails.
   void Flush(const SendQueue::FailureHandler& on_failure);
-  // Drops the queued messages of the tags `first` to `last` unsent.
-  void Cancel(uint64_t first, uint64_t last) { queue_.Cancel(first, last); }
+  // Drops the queued messages of the tags `first` to `last` unsent, telling `cancelled` (when
+  // set) the tag of each.
+  void Cancel(uint64_t first, uint64_t last,
+              const std::function<void(uint64_t tag)>& cancelled = {}) {
+    queue_.Cancel(first, last, cancelled);
+  }
+
+  // Sending to some of the destinations, by their index in the order they were added; bit i
+  // of `destinations` selects destination i (at most 32). EncodeForSend encodes `message` once,
+  // after the checks of Send, into a buffer of the calling thread's that the datagram views
+  // until the thread's next encode; SendTo sends it to one destination.
+  Status EncodeForSend(const MessageView& message, std::span<const uint8_t>* datagram) const {
+    return Prepare(message, datagram);
+  }
+  Status SendTo(std::span<const uint8_t> datagram, size_t destination) const;
+  // Encodes `message` once and queues it for each selected destination i under
+  // `first_tag` + i. Fails, queuing nothing, as Send does before sending.
+  Status Queue(const MessageView& message, uint32_t destinations, uint64_t first_tag);
+
+  // A destination's refusal (an ICMP port or host unreachable) reaches the socket after the
+  // datagram has left, and Linux then fails whatever is sent next, wherever it goes. With a
+  // refusal handler set before Start, the socket keeps each refusal in its error queue
+  // (IP_RECVERR) and ReadErrors, called whenever the socket reports an error, hands each one
+  // to the handler with the destination that refused; datagrams that arrive on the sending
+  // socket are read and thrown away. fd() is the socket to watch for that (-1 when stopped).
+  using RefusalHandler = std::function<void(size_t destination, const Status& failure)>;
+  void SetRefusalHandler(RefusalHandler handler) { on_refusal_ = std::move(handler); }
+  void ReadErrors();
+  int fd() const { return fd_; }
 
  private:
   // Encodes `message` for sending, after the checks that come before any send.
@@ -84,6 +112,7 @@ class Agent {
   Message outgoing_;
   std::vector<VariableView> outgoing_variables_;  // the view of outgoing_'s bindings
   SendQueue queue_;
+  RefusalHandler on_refusal_;
 };
 
 }  // namespace tervane::snmp

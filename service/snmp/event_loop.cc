@@ -64,7 +64,36 @@ int EventLoop::RunOnce(int timeout_ms) {
     Sleep(timeout_ms);
     return 0;
   }
-  return PollAndDispatch(timeout_ms);
+  if (!ticker_ || depth_ != 0) return PollAndDispatch(timeout_ms);
+  const int run = PollAndDispatch(TickerTimeout(timeout_ms));
+  TickIfDue();
+  return run;
+}
+
+void EventLoop::SetTicker(int period_ms, Handler on_tick) {
+  if (period_ms <= 0) {
+    ticker_ = nullptr;
+    return;
+  }
+  ticker_ = std::move(on_tick);
+  ticker_period_ = std::chrono::milliseconds(period_ms);
+  next_tick_ = std::chrono::steady_clock::now() + ticker_period_;
+}
+
+int EventLoop::TickerTimeout(int timeout_ms) const {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(next_tick_ - std::chrono::steady_clock::now());
+  const int until_tick = static_cast<int>(std::max<int64_t>(0, left.count()));
+  return timeout_ms < 0 ? until_tick : std::min(timeout_ms, until_tick);
+}
+
+void EventLoop::TickIfDue() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!ticker_ || now < next_tick_) return;
+  next_tick_ = now + ticker_period_;
+  const Handler tick = ticker_;  // the tick may replace the ticker
+  DepthGuard guard(depth_);
+  tick();
 }
 
 int EventLoop::PollAndDispatch(int timeout_ms) {

@@ -13,6 +13,7 @@
 #include <poll.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -58,6 +59,12 @@ class EventLoop {
   // milliseconds wait no step and process nothing.
   void WaitWithEvents(int ms);
 
+  // Calls `on_tick` every `period_ms` (the first time `period_ms` from now), from the loop's
+  // outermost level only: never inside another handler, so a tick never interrupts one, and
+  // a tick that comes due during a handler runs after it. Replaces an earlier ticker;
+  // `period_ms` of 0 or less removes it.
+  void SetTicker(int period_ms, Handler on_tick);
+
   // Number of handlers currently running, one inside another (0 outside any handler).
   int depth() const { return depth_; }
 
@@ -84,6 +91,13 @@ class EventLoop {
   // the steady state.
   std::array<std::vector<pollfd>, kMaxNesting + 1> poll_sets_;
   std::array<std::vector<Polled>, kMaxNesting + 1> polled_;
+  // Runs the ticker when it is due; bounds `timeout_ms` (as for poll) by its next time.
+  int TickerTimeout(int timeout_ms) const;
+  void TickIfDue();
+
+  Handler ticker_;
+  std::chrono::milliseconds ticker_period_{0};
+  std::chrono::steady_clock::time_point next_tick_{};
   uint64_t generation_ = 0;
   uint64_t dispatches_ = 0;  // handler runs so far, to notice nested dispatching
   int depth_ = 0;

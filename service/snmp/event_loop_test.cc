@@ -219,5 +219,36 @@ TEST(EventLoop, AFailingPollPausesInsteadOfSpinning) {
   EXPECT_GE(ms, rounds * EventLoop::kStepMs);
 }
 
+// The ticker runs from an idle Run on its period, and a tick due while a handler waits runs
+// after that handler, never inside it.
+TEST(EventLoop, TickerRunsOnItsPeriodAndNeverInsideAHandler) {
+  EventLoop loop;
+  Pipe p;
+  std::vector<long long> ticks;
+  bool in_handler = false;
+  bool tick_in_handler = false;
+  const Clock::time_point start = Clock::now();
+  loop.SetTicker(30, [&] {
+    tick_in_handler = tick_in_handler || in_handler;
+    ticks.push_back(MsSince(start));
+    if (ticks.size() == 1) p.Put();  // a handler that waits past the next tick
+    if (ticks.size() == 3) loop.Quit();
+  });
+  loop.Watch(p.read_fd(), [&] {
+    p.Take();
+    in_handler = true;
+    loop.WaitWithEvents(50);
+    in_handler = false;
+  });
+  loop.Run();
+  loop.SetTicker(0, nullptr);
+  ASSERT_EQ(ticks.size(), 3u);
+  EXPECT_FALSE(tick_in_handler);
+  EXPECT_GE(ticks[0], 30);
+  EXPECT_GE(ticks[1], ticks[0] + 50);  // held back by the handler's wait
+  EXPECT_GE(ticks[2], ticks[1] + 30);
+  EXPECT_EQ(loop.RunOnce(0), 0);  // removed: nothing runs any more
+}
+
 }  // namespace
 }  // namespace tervane::snmp

@@ -61,9 +61,12 @@ void SendQueue::Clear() {
   next_added_ = false;
 }
 
-void SendQueue::Cancel(uint64_t first, uint64_t last) {
+void SendQueue::Cancel(uint64_t first, uint64_t last,
+                       const std::function<void(uint64_t tag)>& cancelled) {
   for (Entry& e : entries_) {
-    if (e.tag >= first && e.tag <= last) e.cancelled = true;
+    if (e.cancelled || e.tag < first || e.tag > last) continue;
+    e.cancelled = true;
+    if (cancelled) cancelled(e.tag);
   }
 }
 

@@ -45,8 +45,9 @@ class SendQueue {
   void Add(std::span<const uint8_t> datagram, const sockaddr_in& to, uint64_t tag);
 
   // Drops the datagrams queued under the tags `first` to `last`: they are neither sent nor
-  // reported.
-  void Cancel(uint64_t first, uint64_t last);
+  // reported as failed; `cancelled`, when set, is told the tag of each one dropped.
+  void Cancel(uint64_t first, uint64_t last,
+              const std::function<void(uint64_t tag)>& cancelled = {});
 
   // Sends every queued datagram from the non-blocking `fd`, in order, and empties the queue.
   // A tag that cannot be sent is reported to `on_failure` (which must not touch the queue),
