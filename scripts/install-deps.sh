@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format clang-tidy
-  libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev python3-prometheus-client
   snmp snmptrapd libsnmp-dev smitools sqlite3 systemd duktape unicode-data
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth libx11-dev
   man-db groff-base

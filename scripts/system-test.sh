@@ -173,6 +173,11 @@ check "the unit is present, neither enabled nor active, and is tervane-svc unit'
          [ "$(systemctl is-enabled Tervane.service)" = disabled ]
          ! systemctl is-active -q Tervane.service
          tervane-svc unit | cmp - /lib/systemd/system/Tervane.service'
+check "tervane-stats.timer is enabled, idle without node_exporter's folder, and verifies" \
+  "systemd-analyze verify finds fault with the counters' units, or the timer runs for nothing" \
+  sh_in 'systemctl is-enabled -q tervane-stats.timer
+         ! systemctl is-active -q tervane-stats.timer
+         systemd-analyze verify tervane-stats.timer tervane-stats.service'
 check "the account, the program folder 3775 root:tervane, the programs root's 0755" \
   "ls -l /opt/tervane shows another layout" \
   sh_in 'getent passwd tervane >/dev/null && getent group tervane >/dev/null
@@ -260,6 +265,20 @@ check "a member starts and stops it with systemctl and tervane-svc; stop writes 
          runuser -u alice -- tervane-svc stop --wait
          [ "$(runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapRecvStatus FROM General_Setting")" \
            = "Not Started" ]'
+check "tervane-stats.service writes the counters for node_exporter, and the service still starts" \
+  "tervane.prom is missing or holds no counters, or the run left Tervix.mdb-shm to root" \
+  sh_in 'install -d -o nobody -g nogroup -m 0755 /var/lib/prometheus/node-exporter
+         systemctl start tervane-stats.service
+         prom=/var/lib/prometheus/node-exporter/tervane.prom
+         cat "$prom"
+         grep -q "^tervane_datagrams_received_total [0-9]" "$prom"
+         grep -q "^tervane_statistics_written_time_seconds [0-9]" "$prom"
+         [ "$(stat -c %a:%U "$prom")" = 644:root ]
+         for f in /opt/tervane/Tervix.mdb-shm /opt/tervane/Tervix.mdb-wal; do
+           [ ! -e "$f" ] || [ "$(stat -c %G "$f")" = tervane ]
+         done
+         runuser -u alice -- tervane-svc start --wait
+         runuser -u alice -- tervane-svc stop --wait'
 check "a user outside the group is refused" "a non-member could start or stop the service" \
   sh_in '! runuser -u bob -- systemctl start Tervane.service 2>/dev/null
          runuser -u bob -- tervane-svc start 2>&1 | grep -q "^error 5:"
@@ -333,6 +352,7 @@ check "apt remove, twice, stops and disables it and keeps the settings" \
          ! systemctl is-active -q Tervane.service
          [ ! -e /etc/systemd/system/multi-user.target.wants/Tervane.service ]
          [ ! -e /opt/tervane/TervixSrv ] && [ ! -e /usr/sbin/TervixSrv ]
+         [ ! -e /var/lib/prometheus/node-exporter/tervane.prom ]
          [ "$(runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb "SELECT TrapName FROM SnmpTrap")" = linkDown ]'
 check "installing again finds the settings as they were" "the reinstall reset the settings" \
   sh_in 'cd /root/debs

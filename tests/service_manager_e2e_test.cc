@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "admin/svc_command_line.h"
 #include "gtest/gtest.h"
-#include "platform/svc_command_line.h"
 #include "tests/service_fixture.h"
 
 namespace tervane::testing {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "admin/svc_command_line.h"
 #include "gtest/gtest.h"
-#include "platform/svc_command_line.h"
 #include "platform/systemd_services.h"
 #include "tests/service_fixture.h"
 

@@ -1,4 +1,4 @@
-#include "platform/svc_command_line.h"
+#include "admin/svc_command_line.h"
 
 #include "gtest/gtest.h"
 
@@ -14,6 +14,8 @@ TEST(SvcCommandLine, AcceptsTheDocumentedFormsAndRefusesTheRest) {
     bool wait = false;
     std::string folder{};
     std::string name = "Tervane";
+    bool prometheus = false;
+    std::string output{};
   };
   const std::vector<Row> rows = {
       {{"query"}, true, C::kQuery},
@@ -45,6 +47,23 @@ TEST(SvcCommandLine, AcceptsTheDocumentedFormsAndRefusesTheRest) {
       {{"unit", "--folder", "/a", "--folder", "/b"}, false},
       {{"query", "--name"}, false},
       {{"query", "-Tervane"}, false},
+      {{"stats"}, true, C::kStats},
+      {{"stats", "--prometheus", "--output", "t.prom", "--folder", "/f"},
+       true,
+       C::kStats,
+       false,
+       "/f",
+       "Tervane",
+       true,
+       "t.prom"},
+      {{"stats", "--output", "t.txt"}, true, C::kStats, false, "", "Tervane", false, "t.txt"},
+      {{"stats", "Tervane"}, false},
+      {{"stats", "--prometheus", "--prometheus"}, false},
+      {{"stats", "--output"}, false},
+      {{"stats", "--output", ""}, false},
+      {{"stats", "--wait"}, false},
+      {{"query", "--prometheus"}, false},
+      {{"unit", "--output", "x"}, false},
   };
   for (const Row& row : rows) {
     std::string label;
@@ -57,6 +76,8 @@ TEST(SvcCommandLine, AcceptsTheDocumentedFormsAndRefusesTheRest) {
     EXPECT_EQ(line->wait, row.wait);
     EXPECT_EQ(line->folder, row.folder);
     EXPECT_EQ(line->name, row.name);
+    EXPECT_EQ(line->prometheus, row.prometheus);
+    EXPECT_EQ(line->output, row.output);
   }
 }
 

@@ -1,0 +1,74 @@
+// tervane-svc's command line: the command, its options and the service it names. Parsing is a
+// pure function over the arguments, so every form that is accepted or refused can be tested
+// without a service manager or a database; what the commands do is in service_commands.cc and
+// stats_command.cc.
+//
+//   tervane-svc COMMAND [OPTION...] [NAME]
+//
+// The options come after the command and NAME comes last; each command takes only the options
+// it uses (--wait: start and stop; --folder DIR: unit and stats; --prometheus and
+// --output FILE: stats) and stats takes no NAME. "--help" or "-h" anywhere asks for the usage.
+#ifndef TERVANE_ADMIN_SVC_COMMAND_LINE_H_
+#define TERVANE_ADMIN_SVC_COMMAND_LINE_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/service_manager.h"
+
+namespace tervane::svc {
+
+// Printed on standard output for --help, on standard error after a usage error.
+inline constexpr char kSvcUsage[] =
+    "usage: tervane-svc COMMAND [OPTION...] [NAME]\n"
+    "The administrator's command of Tervane: controls the service NAME (by default\n"
+    "\"Tervane\") through systemd when it is the running init, else through Tervane's\n"
+    "built-in service manager, and reads the Tervix.mdb of its program folder.\n"
+    "\n"
+    "Commands:\n"
+    "  query                print the state, e.g. \"Tervane: RUNNING (4)\"\n"
+    "  config               print the registration: program, folder, start type, manager\n"
+    "  start [--wait]       start the service and print its state\n"
+    "  stop [--wait]        ask the service to stop (SIGTERM) and print its state\n"
+    "  delete               remove the service, or mark it for delete while it runs\n"
+    "  unit [--folder DIR]  print the systemd unit that TervixSrv -install writes for the\n"
+    "                       TervixSrv of the program folder\n"
+    "  rule                 print the polkit rule that lets the group tervane start, stop,\n"
+    "                       restart and reset NAME.service\n"
+    "  stats [--prometheus] [--output FILE] [--folder DIR]\n"
+    "                       print the counters that the service wrote into Tervix.mdb\n"
+    "\n"
+    "Options:\n"
+    "  --wait         after start or stop, wait up to 30 s until the service runs or has\n"
+    "                 stopped, then print its state\n"
+    "  --folder DIR   the program folder DIR instead of this program's own: unit prints the\n"
+    "                 unit for DIR/TervixSrv, stats reads DIR/Tervix.mdb\n"
+    "  --prometheus   print the counters in the Prometheus text format\n"
+    "  --output FILE  replace FILE with the text at once (a temporary file, then a rename)\n"
+    "                 instead of printing it\n"
+    "  -h, --help     print this help\n"
+    "\n"
+    "Exit status: 0 on success, 1 on failure (\"error <number>: <text>\" on standard error),\n"
+    "2 on a usage error.\n";
+
+enum class SvcCommand { kHelp, kQuery, kConfig, kStart, kStop, kDelete, kUnit, kRule, kStats };
+
+struct SvcCommandLine {
+  SvcCommand command = SvcCommand::kHelp;
+  bool wait = false;        // start, stop: wait until the state has settled
+  std::string folder;       // unit, stats: DIR of --folder as given; empty for this program's
+  bool prometheus = false;  // stats: the Prometheus text format instead of a table
+  std::string output;       // stats: FILE of --output; empty for standard output
+  std::string name = kServiceName;  // not checked here: the service manager refuses bad names
+};
+
+// `args` are the arguments after the program's name. Nothing for a usage error: no command,
+// an unknown command or option, an option that the command does not take or that is given
+// twice, --folder or --output without a value or with an empty one, a NAME given to stats, or
+// an argument after NAME.
+std::optional<SvcCommandLine> ParseSvcCommandLine(const std::vector<std::string>& args);
+
+}  // namespace tervane::svc
+
+#endif  // TERVANE_ADMIN_SVC_COMMAND_LINE_H_

@@ -1,0 +1,31 @@
+// tervane-svc: the administrator's command. It drives the service manager from a shell, in the
+// manner of Windows' sc (service_commands.h), and reads the counters that the service writes
+// into the program folder's Tervix.mdb (stats_command.h). The usage is in svc_command_line.h.
+// Exit status: 0 on success, 1 on failure, 2 on a usage error.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "admin/service_commands.h"
+#include "admin/stats_command.h"
+#include "admin/svc_command_line.h"
+
+int main(int argc, char** argv) {
+  using tervane::svc::SvcCommand;
+  const std::optional<tervane::svc::SvcCommandLine> line =
+      tervane::svc::ParseSvcCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (!line) {
+    std::fputs(tervane::svc::kSvcUsage, stderr);
+    return 2;
+  }
+  switch (line->command) {
+    case SvcCommand::kHelp:
+      std::fputs(tervane::svc::kSvcUsage, stdout);
+      return 0;
+    case SvcCommand::kStats:
+      return tervane::svc::RunStatsCommand(*line);
+    default:
+      return tervane::svc::RunServiceCommand(*line);
+  }
+}
