@@ -1,11 +1,13 @@
-// What the window's rules ask of the desktop: message boxes, the "Add New" dialog and the
-// system's viewer for a file. The rules (tervix_model.h) speak only to this interface; the
-// window implements it with Qt, and tests answer it themselves.
+// What the window's rules ask of the desktop: message boxes, the "Add New" dialog, the
+// station dialog and the system's viewer for a file. The rules (tervix_model.h) speak only to this
+// interface; the window implements it with Qt, and tests answer it themselves.
 #ifndef TERVANE_CONFIG_DIALOGS_H_
 #define TERVANE_CONFIG_DIALOGS_H_
 
 #include <optional>
 #include <string>
+
+#include "config/station_fields.h"
 
 namespace tervane::config {
 
@@ -26,6 +28,15 @@ class Dialogs {
   // user cancelled.
   virtual std::optional<std::string> AskSaveFile(const std::string& title,
                                                  const std::string& suggested) = 0;
+  // The modal dialog of a further station, titled `title`, showing `fields`: each "&OK" hands
+  // what it holds to `accept`, and the dialog closes when the verdict says so; "&Cancel" and
+  // the close box close it without a call. A program without a window shows none.
+  virtual void EditStation(const std::string& title, const StationFields& fields,
+                           const StationAccept& accept) {
+    (void)title;
+    (void)fields;
+    (void)accept;
+  }
   // Hands `path` to the desktop's viewer for its type; what the viewer does is not looked at.
   virtual void OpenFile(const std::string& path) = 0;
 };

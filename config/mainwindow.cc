@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -19,6 +20,7 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QThread>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -117,8 +119,9 @@ void MainWindow::SetTabOrder() {
   }
   order.insert(order.end(),
                {chkDebugMode_, txtTrapRecvIpAddr_, txtTrapRecvPort_, txtTrapRecvStatus_,
-                chkConvV2ToV1_, txtTrapForwIpAddr_, txtTrapForwPort_, cmdGenerateMIB_, cmdStart_,
-                cmdInstall_, cmdReadMe_, cmdExit_});
+                chkConvV2ToV1_, txtTrapForwIpAddr_, txtTrapForwPort_, lbxStations_, cmdStationAdd_,
+                cmdStationEdit_, cmdStationRemove_, cmdGenerateMIB_, cmdStart_, cmdInstall_,
+                tblCounters_, cmdReadMe_, cmdExit_});
   for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -223,7 +226,9 @@ void MainWindow::ShowModel() {
     row.button->setEnabled(usable && editable);
     row.type->setEnabled(usable && editable);
   }
+  ShowStations();
   ShowServicePage();
+  ShowCounters();
   showing_ = was_showing;
   TakeFocusRequest();
   if (model_.ended() && !ending_) {

@@ -27,10 +27,14 @@ class QGridLayout;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QTableWidget;
 class QTabWidget;
+class QTimer;
+class QVBoxLayout;
 
 namespace tervane::config {
 
@@ -69,6 +73,11 @@ class MainWindow : public QWidget {
   QWidget* MakeTrapsPage();
   QWidget* MakeGeneralPage();
   QWidget* MakeServicePage();
+  // The list "Further Stations" and its buttons, in the frame "Forward Traps To".
+  QWidget* MakeStations(QWidget* parent);
+  // The counters below the service buttons: their heading, the line that says when they were
+  // written, and the table.
+  void AddCounters(QWidget* page, QVBoxLayout* layout);
   // The seven variable rows first to first + 6, under their headings, in `grid`.
   void AddVarRows(QWidget* parent, QGridLayout* grid, int first);
   void SetTabOrder();
@@ -97,6 +106,12 @@ class MainWindow : public QWidget {
   void ShowModel();
   // Shows the "Service Control" page's state, tab1's and the selected page.
   void ShowServicePage();
+  void ShowStations();
+  // Shows the counters as the model last read them, and reads them every 2 s while page 2 is
+  // the selected one.
+  void ShowCounters();
+  // A station button's action, then the model shown.
+  void StationClick(void (StationList::*click)());
   // The service page's WaitWithEvents: shows its state, then waits `ms` in 20 ms steps,
   // handling the window's events after each, so that it stays painted and answers.
   void WaitWithEvents(int ms);
@@ -153,12 +168,19 @@ class MainWindow : public QWidget {
   QLineEdit* txtTrapForwIpAddr_ = nullptr;
   QLineEdit* txtTrapForwPort_ = nullptr;
   QPushButton* cmdGenerateMIB_ = nullptr;
+  QListWidget* lbxStations_ = nullptr;
+  QPushButton* cmdStationAdd_ = nullptr;
+  QPushButton* cmdStationEdit_ = nullptr;
+  QPushButton* cmdStationRemove_ = nullptr;
 
   // Page "Service Control".
   QLabel* lblInfo_ = nullptr;
   QProgressBar* pgbInfo_ = nullptr;
   QPushButton* cmdStart_ = nullptr;
   QPushButton* cmdInstall_ = nullptr;
+  QLabel* lblCountersWritten_ = nullptr;
+  QTableWidget* tblCounters_ = nullptr;
+  QTimer* countersTimer_ = nullptr;
 };
 
 }  // namespace tervane::config

@@ -96,6 +96,10 @@ QWidget* MainWindow::MakeGeneralPage() {
   forward_layout->addWidget(txtTrapForwIpAddr_, 1, 1, Qt::AlignLeft);
   forward_layout->addWidget(MakeLabel(forward, "Port:", txtTrapForwPort_), 2, 0);
   forward_layout->addWidget(txtTrapForwPort_, 2, 1, Qt::AlignLeft);
+  QWidget* stations = MakeStations(forward);
+  // The list under its label: the address and port keep the column of the frame above.
+  forward_layout->addWidget(MakeLabel(forward, "Further &Stations:", lbxStations_), 3, 0, 1, 2);
+  forward_layout->addWidget(stations, 4, 0, 1, 2);
   forward_layout->setColumnStretch(1, 1);
 
   cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "&Generate MIB File");
@@ -149,7 +153,7 @@ QWidget* MainWindow::MakeServicePage() {
   layout->addWidget(lblInfo_);
   layout->addWidget(pgbInfo_);
   layout->addLayout(buttons);
-  layout->addStretch();
+  AddCounters(page, layout);
   return page;
 }
 

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <map>
 
 #include "config/window_test_fixture.h"
@@ -87,18 +88,20 @@ TEST_F(WindowTreeTest, GroupsAndServicePage) {
 TEST_F(WindowTreeTest, LabelsAndTheirFields) {
   ASSERT_NO_FATAL_FAILURE(OpenWindow());
   const std::vector<std::pair<QString, QString>> expected = {
-      {"Trap Name:", "lbxTrapName"},        {"Trap OID:", "txtTrapOID"},
-      {"Wrap To:", "txtTrapNewEnterprise"}, {"Wrap Source Variable #:", "txtTrapSourceVarNo"},
-      {"Value To Split:", "txtValToSplit"}, {"IP Address:", "txtTrapRecvIpAddr"},
-      {"Port:", "txtTrapRecvPort"},         {"Status:", "txtTrapRecvStatus"},
-      {"IP Address:", "txtTrapForwIpAddr"}, {"Port:", "txtTrapForwPort"},
+      {"Trap Name:", "lbxTrapName"},         {"Trap OID:", "txtTrapOID"},
+      {"Wrap To:", "txtTrapNewEnterprise"},  {"Wrap Source Variable #:", "txtTrapSourceVarNo"},
+      {"Value To Split:", "txtValToSplit"},  {"IP Address:", "txtTrapRecvIpAddr"},
+      {"Port:", "txtTrapRecvPort"},          {"Status:", "txtTrapRecvStatus"},
+      {"IP Address:", "txtTrapForwIpAddr"},  {"Port:", "txtTrapForwPort"},
+      {"Further &Stations:", "lbxStations"}, {"&Counters:", "tblCounters"},
   };
   std::vector<std::pair<QString, QString>> buddies;
   QStringList plain;
   for (const QLabel* label : window_->findChildren<QLabel*>()) {
     if (label->buddy() != nullptr) {
       buddies.emplace_back(label->text(), label->buddy()->objectName());
-    } else if (label->objectName() != "lblInfo" && label->objectName() != "lblReadOnly") {
+    } else if (label->objectName() != "lblInfo" && label->objectName() != "lblReadOnly" &&
+               label->objectName() != "lblCountersWritten") {
       plain << label->text();
     }
   }
@@ -149,6 +152,7 @@ TEST_F(WindowTreeTest, AccessibleNamesContainWhatIsOnTheScreen) {
                          qobject_cast<QLineEdit*>(widget) != nullptr ||
                          qobject_cast<QComboBox*>(widget) != nullptr ||
                          qobject_cast<QListWidget*>(widget) != nullptr ||
+                         qobject_cast<QTableWidget*>(widget) != nullptr ||
                          qobject_cast<QPlainTextEdit*>(widget) != nullptr ||
                          qobject_cast<QProgressBar*>(widget) != nullptr || name == "lblInfo";
     // The tab bar's scroll buttons are Qt's, named by Qt.
@@ -185,8 +189,8 @@ TEST_F(WindowTreeTest, AccessibleNamesContainWhatIsOnTheScreen) {
     }
     ++controls;
   }
-  // 14 variable rows of five controls, 11 more on page 0, 8 on page 1, 4 on page 2, 2 below.
-  EXPECT_EQ(controls, 5 * kVarRows + 11 + 8 + 4 + 2);
+  // 14 variable rows of five controls, 11 more on page 0, 12 on page 1, 5 on page 2, 2 below.
+  EXPECT_EQ(controls, 5 * kVarRows + 11 + 12 + 5 + 2);
   QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find<QWidget>("lbxTrapName"));
   EXPECT_EQ(list->role(), QAccessible::List);
   QAccessibleInterface* tabs =
@@ -314,9 +318,14 @@ TEST_F(WindowTreeTest, TabOrderFollowsTheReadingOrder) {
            << "chkConvV2ToV1"
            << "txtTrapForwIpAddr"
            << "txtTrapForwPort"
+           << "lbxStations"
+           << "cmdStationAdd"
+           << "cmdStationEdit"
+           << "cmdStationRemove"
            << "cmdGenerateMIB"
            << "cmdStart"
            << "cmdInstall"
+           << "tblCounters"
            << "cmdReadMe"
            << "cmdExit";
   // From the list round to "&Exit"; the tab bar and its scroll buttons take part too, but
@@ -342,13 +351,14 @@ TEST_F(WindowTreeTest, TabKeyOnGeneralSettings) {
   ClickCheckBox("chkDebugMode");  // twice: the box is left as it was, with the focus
   ASSERT_EQ(FocusedName(), "chkDebugMode");
   QStringList visited;
-  for (int n = 0; n < 7; ++n) {
+  for (int n = 0; n < 9; ++n) {
     Key(Qt::Key_Tab);
     visited << FocusedName();
   }
+  // Without further stations, "Edit..." and "Remove" are unusable and left out.
   EXPECT_EQ(visited, QStringList({"txtTrapRecvIpAddr", "txtTrapRecvPort", "txtTrapRecvStatus",
                                   "chkConvV2ToV1", "txtTrapForwIpAddr", "txtTrapForwPort",
-                                  "cmdGenerateMIB"}));
+                                  "lbxStations", "cmdStationAdd", "cmdGenerateMIB"}));
 }
 
 }  // namespace

@@ -62,6 +62,21 @@ class FakeDialogs : public Dialogs {
     return save_as;
   }
   void OpenFile(const std::string& path) override { opened.push_back(path); }
+  // Each station dialog takes the next list of tries, handed to "&OK" one by one until one
+  // closes it; when they run out it is cancelled.
+  void EditStation(const std::string& title, const StationFields& fields,
+                   const StationAccept& accept) override {
+    messages.push_back(title + ": " + StationEntry(fields));
+    std::vector<StationFields> tries;
+    if (!station_tries.empty()) {
+      tries = station_tries.front();
+      station_tries.pop_front();
+    }
+    for (const StationFields& t : tries) {
+      verdicts.push_back(accept(t));
+      if (verdicts.back().close) return;
+    }
+  }
 
   std::vector<std::string> TakeMessages() { return std::exchange(messages, {}); }
 
@@ -70,6 +85,8 @@ class FakeDialogs : public Dialogs {
   std::deque<std::optional<std::string>> names;
   std::optional<std::string> save_as;
   std::vector<std::string> opened;
+  std::deque<std::vector<StationFields>> station_tries;
+  std::vector<StationVerdict> verdicts;
 };
 
 class ModelTest : public ::testing::Test {

@@ -1,10 +1,12 @@
 #include "config/qtdialogs.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QUrl>
 
 #include "config/addnewdialog.h"
+#include "config/stationdialog.h"
 
 namespace tervane::config {
 
@@ -33,13 +35,18 @@ std::unique_ptr<QMessageBox> MakeMessageBox(const std::string& text, const std::
   return box;
 }
 
+QWidget* QtDialogs::Owner() const {
+  QWidget* modal = QApplication::activeModalWidget();
+  return modal != nullptr ? modal : parent_;
+}
+
 void QtDialogs::Inform(const std::string& text, const std::string& title, Icon icon) {
-  MakeMessageBox(text, title, icon, QMessageBox::Ok, parent_)->exec();
+  MakeMessageBox(text, title, icon, QMessageBox::Ok, Owner())->exec();
 }
 
 bool QtDialogs::AskYesNo(const std::string& text, const std::string& title, Icon icon) {
   std::unique_ptr<QMessageBox> box =
-      MakeMessageBox(text, title, icon, QMessageBox::Yes | QMessageBox::No, parent_);
+      MakeMessageBox(text, title, icon, QMessageBox::Yes | QMessageBox::No, Owner());
   box->setDefaultButton(QMessageBox::Yes);
   return box->exec() == QMessageBox::Yes;
 }
@@ -49,6 +56,11 @@ std::optional<std::string> QtDialogs::AskNewTrapName() {
   AddNewDialog dialog(*model_, parent_);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.name().toStdString();
+}
+
+void QtDialogs::EditStation(const std::string& title, const StationFields& fields,
+                            const StationAccept& accept) {
+  RunStationDialog(parent_, title, fields, accept);
 }
 
 std::optional<std::string> QtDialogs::AskSaveFile(const std::string& title,

@@ -1,5 +1,6 @@
 // Dialogs answered by the user through Qt: QMessageBox for the messages, AddNewDialog for a
-// new definition's name, and the desktop's viewer (QDesktopServices) for files.
+// new definition's name, StationDialog for a further station, and the desktop's viewer
+// (QDesktopServices) for files. A message asked for while a dialog is open is shown over it.
 //
 // The dialogs are made before the model (the model is opened with them) and the window after
 // it, so both are handed over once they exist; until then the boxes have no parent and the
@@ -29,6 +30,8 @@ class QtDialogs : public Dialogs {
   void Inform(const std::string& text, const std::string& title, Icon icon) override;
   bool AskYesNo(const std::string& text, const std::string& title, Icon icon) override;
   std::optional<std::string> AskNewTrapName() override;
+  void EditStation(const std::string& title, const StationFields& fields,
+                   const StationAccept& accept) override;
   std::optional<std::string> AskSaveFile(const std::string& title,
                                          const std::string& suggested) override;
   void OpenFile(const std::string& path) override;
@@ -36,6 +39,9 @@ class QtDialogs : public Dialogs {
  private:
   QWidget* parent_ = nullptr;
   TervixModel* model_ = nullptr;
+
+  // The open dialog, else the window.
+  QWidget* Owner() const;
 };
 
 }  // namespace tervane::config

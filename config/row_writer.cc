@@ -1,19 +1,10 @@
 #include "config/row_writer.h"
 
-#include <algorithm>
 #include <cstdint>
 
-#include "service/snmp/value_text.h"
+#include "store/station_rules.h"
 
 namespace tervane::config {
-namespace {
-
-Status NotAnAddress(const std::string& what, const std::string& text) {
-  return Status::Error(kErrorInvalidArgument,
-                       what + ": " + snmp::QuoteText(text) + " is not an IPv4 address (a.b.c.d)");
-}
-
-}  // namespace
 
 void RowWriter::Text(const std::string& now, std::string& was, const std::string& column) {
   if (now == was || !going()) return;
@@ -40,11 +31,8 @@ void RowWriter::Flag(const bool& now, bool& was, const std::string& column) {
 void RowWriter::Address(const std::string& now, std::string& was, const std::string& column,
                         bool any_allowed, const std::string& what, const Field& field) {
   if (now == was || !going()) return;
-  uint8_t octets[4];
-  if (snmp::ParseIpText(now, octets) != nullptr ||
-      (!any_allowed && std::all_of(octets, octets + 4, [](uint8_t o) { return o == 0; }))) {
-    return Refuse(NotAnAddress(what, now), field);
-  }
+  // The rule the service and tervane-svc apply to the same value, in the same words.
+  if (Status s = store::CheckAddressText(now, any_allowed, what); !s.ok()) return Refuse(s, field);
   columns_.emplace_back(column, store::Value(now));
   updates_.emplace_back(&now, &was);
 }

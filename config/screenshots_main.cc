@@ -3,11 +3,12 @@
 //
 //   tervix_screenshots <output folder>
 //
-// The sample folder is made in a temporary directory: the default settings and two trap
-// definitions, the second using all fourteen variables, and a copy of TervixSrv. The window is
-// driven with QTest's mouse and keyboard as a user would, and each picture is QWidget::grab()
-// of a window or dialog: the three pages, the "Service Control" page again with the service
-// installed and started, the "Add New" dialog and the message that refuses a port. The service
+// The sample folder is made in a temporary directory: the default settings, three further
+// stations, counters as a running service writes them, two trap definitions, the second using
+// all fourteen variables, and a copy of TervixSrv. The window is driven with QTest's mouse and
+// keyboard as a user would, and each picture is QWidget::grab() of a window or dialog: the
+// three pages at four sizes, the "Service Control" page again with the service installed and
+// started, the "Add New" and station dialogs and the message that refuses a port. The service
 // runs under the built-in service manager with its registry in the temporary directory, so the
 // machine's own services are never touched, and it is stopped and removed before the end.
 // Exit status 0 when every picture was written, 1 otherwise.
@@ -29,14 +30,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "config/addnewdialog.h"
 #include "config/mainwindow.h"
 #include "config/qtdialogs.h"
+#include "config/stationdialog.h"
 #include "config/tervix_model.h"
 #include "platform/service_manager.h"
 #include "platform/service_record.h"
+#include "store/statistics.h"
 #include "store/store.h"
 #include "tests/free_port.h"
 
@@ -94,6 +98,57 @@ Status MakeSampleFolder(const std::string& folder) {
                                       {"TrapForwPort", store::Value(1162)},
                                       {"TrapRecvStatus", store::Value("Not Started")}});
   if (!written.ok()) return written;
+  // Three more stations: one that gets SNMPv1 with a community of its own, one switched off.
+  const store::ColumnValues stations[] = {
+      {{"Address", store::Value("192.0.2.20")},
+       {"Port", store::Value(162)},
+       {"ConvV2ToV1", store::Value(0)},
+       {"Community", store::Value("")},
+       {"Enabled", store::Value(1)}},
+      {{"Address", store::Value("198.51.100.7")},
+       {"Port", store::Value(10162)},
+       {"ConvV2ToV1", store::Value(1)},
+       {"Community", store::Value("noc-west")},
+       {"Enabled", store::Value(1)}},
+      {{"Address", store::Value("203.0.113.40")},
+       {"Port", store::Value(162)},
+       {"ConvV2ToV1", store::Value(0)},
+       {"Community", store::Value("")},
+       {"Enabled", store::Value(0)}},
+  };
+  for (const store::ColumnValues& station : stations) {
+    tervane::Result<int64_t> id = db->AddStation(station);
+    if (!id.ok()) return id.status();
+  }
+  // Counters of a service that has run for an hour.
+  {
+    tervane::Result<store::StatisticsWriter> writer = store::StatisticsWriter::Open(folder);
+    if (!writer.ok()) return writer.status();
+    const store::Counter counters[] = {
+        {"datagrams_received", "", 48213},
+        {"snmpv1_traps_received", "", 1207},
+        {"snmpv2_traps_received", "", 46870},
+        {"informs_received", "", 131},
+        {"informs_answered", "", 131},
+        {"traps_wrapped", "", 39544},
+        {"traps_passed_through", "", 8659},
+        {"traps_converted_to_v1", "", 1207},
+        {"traps_dropped", "malformed_datagram", 3},
+        {"traps_dropped", "malformed_snmpv2_message", 2},
+        {"traps_dropped", "null_values", 0},
+        {"traps_dropped", "wrapping_failed", 0},
+        {"traps_dropped", "other", 0},
+        {"station_traps_sent", "192.0.2.10:1162", 48203},
+        {"station_send_failures", "192.0.2.10:1162", 0},
+        {"station_traps_sent", "192.0.2.20:162", 48203},
+        {"station_send_failures", "192.0.2.20:162", 0},
+        {"station_traps_sent", "198.51.100.7:10162", 48191},
+        {"station_send_failures", "198.51.100.7:10162", 12},
+    };
+    const std::time_t now = std::time(nullptr);
+    Status counted = writer->Write(counters, store::UtcStamp(now - 3600), store::UtcStamp(now - 4));
+    if (!counted.ok()) return counted;
+  }
   tervane::Result<int64_t> added = db->AddTrap({{"TrapName", store::Value("linkDown")},
                                                 {"TrapOID", store::Value("1.3.6.1.6.3.1.1.5.3")},
                                                 {"TrapSourceVarNo", store::Value(2)},
@@ -308,6 +363,8 @@ int main(int argc, char** argv) {
     ok &= Save(&window, out, QString("snmp-traps-%1.png").arg(size));
     ClickTab(window, tervane::config::kPageGeneral);
     ok &= Save(&window, out, QString("general-settings-%1.png").arg(size));
+    ClickTab(window, tervane::config::kPageService);
+    ok &= Save(&window, out, QString("service-control-%1.png").arg(size));
   }
   window.showNormal();
   window.resize(normal);
@@ -324,6 +381,17 @@ int main(int argc, char** argv) {
   }
 
   {
+    tervane::config::StationDialog station(
+        tervane::config::kEditStationTitle, {"198.51.100.7", "10162", true, "noc-west", true},
+        [](const tervane::config::StationFields&) { return tervane::config::StationVerdict{}; },
+        &window);
+    station.show();
+    ok &= QTest::qWaitForWindowExposed(&station, 5000);
+    QTest::qWait(50);
+    ok &= Save(&station, out, "station-dialog.png");
+  }
+
+  {
     // The same folder opened read-only, as a user who may not change the settings sees it.
     tervane::Result<std::unique_ptr<tervane::config::TervixModel>> reader =
         tervane::config::TervixModel::Open(folder.path().toStdString(), dialogs, true);
@@ -334,6 +402,8 @@ int main(int argc, char** argv) {
       ok &= QTest::qWaitForWindowExposed(&read_only, 5000);
       QTest::qWait(50);
       ok &= Save(&read_only, out, "read-only.png");
+      ClickTab(read_only, tervane::config::kPageGeneral);
+      ok &= Save(&read_only, out, "read-only-general-settings.png");
     }
   }
 

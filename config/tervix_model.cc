@@ -38,7 +38,11 @@ bool StartsWithLowercaseLetter(std::string_view name) {
 }
 
 TervixModel::TervixModel(std::string folder, Dialogs& dialogs)
-    : folder_(std::move(folder)), dialogs_(dialogs), service_page_(folder_) {}
+    : folder_(std::move(folder)),
+      dialogs_(dialogs),
+      service_page_(folder_),
+      stations_(folder_, dialogs),
+      counters_(folder_) {}
 
 Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder, Dialogs& dialogs,
                                                        bool read_only) {
@@ -60,6 +64,7 @@ Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder
   }
   if (!db.ok()) return db.status();
   model->access_ = access;
+  model->stations_.SetAccess(access);
   if (model->read_only()) {
     model->read_only_notice_ =
         std::string(db->snapshot() ? "These settings are shown as last stored and "
@@ -69,6 +74,7 @@ Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder
                      "them (see the README).");
   }
   if (Status s = model->ReadGeneral(); !s.ok()) return s;
+  if (Status s = model->stations_.Read(); !s.ok()) return s;
   if (Status s = model->ReadDefinitions(std::nullopt); !s.ok()) return s;
   return model;
 }
@@ -180,12 +186,16 @@ bool TervixModel::tab1_Click(int page) {
   if (page == kPageTraps) read = ReadDefinitions(std::nullopt);
   // What the service wrote meanwhile (its status, the address it bound) is shown.
   if (page == kPageGeneral) read = ReadGeneral();
+  if (page == kPageGeneral && read.ok()) read = stations_.Read();
   if (read.error() == kErrorRowGone) {
     EndWithoutSettings(read);
     return false;
   }
   if (!read.ok()) Show({read, std::nullopt});
-  if (page == kPageService) service_page_.PageSelected();
+  if (page == kPageService) {
+    counters_.Refresh();
+    service_page_.PageSelected();
+  }
   return true;
 }
 

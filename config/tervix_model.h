@@ -16,6 +16,8 @@
 // "Tervix", the move that asked for the commit does not happen, and the field keeps its text
 // and gets the focus. Only the columns whose text the user changed are written, so merely
 // showing a row never changes a stored value, and the service's status is never written.
+// The further stations of page 1 are stored apart from the row, each change at once
+// (stations_model.h).
 #ifndef TERVANE_CONFIG_TERVIX_MODEL_H_
 #define TERVANE_CONFIG_TERVIX_MODEL_H_
 
@@ -25,9 +27,11 @@
 #include <string>
 #include <vector>
 
+#include "config/counters_model.h"
 #include "config/dialogs.h"
 #include "config/model_fields.h"
 #include "config/service_page.h"
+#include "config/stations_model.h"
 #include "platform/status.h"
 #include "store/rows.h"
 #include "store/store.h"
@@ -70,6 +74,14 @@ class TervixModel {
   // The "Service Control" page, rebuilt from the service manager each time page 2 is selected.
   ServicePage& service_page() { return service_page_; }
   const ServicePage& service_page() const { return service_page_; }
+  // The further stations of page 1, read with the General_Setting row; each change of them is
+  // stored at once.
+  StationList& stations() { return stations_; }
+  const StationList& stations() const { return stations_; }
+  // The service's counters of page 2, read when the page is selected and, by the window,
+  // every CountersView::kRefreshMs while it is shown.
+  CountersView& counters() { return counters_; }
+  const CountersView& counters() const { return counters_; }
 
   // The General_Setting row went away while the window was open (removed by another program):
   // the user has been told, nothing more is stored, and the program is to end (exit status 1).
@@ -177,6 +189,8 @@ class TervixModel {
   std::optional<Field> focus_request_;
 
   ServicePage service_page_;
+  StationList stations_;
+  CountersView counters_;
 };
 
 }  // namespace tervane::config

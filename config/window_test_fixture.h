@@ -31,6 +31,7 @@
 
 #include "config/dialogs.h"
 #include "config/mainwindow.h"
+#include "config/stationdialog.h"
 #include "config/tervix_model.h"
 #include "store/store.h"
 #include "tests/subprocess.h"
@@ -69,12 +70,19 @@ class FakeDialogs : public Dialogs {
     return save_as;
   }
   void OpenFile(const std::string& path) override { opened.push_back(path); }
+  // The real station dialog, over the active window, for the test to drive.
+  void EditStation(const std::string& title, const StationFields& fields,
+                   const StationAccept& accept) override {
+    ++stations_asked;
+    RunStationDialog(QApplication::activeWindow(), title, fields, accept);
+  }
 
   std::vector<Message> messages;
   std::vector<Message> questions;
   bool answer_yes = false;
   std::optional<std::string> new_name;
   int names_asked = 0;
+  int stations_asked = 0;
   int saves_asked = 0;
   std::optional<std::string> save_as;
   std::vector<std::string> opened;

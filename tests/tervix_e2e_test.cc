@@ -7,6 +7,7 @@
 // is bounded, and Tervix and Xvfb are killed when the test ends, whatever happened.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <cctype>
 #include <chrono>
@@ -145,6 +146,37 @@ TEST_F(TervixE2eTest, MissingDatabaseExplainedThenExitStatusOne) {
   const std::optional<int> status = tervix_->WaitExit(kWaitMs);
   ASSERT_TRUE(status.has_value()) << "Tervix did not end:\n" << tervix_->output();
   EXPECT_EQ(*status, 1) << tervix_->output();
+}
+
+// A Tervix.mdb of a schema version newer than this program reads: the store's message in a box
+// titled "Tervix", exit status 1, and the file left at its version.
+TEST_F(TervixE2eTest, NewerSchemaExplainedThenExitStatusOne) {
+  const std::string path = (folder_ / "Tervix.mdb").string();
+  ASSERT_TRUE(store::Store::Create(path).ok());
+  auto version = [&path](const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    int value = -1;
+    if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      value = sqlite3_column_int(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return value;
+  };
+  version("PRAGMA user_version = 3");
+  ASSERT_EQ(version("PRAGMA user_version"), 3);
+  ASSERT_NO_FATAL_FAILURE(StartTervix());
+  const std::optional<unsigned long> box = WaitForWindow("Tervix");
+  ASSERT_TRUE(box.has_value()) << "windows: " << Titles() << "\nTervix:\n" << tervix_->output();
+  EXPECT_FALSE(x_->FindWindow("Tervane 1.10").has_value());
+  ASSERT_TRUE(x_->RequestClose(*box));
+  const std::optional<int> status = tervix_->WaitExit(kWaitMs);
+  ASSERT_TRUE(status.has_value()) << "Tervix did not end:\n" << tervix_->output();
+  EXPECT_EQ(*status, 1) << tervix_->output();
+  EXPECT_EQ(version("PRAGMA user_version"), 3);
 }
 
 }  // namespace
