@@ -96,8 +96,6 @@ void TervixService::StartRequest() {
   if (!row.ok()) return FailStart(row.status(), &*db, kExitFailed);
   Result<relay::Settings> settings = relay::SettingsFromRow(*row);
   if (!settings.ok()) return FailStart(settings.status(), &*db, kExitBadConfiguration);
-  Status endpoint = relay::CheckForwardEndpoint(*settings, snmp::IsLocalAddress);
-  if (!endpoint.ok()) return FailStart(endpoint, &*db, kExitBadConfiguration);
   Result<std::vector<store::StationRow>> further = db->ReadStations();
   if (!further.ok()) return FailStart(further.status(), &*db, kExitFailed);
   Result<std::vector<store::Station>> stations = store::StationsToSend(

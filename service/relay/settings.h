@@ -4,7 +4,6 @@
 #ifndef TERVANE_SERVICE_RELAY_SETTINGS_H_
 #define TERVANE_SERVICE_RELAY_SETTINGS_H_
 
-#include <functional>
 #include <string>
 
 #include "platform/status.h"
@@ -18,12 +17,6 @@ namespace tervane::relay {
 // forward address that is no dotted IPv4 address, which no trap could be sent to. The receive
 // address is the listener's to judge when it starts.
 Result<Settings> SettingsFromRow(const store::SettingsRow& row);
-
-// Refuses a forward endpoint that is the listener's own, to which every trap would loop back
-// at full speed: the same port and the same address, or, when receiving on every address
-// (0.0.0.0), any address of this machine, which `is_local` tells.
-Status CheckForwardEndpoint(const Settings& settings,
-                            const std::function<bool(const std::string&)>& is_local);
 
 }  // namespace tervane::relay
 
