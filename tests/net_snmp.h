@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -187,6 +188,22 @@ class NetSnmpTest : public ::testing::Test {
   std::string snmptrapd_;
   testing::TempDir dir_;
 };
+
+// The records of an snmptrapd run whose format lines print each trap as "V1|...|END" or
+// "V2|...|END" on a line of its own: in arrival order, without their "|END".
+inline std::vector<std::string> TrapdRecords(const std::string& output) {
+  std::vector<std::string> records;
+  size_t at = 0;
+  for (int guard = 0; guard < 100000; ++guard) {
+    const size_t start = std::min(output.find("V1|", at), output.find("V2|", at));
+    if (start == std::string::npos) break;
+    const size_t end = output.find("|END\n", start);
+    if (end == std::string::npos) break;
+    records.push_back(output.substr(start, end - start));
+    at = end + 5;
+  }
+  return records;
+}
 
 }  // namespace tervane::snmp
 

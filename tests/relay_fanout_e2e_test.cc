@@ -28,20 +28,6 @@ constexpr char kTrapdConfig[] =
     "format1 V1|%P|%N|%q|%V~%v|END\\n\n"
     "format2 V2|%P|%V~%v|END\\n\n";
 
-std::vector<std::string> TrapdRecords(const std::string& output) {
-  std::vector<std::string> records;
-  size_t at = 0;
-  for (int guard = 0; guard < 1000; ++guard) {
-    const size_t start = std::min(output.find("V1|", at), output.find("V2|", at));
-    if (start == std::string::npos) break;
-    const size_t end = output.find("|END\n", start);
-    if (end == std::string::npos) break;
-    records.push_back(output.substr(start, end - start));
-    at = end + 5;
-  }
-  return records;
-}
-
 // RelayStatistics as "name/label" -> value.
 std::map<std::string, int64_t> Counters(const std::filesystem::path& folder) {
   std::map<std::string, int64_t> counters;
@@ -127,7 +113,7 @@ TEST_F(FanOutTest, EveryStationGetsEveryTrapInItsFormAndARefusingOneIsCounted) {
   Send(V2Trap("1.3.6.1.4.1.32473.7.5", {{"1.3.6.1.2.1.1.5.0", snmp::kTypeNoValue, ""}}));
   constexpr size_t kTraps = kWrapped + kPassed + 2;
 
-  auto arrived = [](Subprocess& trapd) { return TrapdRecords(trapd.output()).size(); };
+  auto arrived = [](Subprocess& trapd) { return snmp::TrapdRecords(trapd.output()).size(); };
   EXPECT_TRUE(PumpUntil(
       [&] {
         trapd_a->Drain();
@@ -137,8 +123,8 @@ TEST_F(FanOutTest, EveryStationGetsEveryTrapInItsFormAndARefusingOneIsCounted) {
       10000));
   ASSERT_NO_FATAL_FAILURE(StopRelay());
 
-  const std::vector<std::string> a = TrapdRecords(trapd_a->output());
-  const std::vector<std::string> b = TrapdRecords(trapd_b->output());
+  const std::vector<std::string> a = snmp::TrapdRecords(trapd_a->output());
+  const std::vector<std::string> b = snmp::TrapdRecords(trapd_b->output());
   ASSERT_EQ(a.size(), kTraps) << trapd_a->output();
   ASSERT_EQ(b.size(), kTraps) << trapd_b->output();
   for (size_t i = 0; i < kTraps; ++i) {

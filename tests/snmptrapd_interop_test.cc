@@ -62,23 +62,6 @@ Variable ParseTrapdBinding(const std::string& text) {
   return {v.oid, -1, "unparsed: " + value};
 }
 
-// The records in snmptrapd's output, in arrival order, without their "|END".
-std::vector<std::string> Records(const std::string& output) {
-  std::vector<std::string> records;
-  size_t at = 0;
-  for (int guard = 0; guard < 1000; ++guard) {
-    const size_t v1 = output.find("V1|", at);
-    const size_t v2 = output.find("V2|", at);
-    const size_t start = std::min(v1, v2);
-    if (start == std::string::npos) break;
-    const size_t end = output.find("|END\n", start);
-    if (end == std::string::npos) break;
-    records.push_back(output.substr(start, end - start));
-    at = end + 5;
-  }
-  return records;
-}
-
 std::vector<Variable> ParseBindings(const std::string& text) {
   std::vector<Variable> bindings;
   if (text.empty()) return bindings;
@@ -153,8 +136,9 @@ TEST_F(SnmptrapdTest, PrintsEveryBindingOurAgentSends) {
     ASSERT_TRUE(sent.ok()) << sent.ToString();
   }
 
-  trapd->ReadUntil([](const std::string& out) { return Records(out).size() >= 3; }, 10000);
-  const std::vector<std::string> records = Records(trapd->output());
+  trapd->ReadUntil([](const std::string& out) { return snmp::TrapdRecords(out).size() >= 3; },
+                   10000);
+  const std::vector<std::string> records = snmp::TrapdRecords(trapd->output());
   ASSERT_EQ(records.size(), 3u) << trapd->output();
 
   const Message* v1_sent[] = {&specific, &generic};

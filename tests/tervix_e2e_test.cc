@@ -103,6 +103,19 @@ class TervixE2eTest : public ::testing::Test {
     return x_->FindWindow(title);
   }
 
+  // Starts Tervix, which is to show only a message box titled "Tervix" and, once the box is
+  // closed, end with status 1.
+  void ExplainedThenExitStatusOne() {
+    ASSERT_NO_FATAL_FAILURE(StartTervix());
+    const std::optional<unsigned long> box = WaitForWindow("Tervix");
+    ASSERT_TRUE(box.has_value()) << "windows: " << Titles() << "\nTervix:\n" << tervix_->output();
+    EXPECT_FALSE(x_->FindWindow("Tervane 1.10").has_value());
+    ASSERT_TRUE(x_->RequestClose(*box));
+    const std::optional<int> status = tervix_->WaitExit(kWaitMs);
+    ASSERT_TRUE(status.has_value()) << "Tervix did not end:\n" << tervix_->output();
+    EXPECT_EQ(*status, 1) << tervix_->output();
+  }
+
   std::string Titles() {
     std::string titles;
     for (const std::string& t : x_->Titles()) titles += "\"" + t + "\" ";
@@ -138,14 +151,7 @@ TEST_F(TervixE2eTest, WindowShownAndEndedByItsCloseBox) {
 // Without Tervix.mdb the program says why in a message box titled "Tervix", and ends with
 // status 1 once the box is closed.
 TEST_F(TervixE2eTest, MissingDatabaseExplainedThenExitStatusOne) {
-  ASSERT_NO_FATAL_FAILURE(StartTervix());
-  const std::optional<unsigned long> box = WaitForWindow("Tervix");
-  ASSERT_TRUE(box.has_value()) << "windows: " << Titles() << "\nTervix:\n" << tervix_->output();
-  EXPECT_FALSE(x_->FindWindow("Tervane 1.10").has_value());
-  ASSERT_TRUE(x_->RequestClose(*box));
-  const std::optional<int> status = tervix_->WaitExit(kWaitMs);
-  ASSERT_TRUE(status.has_value()) << "Tervix did not end:\n" << tervix_->output();
-  EXPECT_EQ(*status, 1) << tervix_->output();
+  ASSERT_NO_FATAL_FAILURE(ExplainedThenExitStatusOne());
 }
 
 // A Tervix.mdb of a schema version newer than this program reads: the store's message in a box
@@ -168,14 +174,7 @@ TEST_F(TervixE2eTest, NewerSchemaExplainedThenExitStatusOne) {
   };
   version("PRAGMA user_version = 3");
   ASSERT_EQ(version("PRAGMA user_version"), 3);
-  ASSERT_NO_FATAL_FAILURE(StartTervix());
-  const std::optional<unsigned long> box = WaitForWindow("Tervix");
-  ASSERT_TRUE(box.has_value()) << "windows: " << Titles() << "\nTervix:\n" << tervix_->output();
-  EXPECT_FALSE(x_->FindWindow("Tervane 1.10").has_value());
-  ASSERT_TRUE(x_->RequestClose(*box));
-  const std::optional<int> status = tervix_->WaitExit(kWaitMs);
-  ASSERT_TRUE(status.has_value()) << "Tervix did not end:\n" << tervix_->output();
-  EXPECT_EQ(*status, 1) << tervix_->output();
+  ASSERT_NO_FATAL_FAILURE(ExplainedThenExitStatusOne());
   EXPECT_EQ(version("PRAGMA user_version"), 3);
 }
 
