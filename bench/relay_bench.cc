@@ -58,6 +58,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/relay_bench_options.h"
 #include "bench/relay_process.h"
 #include "bench/relay_report.h"
 #include "bench/trap_load.h"
@@ -86,20 +87,6 @@ constexpr double kCpuPace = 0.25;
 // that a change in the machine's load, which comes and goes within seconds on a shared
 // machine, falls on all of them alike rather than on whichever ran then.
 constexpr uint64_t kCpuSlices = 10;
-
-struct Options {
-  bool quick = false;
-  std::vector<std::string> only;
-  std::string before;
-  int rounds = 3;
-  double step_seconds = 3;
-  bool trapd_logs = true;
-  uint64_t cpu_count = 0;  // 0: 5 s of traps at the CPU rate
-  double cpu_rate = 0;     // 0: kCpuPace of the lowest zero-loss rate of the first round
-  double max_rate = 1600000;
-  double gap_seconds = 32;
-  double gap_rate = 5000;
-};
 
 // The search for one relay's zero-loss rate in one round: doubling from `start` while steps
 // pass (halving while they fail), then bisecting between the highest rate that passed and
@@ -544,90 +531,11 @@ int Bench::Run() {
   return complete ? 0 : 1;
 }
 
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (size_t comma = text.find(','); comma != std::string::npos; comma = text.find(',', start)) {
-    parts.push_back(text.substr(start, comma - start));
-    start = comma + 1;
-  }
-  parts.push_back(text.substr(start));
-  return parts;
-}
-
-[[noreturn]] void Usage() {
-  std::fputs(
-      "usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]\n"
-      "                   [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]\n"
-      "                   [--max-rate N] [--gap-seconds S] [--gap-rate N]\n"
-      "  NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out, and with\n"
-      "        --before\n"
-      "        pass-through-before, wrapping-before\n",
-      stderr);
-  std::exit(2);
-}
-
 }  // namespace
 }  // namespace tervane::bench
 
 int main(int argc, char** argv) {
-  using tervane::bench::Options;
-  Options options;
-  bool rounds_given = false;
-  bool step_given = false;
-  bool gap_given = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (arg == "--quick") {
-      options.quick = true;
-    } else if (arg == "--trapd-no-log") {
-      options.trapd_logs = false;
-    } else if (arg == "--only" && has_value) {
-      for (const std::string& name : tervane::bench::SplitList(argv[++i])) {
-        if (name != "pass-through" && name != "wrapping" && name != "snmptrapd" &&
-            name != "trivial" && name != "pass-through-before" && name != "wrapping-before" &&
-            name != "fan-out" && name != "trivial-fan-out") {
-          tervane::bench::Usage();
-        }
-        options.only.push_back(name);
-      }
-    } else if (arg == "--before" && has_value) {
-      options.before = argv[++i];
-    } else if (arg == "--rounds" && has_value) {
-      options.rounds = std::atoi(argv[++i]);
-      rounds_given = true;
-      if (options.rounds < 1) tervane::bench::Usage();
-    } else if (arg == "--step-seconds" && has_value) {
-      options.step_seconds = std::strtod(argv[++i], nullptr);
-      step_given = true;
-      if (!(options.step_seconds > 0)) tervane::bench::Usage();
-    } else if (arg == "--cpu-count" && has_value) {
-      options.cpu_count = std::strtoull(argv[++i], nullptr, 10);
-      if (options.cpu_count == 0) tervane::bench::Usage();
-    } else if (arg == "--cpu-rate" && has_value) {
-      options.cpu_rate = std::strtod(argv[++i], nullptr);
-      if (!(options.cpu_rate >= 1)) tervane::bench::Usage();
-    } else if (arg == "--gap-seconds" && has_value) {
-      options.gap_seconds = std::strtod(argv[++i], nullptr);
-      gap_given = true;
-      if (!(options.gap_seconds >= 0)) tervane::bench::Usage();
-    } else if (arg == "--gap-rate" && has_value) {
-      options.gap_rate = std::strtod(argv[++i], nullptr);
-      if (!(options.gap_rate >= 100)) tervane::bench::Usage();
-    } else if (arg == "--max-rate" && has_value) {
-      options.max_rate = std::strtod(argv[++i], nullptr);
-      if (!(options.max_rate >= 100)) tervane::bench::Usage();
-    } else {
-      tervane::bench::Usage();
-    }
-  }
-  if (options.quick) {
-    if (!rounds_given) options.rounds = 1;
-    if (!step_given) options.step_seconds = 1;
-    if (!gap_given) options.gap_seconds = 12;
-  }
-
+  tervane::bench::Options options = tervane::bench::ParseOptions(argc, argv);
   struct sigaction action {};
   action.sa_handler = tervane::bench::OnSignal;
   sigaction(SIGINT, &action, nullptr);
