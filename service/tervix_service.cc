@@ -109,7 +109,7 @@ void TervixService::StartRequest() {
   SetUpStations();
 
   since_ = store::UtcStamp(std::time(nullptr));
-  Result<store::StatisticsWriter> writer = store::StatisticsWriter::Open(program_folder_);
+  Result<store::StatisticsWriter> writer = store::StatisticsWriter::Open(*db, program_folder_);
   if (writer.ok()) {
     statistics_.emplace(std::move(*writer));
   } else {

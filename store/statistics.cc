@@ -57,11 +57,13 @@ StatisticsWriter::~StatisticsWriter() {
 
 Result<StatisticsWriter> StatisticsWriter::Open(const std::string& folder) {
   // The checks, and an upgrade of an old file, are the store's.
-  {
-    Result<Store> store = Store::Open(folder);
-    if (!store.ok()) return store.status();
-  }
-  std::string path = JoinPath(folder, std::string(kDatabaseFileName));
+  Result<Store> store = Store::Open(folder);
+  if (!store.ok()) return store.status();
+  return Open(*store, folder);
+}
+
+Result<StatisticsWriter> StatisticsWriter::Open(const Store& checked, const std::string& folder) {
+  std::string path = checked.path();
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   StatisticsWriter writer(db, std::move(path));

@@ -22,6 +22,8 @@ struct sqlite3;
 
 namespace tervane::store {
 
+class Store;
+
 // One counter as the service holds it: views of texts that outlive the write.
 struct Counter {
   std::string_view name;
@@ -37,6 +39,9 @@ class StatisticsWriter {
   // Opens folder + "/Tervix.mdb" for the counters. Fails as Store::Open does for a missing or
   // unwritable file, and with kErrorNotFound for a file without the RelayStatistics table.
   static Result<StatisticsWriter> Open(const std::string& folder);
+  // The same for the file that `checked`, a read-write store opened on `folder`, has open and
+  // has checked (and upgraded) already.
+  static Result<StatisticsWriter> Open(const Store& checked, const std::string& folder);
 
   StatisticsWriter(StatisticsWriter&& other) noexcept;
   StatisticsWriter& operator=(StatisticsWriter&& other) noexcept;
