@@ -62,6 +62,11 @@ inline constexpr std::string_view kStatisticsTable = "RelayStatistics";
 inline constexpr std::array<std::string_view, 5> kStatisticsColumns = {"Name", "Label", "Value",
                                                                        "Since", "Written"};
 
+// Relay-wide options (schema version 2 on): one row per option, by name; see
+// store/relay_options.h for the names and their values.
+inline constexpr std::string_view kOptionTable = "RelayOption";
+inline constexpr std::array<std::string_view, 2> kOptionColumns = {"Name", "Value"};
+
 // The four columns of each SnmpTrap variable, in their order within the variable's block.
 enum class VarField { kName = 0, kPos = 1, kChar = 2, kType = 3 };
 
@@ -128,6 +133,12 @@ struct StationRow {
   Value conv_v2_to_v1;
   Value community;
   Value enabled;
+};
+
+// One RelayOption row.
+struct RelayOption {
+  std::string name;
+  std::string value;
 };
 
 // One RelayStatistics row. Since and Written are UTC stamps "2026-12-08T22:51:48Z".

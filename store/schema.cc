@@ -13,6 +13,7 @@
 
 #include "platform/file.h"
 #include "platform/sys_error.h"
+#include "store/relay_options.h"
 #include "store/statement.h"
 #include "store/store.h"
 
@@ -38,12 +39,26 @@ CREATE TABLE RelayStatistics (
 );
 )sql";
 
+// Version 2: the relay-wide options.
+constexpr std::string_view kVersion2 = R"sql(
+CREATE TABLE RelayOption (
+  Name TEXT PRIMARY KEY,
+  Value TEXT
+);
+)sql";
+
 using Step = Status (*)(sqlite3* db, const std::string& path);
 
 Status ToVersion1(sqlite3* db, const std::string& path) { return RunScript(db, path, kVersion1); }
 
+// An upgraded relay goes on doing what it did: every option starts at its upgraded value.
+Status ToVersion2(sqlite3* db, const std::string& path) {
+  if (Status made = RunScript(db, path, kVersion2); !made.ok()) return made;
+  return WriteOptionDefaults(db, path, /*new_file=*/false);
+}
+
 // kSteps[N] takes a file from version N to N + 1.
-constexpr std::array<Step, kSchemaVersion> kSteps = {ToVersion1};
+constexpr std::array<Step, kSchemaVersion> kSteps = {ToVersion1, ToVersion2};
 
 // The id of the group `name`, or nothing when there is no such group or it cannot be looked up.
 std::optional<gid_t> GroupId(const char* name) {
@@ -112,6 +127,24 @@ Status RunScript(sqlite3* db, const std::string& path, std::string_view script) 
     if (Status run = stmt->Run(); !run.ok()) return run;
   }
   return Status::Ok();
+}
+
+Status WriteOptionDefaults(sqlite3* db, const std::string& path, bool new_file) {
+  Result<Statement> stmt = Statement::Prepare(
+      db, path, "INSERT OR REPLACE INTO RelayOption (Name, Value) VALUES (?1, ?2)");
+  if (!stmt.ok()) return stmt.status();
+  for (const OptionDefault& option : kOptionDefaults) {
+    stmt->Reset();
+    Status done = stmt->BindView(1, option.name);
+    if (done.ok()) done = stmt->BindView(2, new_file ? option.new_file : option.upgraded);
+    if (done.ok()) done = stmt->Run();
+    if (!done.ok()) return done;
+  }
+  return Status::Ok();
+}
+
+Status SetNewFileOptions(sqlite3* db, const std::string& path) {
+  return WriteOptionDefaults(db, path, /*new_file=*/true);
 }
 
 Result<int> ReadVersion(sqlite3* db, const std::string& path) {

@@ -19,6 +19,10 @@ namespace tervane::store::schema {
 // Runs every statement of `script` on `db`.
 Status RunScript(sqlite3* db, const std::string& path, std::string_view script);
 
+// Writes every relay option with its value for a new file (`new_file`) or an upgraded one.
+Status WriteOptionDefaults(sqlite3* db, const std::string& path, bool new_file);
+// Gives a file just made at kSchemaVersion the options of a new database.
+Status SetNewFileOptions(sqlite3* db, const std::string& path);
 // The schema version of the file open in `db`.
 Result<int> ReadVersion(sqlite3* db, const std::string& path);
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "store/relay_options.h"
 #include "store/station_rules.h"
 #include "store/statistics.h"
 #include "store/store.h"
@@ -27,7 +28,7 @@ void MakeVersion0(const TempDir& dir) {
   ASSERT_TRUE(Store::Create(dir.db()).ok());
   RawDb raw(dir.db());
   ASSERT_EQ(raw.Exec("DROP TABLE ForwardTarget; DROP TABLE RelayStatistics; "
-                     "PRAGMA user_version = 0"),
+                     "DROP TABLE RelayOption; PRAGMA user_version = 0"),
             SQLITE_OK);
 }
 
@@ -70,9 +71,13 @@ TEST(Schema, Version0FileIsUpgradedInPlaceWithEveryValueKeptAndABackup) {
   ASSERT_TRUE(store.ok()) << store.status().ToString();
   EXPECT_EQ(store->schema_version(), kSchemaVersion);
   EXPECT_EQ(OldValues(other), before);
-  EXPECT_EQ(Version(dir.db()), 1);
+  EXPECT_EQ(Version(dir.db()), kSchemaVersion);
   EXPECT_TRUE(store->ReadStations()->empty());
   EXPECT_TRUE(store->ReadStatistics()->empty());
+  // An upgraded relay sends what it sent before: the device's address is not added.
+  ASSERT_EQ(store->ReadRelayOptions()->size(), 1u);
+  EXPECT_EQ(RelayOptionsFromRows(*store->ReadRelayOptions())->add_source_address,
+            SourceAddressMode::kKeep);
 
   // The backup holds the file as it was, WAL content included, and opens read-only as a
   // version-0 file.
@@ -113,16 +118,18 @@ TEST(Schema, OldFileReadOnlyIsReadAsItIsAndFailedBackupLeavesItAlone) {
 TEST(Schema, NewerFileIsRefusedNamingBothVersions) {
   TempDir dir;
   ASSERT_TRUE(Store::Create(dir.db()).ok());
-  ASSERT_EQ(RawDb(dir.db()).Exec("PRAGMA user_version = 3"), SQLITE_OK);
+  const int newer = kSchemaVersion + 1;
+  ASSERT_EQ(RawDb(dir.db()).Exec("PRAGMA user_version = " + std::to_string(newer)), SQLITE_OK);
   for (Access access : {Access::kReadWrite, Access::kReadOnly}) {
     Result<Store> store = Store::Open(dir.path(), access);
     ASSERT_FALSE(store.ok());
     EXPECT_EQ(store.status().error(), kErrorNewerSchema);
     EXPECT_EQ(store.status().description(),
-              "Tervix.mdb has schema version 3; this program reads versions 0 to 1");
+              "Tervix.mdb has schema version " + std::to_string(newer) +
+                  "; this program reads versions 0 to " + std::to_string(kSchemaVersion));
   }
   EXPECT_FALSE(StatisticsWriter::Open(dir.path()).ok());
-  EXPECT_EQ(Version(dir.db()), 3);
+  EXPECT_EQ(Version(dir.db()), newer);
 }
 
 TEST(Schema, TwoProgramsOpeningAnOldFileAtOnceUpgradeItOnce) {
@@ -151,7 +158,7 @@ TEST(Schema, TwoProgramsOpeningAnOldFileAtOnceUpgradeItOnce) {
       ASSERT_EQ(waitpid(pid, &status, 0), pid);
       EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
     }
-    EXPECT_EQ(Version(dir.db()), 1);
+    EXPECT_EQ(Version(dir.db()), kSchemaVersion);
   }
 }
 
@@ -304,6 +311,65 @@ TEST(StationRules, OwnEndpointIsOnlyTheListenersOwn) {
                 0u)
           << checked.description();
     }
+  }
+}
+
+}  // namespace
+}  // namespace tervane::store
+
+namespace tervane::store {
+namespace {
+
+TEST(Schema, RelayOptionsOfNewAndUpgradedFilesAndTheirValues) {
+  // A new file adds the device's address; a version-1 file upgraded keeps sending as before.
+  TempDir made;
+  ASSERT_TRUE(Store::Create(made.db()).ok());
+  Result<Store> fresh = Store::Open(made.path());
+  ASSERT_TRUE(fresh.ok()) << fresh.status().ToString();
+  EXPECT_EQ(RelayOptionsFromRows(*fresh->ReadRelayOptions())->add_source_address,
+            SourceAddressMode::kAddWhenMissing);
+
+  TempDir old;
+  ASSERT_TRUE(Store::Create(old.db()).ok());
+  ASSERT_EQ(RawDb(old.db()).Exec("DROP TABLE RelayOption; PRAGMA user_version = 1"), SQLITE_OK);
+  Result<Store> reader = Store::Open(old.path(), Access::kReadOnly);
+  ASSERT_TRUE(reader.ok());
+  EXPECT_TRUE(reader->ReadRelayOptions()->empty());
+  EXPECT_FALSE(reader->WriteRelayOption(kOptionAddSourceAddress, "1").ok());
+  Result<Store> upgraded = Store::Open(old.path());
+  ASSERT_TRUE(upgraded.ok()) << upgraded.status().ToString();
+  EXPECT_TRUE(std::filesystem::exists(old.db() + ".v1.bak"));
+  EXPECT_EQ(RelayOptionsFromRows(*upgraded->ReadRelayOptions())->add_source_address,
+            SourceAddressMode::kKeep);
+
+  // Each text and the mode it stands for, written and read back; a row of an unknown option
+  // is left alone; a value the option does not take is refused by name.
+  const struct {
+    const char* text;
+    bool ok;
+    SourceAddressMode mode;
+  } cases[] = {{"0", true, SourceAddressMode::kKeep},
+               {"1", true, SourceAddressMode::kAddWhenMissing},
+               {"replace", true, SourceAddressMode::kReplace},
+               {"Replace", false, {}},
+               {" 1", false, {}},
+               {"", false, {}}};
+  ASSERT_TRUE(upgraded->WriteRelayOption("SomeLaterOption", "x").ok());
+  for (const auto& c : cases) {
+    ASSERT_TRUE(upgraded->WriteRelayOption(kOptionAddSourceAddress, c.text).ok());
+    Result<std::vector<RelayOption>> rows = upgraded->ReadRelayOptions();
+    ASSERT_TRUE(rows.ok());
+    EXPECT_EQ(rows->size(), 2u);
+    Result<RelayOptions> options = RelayOptionsFromRows(*rows);
+    EXPECT_EQ(options.ok(), c.ok) << c.text;
+    if (!c.ok) {
+      EXPECT_EQ(options.status().description(), "RelayOption AddSourceAddress: '" +
+                                                    std::string(c.text) +
+                                                    "' is not one of 0, 1 or replace");
+      continue;
+    }
+    EXPECT_EQ(options->add_source_address, c.mode);
+    EXPECT_EQ(SourceAddressModeText(c.mode), c.text);
   }
 }
 

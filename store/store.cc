@@ -241,6 +241,7 @@ Status Store::Create(const std::string& path) {
       made = schema::RunScript(db, store.path_, "BEGIN IMMEDIATE");
       if (made.ok()) made = schema::RunScript(db, store.path_, kSchemaSql);
       if (made.ok()) made = schema::Upgrade(db, store.path_, 0, /*backup=*/false);
+      if (made.ok()) made = schema::SetNewFileOptions(db, store.path_);
       if (made.ok()) made = schema::RunScript(db, store.path_, "COMMIT");
       if (made.ok()) made = schema::RunScript(db, store.path_, "PRAGMA journal_mode = WAL");
     }
@@ -277,6 +278,7 @@ Status Store::CheckTables() {
   if (checked.ok()) checked = CheckTable(kTrapTable, kTrapColumns);
   if (checked.ok() && version_ >= 1) checked = CheckTable(kStationTable, kStationColumns);
   if (checked.ok() && version_ >= 1) checked = CheckTable(kStatisticsTable, kStatisticsColumns);
+  if (checked.ok() && version_ >= 2) checked = CheckTable(kOptionTable, kOptionColumns);
   return checked;
 }
 

@@ -46,7 +46,7 @@ namespace tervane::store {
 inline constexpr std::string_view kDatabaseFileName = "Tervix.mdb";
 // The schema version that this program makes and reads (PRAGMA user_version); files of
 // versions 0 to kSchemaVersion - 1 are upgraded in place when opened for writing.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 // The group that the service runs as (the service account's, svc::kServiceAccount) and whose
 // members may use the window: a new database file belongs to it when it exists.
 inline constexpr char kDatabaseGroup[] = "tervane";
@@ -155,6 +155,13 @@ class Store {
 
   // Every RelayStatistics row in table order; none in a file older than version 1.
   Result<std::vector<StatisticRow>> ReadStatistics() const;
+
+  // Every RelayOption row in Name order; none in a file older than version 2, which reads as
+  // if every option had its upgraded value (relay_options.h).
+  Result<std::vector<RelayOption>> ReadRelayOptions() const;
+  // Sets the option `name` to `value`, adding its row when it has none. The caller checks the
+  // value (relay_options.h); fails in a file older than version 2.
+  Status WriteRelayOption(std::string_view name, std::string_view value);
 
  private:
   Store(sqlite3* db, std::string path, bool snapshot = false)
