@@ -1,5 +1,9 @@
-// The page "General Settings": reading the General_Setting row and storing what the user
-// changed in it.
+// The page "General Settings": reading the General_Setting row and the relay option shown
+// with it, and storing what the user changed in them.
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "config/row_writer.h"
 #include "config/tervix_model.h"
 #include "store/convert.h"
@@ -28,7 +32,11 @@ Status TervixModel::ReadGeneral() {
   general_.TrapForwIpAddr = row->ByName("TrapForwIpAddr").AsText();
   general_.TrapForwPort = row->ByName("TrapForwPort").AsText();
   general_.ConvV2ToV1 = flag("ConvV2ToV1");
+  // A file older than version 2 has no options: each reads as the relay runs with it.
+  Result<std::vector<store::RelayOption>> options = db->ReadRelayOptions();
+  if (!options.ok()) return options.status();
   general_stored_ = general_;
+  source_address_.Read(*options);
   return Status::Ok();
 }
 
@@ -54,6 +62,19 @@ std::optional<Refusal> TervixModel::SaveGeneralSetting(bool skip_refused) {
     Result<store::Store> db = store::Store::Open(folder_, access_);
     return db.ok() ? db->WriteSettings(columns) : db.status();
   });
+  // The option goes with the row: not when a value of the row is refused (the page is not
+  // left), but when the refused values are discarded and the other edits stored; and only
+  // when the user changed it, so that a value another program wrote meanwhile stays.
+  const bool row_stored = !refused || (skip_refused && refused->field);
+  if (std::optional<std::string> option = source_address_.Edited(); option && row_stored) {
+    Result<store::Store> db = store::Store::Open(folder_, access_);
+    Status written = db.ok() ? db->WriteRelayOption(source_address_.name(), *option) : db.status();
+    if (written.ok()) {
+      source_address_.Stored();
+    } else if (!refused) {
+      refused = Refusal{written, std::nullopt};
+    }
+  }
   if (refused && refused->why.error() == kErrorRowGone) {
     EndWithoutSettings(refused->why);
     return std::nullopt;

@@ -79,8 +79,9 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
   lblReadOnly_->setVisible(model_.read_only());
   layout->addWidget(lblReadOnly_);
   if (model_.read_only()) {
-    for (QWidget* widget : {static_cast<QWidget*>(cmdAdd_), static_cast<QWidget*>(chkDebugMode_),
-                            static_cast<QWidget*>(chkConvV2ToV1_)}) {
+    for (QWidget* widget :
+         {static_cast<QWidget*>(cmdAdd_), static_cast<QWidget*>(chkDebugMode_),
+          static_cast<QWidget*>(chkConvV2ToV1_), static_cast<QWidget*>(cboAddSourceAddress_)}) {
       widget->setEnabled(false);
     }
     // Shaded like the window's other read-only boxes.
@@ -119,9 +120,9 @@ void MainWindow::SetTabOrder() {
   }
   order.insert(order.end(),
                {chkDebugMode_, txtTrapRecvIpAddr_, txtTrapRecvPort_, txtTrapRecvStatus_,
-                chkConvV2ToV1_, txtTrapForwIpAddr_, txtTrapForwPort_, lbxStations_, cmdStationAdd_,
-                cmdStationEdit_, cmdStationRemove_, cmdGenerateMIB_, cmdStart_, cmdInstall_,
-                tblCounters_, cmdReadMe_, cmdExit_});
+                chkConvV2ToV1_, cboAddSourceAddress_, txtTrapForwIpAddr_, txtTrapForwPort_,
+                lbxStations_, cmdStationAdd_, cmdStationEdit_, cmdStationRemove_, cmdGenerateMIB_,
+                cmdStart_, cmdInstall_, tblCounters_, cmdReadMe_, cmdExit_});
   for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -171,9 +172,13 @@ void MainWindow::ShowModel() {
   const GeneralFields& general = model_.general();
   chkDebugMode_->setChecked(general.DebugMode);
   chkConvV2ToV1_->setChecked(general.ConvV2ToV1);
-  if (txtTrapRecvStatus_->toPlainText() != Q(general.TrapRecvStatus)) {
-    txtTrapRecvStatus_->setPlainText(Q(general.TrapRecvStatus));
-  }
+  ShowSourceAddress();
+  // The service ends its status lines with CR LF, which the box keeps as line breaks and gives
+  // back as LF: compared so, the box is set only when the text changed, and keeps its scroll
+  // position while the user works on the page.
+  QString status = Q(general.TrapRecvStatus);
+  status.replace("\r\n", "\n").replace('\r', '\n');
+  if (txtTrapRecvStatus_->toPlainText() != status) txtTrapRecvStatus_->setPlainText(status);
   // Only a text that differs is set, so the caret stays where the user is typing.
   for (const FieldEdit& f : fields_) {
     const QString text = Q(model_.Text(f.field));

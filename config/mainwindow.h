@@ -24,6 +24,7 @@ class QCheckBox;
 class QComboBox;
 class QFocusEvent;
 class QGridLayout;
+class QHBoxLayout;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -75,6 +76,8 @@ class MainWindow : public QWidget {
   QWidget* MakeServicePage();
   // The list "Further Stations" and its buttons, in the frame "Forward Traps To".
   QWidget* MakeStations(QWidget* parent);
+  // The list "Sender's address (snmpTrapAddress.0)" with its label, in the same frame.
+  QHBoxLayout* MakeSourceAddress(QWidget* parent);
   // The counters below the service buttons: their heading, the line that says when they were
   // written, and the table.
   void AddCounters(QWidget* page, QVBoxLayout* layout);
@@ -107,6 +110,7 @@ class MainWindow : public QWidget {
   // Shows the "Service Control" page's state, tab1's and the selected page.
   void ShowServicePage();
   void ShowStations();
+  void ShowSourceAddress();
   // Shows the counters as the model last read them, and reads them every 2 s while page 2 is
   // the selected one.
   void ShowCounters();
@@ -165,6 +169,7 @@ class MainWindow : public QWidget {
   QLineEdit* txtTrapRecvPort_ = nullptr;
   QPlainTextEdit* txtTrapRecvStatus_ = nullptr;
   QCheckBox* chkConvV2ToV1_ = nullptr;
+  QComboBox* cboAddSourceAddress_ = nullptr;
   QLineEdit* txtTrapForwIpAddr_ = nullptr;
   QLineEdit* txtTrapForwPort_ = nullptr;
   QPushButton* cmdGenerateMIB_ = nullptr;

@@ -92,14 +92,17 @@ QWidget* MainWindow::MakeGeneralPage() {
   FixWidth(txtTrapForwPort_, 6);
   auto* forward_layout = new QGridLayout(forward);
   forward_layout->addWidget(chkConvV2ToV1_, 0, 0, 1, 2);
-  forward_layout->addWidget(MakeLabel(forward, "IP Address:", txtTrapForwIpAddr_), 1, 0);
-  forward_layout->addWidget(txtTrapForwIpAddr_, 1, 1, Qt::AlignLeft);
-  forward_layout->addWidget(MakeLabel(forward, "Port:", txtTrapForwPort_), 2, 0);
-  forward_layout->addWidget(txtTrapForwPort_, 2, 1, Qt::AlignLeft);
+  // Its long label on a line of its own: the address and port keep the column of the frame
+  // above.
+  forward_layout->addLayout(MakeSourceAddress(forward), 1, 0, 1, 2);
+  forward_layout->addWidget(MakeLabel(forward, "IP Address:", txtTrapForwIpAddr_), 2, 0);
+  forward_layout->addWidget(txtTrapForwIpAddr_, 2, 1, Qt::AlignLeft);
+  forward_layout->addWidget(MakeLabel(forward, "Port:", txtTrapForwPort_), 3, 0);
+  forward_layout->addWidget(txtTrapForwPort_, 3, 1, Qt::AlignLeft);
   QWidget* stations = MakeStations(forward);
-  // The list under its label: the address and port keep the column of the frame above.
-  forward_layout->addWidget(MakeLabel(forward, "Further &Stations:", lbxStations_), 3, 0, 1, 2);
-  forward_layout->addWidget(stations, 4, 0, 1, 2);
+  // The list under its label.
+  forward_layout->addWidget(MakeLabel(forward, "Further &Stations:", lbxStations_), 4, 0, 1, 2);
+  forward_layout->addWidget(stations, 5, 0, 1, 2);
   forward_layout->setColumnStretch(1, 1);
 
   cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "&Generate MIB File");
@@ -115,6 +118,46 @@ QWidget* MainWindow::MakeGeneralPage() {
   layout->addWidget(cmdGenerateMIB_, 0, Qt::AlignLeft);
   layout->addStretch();
   return page;
+}
+
+QHBoxLayout* MainWindow::MakeSourceAddress(QWidget* parent) {
+  cboAddSourceAddress_ = new QComboBox(parent);
+  cboAddSourceAddress_->setObjectName("cboAddSourceAddress");
+  cboAddSourceAddress_->setEditable(false);
+  cboAddSourceAddress_->setAccessibleName(kSourceAddressCaption);
+  cboAddSourceAddress_->setAccessibleDescription(
+      "What the SNMPv2 traps sent on say of the device that sent them: as the device sent them, "
+      "its address added when they carry none, or always the address they came from");
+  cboAddSourceAddress_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  cboAddSourceAddress_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  ShowSourceAddress();
+  // Never narrower than its choices, also while its page has not been laid out yet.
+  cboAddSourceAddress_->setMinimumWidth(cboAddSourceAddress_->sizeHint().width());
+  // The entry however it changes: mouse, keyboard, a screen reader's choice.
+  connect(cboAddSourceAddress_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (showing_ || index < 0) return;
+    model_.cboAddSourceAddress_Click(index);
+    ShowModel();
+  });
+  auto* line = new QHBoxLayout;
+  line->addWidget(
+      MakeLabel(parent, "Se&nder's address (snmpTrapAddress.0):", cboAddSourceAddress_));
+  line->addWidget(cboAddSourceAddress_);
+  line->addStretch();
+  return line;
+}
+
+void MainWindow::ShowSourceAddress() {
+  const OptionList& list = model_.source_address();
+  bool same = cboAddSourceAddress_->count() == static_cast<int>(list.entries().size());
+  for (int i = 0; same && i < cboAddSourceAddress_->count(); ++i) {
+    same = cboAddSourceAddress_->itemText(i) == Q(list.entries()[static_cast<size_t>(i)]);
+  }
+  if (!same) {
+    cboAddSourceAddress_->clear();
+    for (const std::string& entry : list.entries()) cboAddSourceAddress_->addItem(Q(entry));
+  }
+  cboAddSourceAddress_->setCurrentIndex(list.current());
 }
 
 QWidget* MainWindow::MakeServicePage() {

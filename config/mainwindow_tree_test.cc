@@ -88,12 +88,19 @@ TEST_F(WindowTreeTest, GroupsAndServicePage) {
 TEST_F(WindowTreeTest, LabelsAndTheirFields) {
   ASSERT_NO_FATAL_FAILURE(OpenWindow());
   const std::vector<std::pair<QString, QString>> expected = {
-      {"Trap Name:", "lbxTrapName"},         {"Trap OID:", "txtTrapOID"},
-      {"Wrap To:", "txtTrapNewEnterprise"},  {"Wrap Source Variable #:", "txtTrapSourceVarNo"},
-      {"Value To Split:", "txtValToSplit"},  {"IP Address:", "txtTrapRecvIpAddr"},
-      {"Port:", "txtTrapRecvPort"},          {"Status:", "txtTrapRecvStatus"},
-      {"IP Address:", "txtTrapForwIpAddr"},  {"Port:", "txtTrapForwPort"},
-      {"Further &Stations:", "lbxStations"}, {"&Counters:", "tblCounters"},
+      {"Trap Name:", "lbxTrapName"},
+      {"Trap OID:", "txtTrapOID"},
+      {"Wrap To:", "txtTrapNewEnterprise"},
+      {"Wrap Source Variable #:", "txtTrapSourceVarNo"},
+      {"Value To Split:", "txtValToSplit"},
+      {"IP Address:", "txtTrapRecvIpAddr"},
+      {"Port:", "txtTrapRecvPort"},
+      {"Status:", "txtTrapRecvStatus"},
+      {"IP Address:", "txtTrapForwIpAddr"},
+      {"Port:", "txtTrapForwPort"},
+      {"Further &Stations:", "lbxStations"},
+      {"&Counters:", "tblCounters"},
+      {"Se&nder's address (snmpTrapAddress.0):", "cboAddSourceAddress"},
   };
   std::vector<std::pair<QString, QString>> buddies;
   QStringList plain;
@@ -189,8 +196,8 @@ TEST_F(WindowTreeTest, AccessibleNamesContainWhatIsOnTheScreen) {
     }
     ++controls;
   }
-  // 14 variable rows of five controls, 11 more on page 0, 12 on page 1, 5 on page 2, 2 below.
-  EXPECT_EQ(controls, 5 * kVarRows + 11 + 12 + 5 + 2);
+  // 14 variable rows of five controls, 11 more on page 0, 13 on page 1, 5 on page 2, 2 below.
+  EXPECT_EQ(controls, 5 * kVarRows + 11 + 13 + 5 + 2);
   QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find<QWidget>("lbxTrapName"));
   EXPECT_EQ(list->role(), QAccessible::List);
   QAccessibleInterface* tabs =
@@ -227,7 +234,7 @@ TEST_F(WindowTreeTest, LengthsAndEditability) {
   EXPECT_EQ(status->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
 
   const QList<QComboBox*> combos = window_->findChildren<QComboBox*>();
-  EXPECT_EQ(combos.size(), 2 + kVarRows);
+  EXPECT_EQ(combos.size(), 3 + kVarRows);
   for (const QComboBox* combo : combos) {
     EXPECT_FALSE(combo->isEditable()) << combo->objectName().toStdString();
   }
@@ -316,6 +323,7 @@ TEST_F(WindowTreeTest, TabOrderFollowsTheReadingOrder) {
            << "txtTrapRecvPort"
            << "txtTrapRecvStatus"
            << "chkConvV2ToV1"
+           << "cboAddSourceAddress"
            << "txtTrapForwIpAddr"
            << "txtTrapForwPort"
            << "lbxStations"
@@ -351,14 +359,15 @@ TEST_F(WindowTreeTest, TabKeyOnGeneralSettings) {
   ClickCheckBox("chkDebugMode");  // twice: the box is left as it was, with the focus
   ASSERT_EQ(FocusedName(), "chkDebugMode");
   QStringList visited;
-  for (int n = 0; n < 9; ++n) {
+  for (int n = 0; n < 10; ++n) {
     Key(Qt::Key_Tab);
     visited << FocusedName();
   }
   // Without further stations, "Edit..." and "Remove" are unusable and left out.
-  EXPECT_EQ(visited, QStringList({"txtTrapRecvIpAddr", "txtTrapRecvPort", "txtTrapRecvStatus",
-                                  "chkConvV2ToV1", "txtTrapForwIpAddr", "txtTrapForwPort",
-                                  "lbxStations", "cmdStationAdd", "cmdGenerateMIB"}));
+  EXPECT_EQ(visited,
+            QStringList({"txtTrapRecvIpAddr", "txtTrapRecvPort", "txtTrapRecvStatus",
+                         "chkConvV2ToV1", "cboAddSourceAddress", "txtTrapForwIpAddr",
+                         "txtTrapForwPort", "lbxStations", "cmdStationAdd", "cmdGenerateMIB"}));
 }
 
 }  // namespace

@@ -17,7 +17,8 @@
 // and gets the focus. Only the columns whose text the user changed are written, so merely
 // showing a row never changes a stored value, and the service's status is never written.
 // The further stations of page 1 are stored apart from the row, each change at once
-// (stations_model.h).
+// (stations_model.h). The relay option on page 1 (relay_option_list.h) is read and stored with
+// the row, and written only when the user changed it.
 #ifndef TERVANE_CONFIG_TERVIX_MODEL_H_
 #define TERVANE_CONFIG_TERVIX_MODEL_H_
 
@@ -30,6 +31,7 @@
 #include "config/counters_model.h"
 #include "config/dialogs.h"
 #include "config/model_fields.h"
+#include "config/relay_option_list.h"
 #include "config/service_page.h"
 #include "config/stations_model.h"
 #include "platform/status.h"
@@ -55,6 +57,8 @@ class TervixModel {
   const std::string& read_only_notice() const { return read_only_notice_; }
   int page() const { return page_; }
   const GeneralFields& general() const { return general_; }
+  // The list "Sender's address (snmpTrapAddress.0)" of page 1: option AddSourceAddress.
+  const OptionList& source_address() const { return source_address_; }
   // The definition list, in table order, and the selected entry (-1: none).
   const std::vector<std::string>& trap_names() const { return names_; }
   int selected() const { return selected_; }
@@ -95,6 +99,10 @@ class TervixModel {
   }
   void SetConvV2ToV1(bool on) {
     if (!read_only()) general_.ConvV2ToV1 = on;
+  }
+  // Picking entry `index` of the list "Sender's address (snmpTrapAddress.0)".
+  void cboAddSourceAddress_Click(int index) {
+    if (!read_only()) source_address_.Pick(index);
   }
   // The keyboard focus entered or left a field. Leaving runs the field's rule; a commit runs
   // the rule of the field that still has the focus first (clicking a tab or a list entry does
@@ -173,6 +181,7 @@ class TervixModel {
 
   GeneralFields general_;
   GeneralFields general_stored_;  // as read: what the user changed is what differs
+  OptionList source_address_{store::kOptionAddSourceAddress, kSourceAddressChoices};
 
   std::vector<std::string> names_;
   int selected_ = -1;
