@@ -1,13 +1,15 @@
 // tervane-svc's command line: the command, its options and the service it names. Parsing is a
 // pure function over the arguments, so every form that is accepted or refused can be tested
-// without a service manager or a database; what the commands do is in service_commands.cc and
-// stats_command.cc.
+// without a service manager or a database; what the commands do is in service_commands.cc,
+// stats_command.cc, check_command.cc and transfer_commands.cc.
 //
 //   tervane-svc COMMAND [OPTION...] [NAME]
 //
-// The options come after the command and NAME comes last; each command takes only the options
-// it uses (--wait: start and stop; --folder DIR: unit and stats; --prometheus and
-// --output FILE: stats) and stats takes no NAME. "--help" or "-h" anywhere asks for the usage.
+// The options come after the command and NAME (or FILE) comes last; each command takes only
+// the options it uses (--wait: start and stop; --folder DIR: unit, stats, check, export and
+// import; --prometheus and --output FILE: stats), stats takes no NAME, export an optional FILE
+// and import a FILE ("-" for standard input) instead. "--help" or "-h" anywhere asks for the
+// usage.
 #ifndef TERVANE_ADMIN_SVC_COMMAND_LINE_H_
 #define TERVANE_ADMIN_SVC_COMMAND_LINE_H_
 
@@ -38,12 +40,24 @@ inline constexpr char kSvcUsage[] =
     "                       restart and reset NAME.service\n"
     "  stats [--prometheus] [--output FILE] [--folder DIR]\n"
     "                       print the counters that the service wrote into Tervix.mdb\n"
+    "  check [--folder DIR] the health check for keepalived's vrrp_script: exit 0 when the\n"
+    "                       service runs, a UDP socket is bound to its receive address and\n"
+    "                       port, and its counters were written within 30 s; else exit 1\n"
+    "                       with one line on standard error saying why\n"
+    "  export [--folder DIR] [FILE]\n"
+    "                       write the trap definitions, the stations, the options and the\n"
+    "                       settings that are not the node's own as JSON to FILE (at once)\n"
+    "                       or to standard output\n"
+    "  import [--folder DIR] FILE\n"
+    "                       check every value of an export (FILE \"-\": standard input) and\n"
+    "                       replace them in Tervix.mdb in one transaction, or change\n"
+    "                       nothing; the service uses them from its next start\n"
     "\n"
     "Options:\n"
     "  --wait         after start or stop, wait up to 30 s until the service runs or has\n"
     "                 stopped, then print its state\n"
     "  --folder DIR   the program folder DIR instead of this program's own: unit prints the\n"
-    "                 unit for DIR/TervixSrv, stats reads DIR/Tervix.mdb\n"
+    "                 unit for DIR/TervixSrv, the others use DIR/Tervix.mdb\n"
     "  --prometheus   print the counters in the Prometheus text format\n"
     "  --output FILE  replace FILE with the text at once (a temporary file, then a rename)\n"
     "                 instead of printing it\n"
@@ -52,21 +66,35 @@ inline constexpr char kSvcUsage[] =
     "Exit status: 0 on success, 1 on failure (\"error <number>: <text>\" on standard error),\n"
     "2 on a usage error.\n";
 
-enum class SvcCommand { kHelp, kQuery, kConfig, kStart, kStop, kDelete, kUnit, kRule, kStats };
+enum class SvcCommand {
+  kHelp,
+  kQuery,
+  kConfig,
+  kStart,
+  kStop,
+  kDelete,
+  kUnit,
+  kRule,
+  kStats,
+  kCheck,
+  kExport,
+  kImport,
+};
 
 struct SvcCommandLine {
   SvcCommand command = SvcCommand::kHelp;
-  bool wait = false;        // start, stop: wait until the state has settled
-  std::string folder;       // unit, stats: DIR of --folder as given; empty for this program's
-  bool prometheus = false;  // stats: the Prometheus text format instead of a table
-  std::string output;       // stats: FILE of --output; empty for standard output
+  bool wait = false;                // start, stop: wait until the state has settled
+  std::string folder;               // DIR of --folder as given; empty for this program's
+  bool prometheus = false;          // stats: the Prometheus text format instead of a table
+  std::string output;               // stats: FILE of --output; empty for standard output
+  std::string file;                 // export, import: FILE; empty (export) or "-" for standard I/O
   std::string name = kServiceName;  // not checked here: the service manager refuses bad names
 };
 
 // `args` are the arguments after the program's name. Nothing for a usage error: no command,
 // an unknown command or option, an option that the command does not take or that is given
-// twice, --folder or --output without a value or with an empty one, a NAME given to stats, or
-// an argument after NAME.
+// twice, --folder or --output without a value or with an empty one, a NAME given to stats, an
+// empty FILE, import without FILE, or an argument after NAME or FILE.
 std::optional<SvcCommandLine> ParseSvcCommandLine(const std::vector<std::string>& args);
 
 }  // namespace tervane::svc

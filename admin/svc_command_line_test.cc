@@ -16,6 +16,7 @@ TEST(SvcCommandLine, AcceptsTheDocumentedFormsAndRefusesTheRest) {
     std::string name = "Tervane";
     bool prometheus = false;
     std::string output{};
+    std::string file{};
   };
   const std::vector<Row> rows = {
       {{"query"}, true, C::kQuery},
@@ -64,6 +65,29 @@ TEST(SvcCommandLine, AcceptsTheDocumentedFormsAndRefusesTheRest) {
       {{"stats", "--wait"}, false},
       {{"query", "--prometheus"}, false},
       {{"unit", "--output", "x"}, false},
+      {{"check"}, true, C::kCheck},
+      {{"check", "--folder", "/f", "Other"}, true, C::kCheck, false, "/f", "Other"},
+      {{"check", "--wait"}, false},
+      {{"export"}, true, C::kExport},
+      {{"export", "--folder", "/f", "out.json"},
+       true,
+       C::kExport,
+       false,
+       "/f",
+       "Tervane",
+       false,
+       "",
+       "out.json"},
+      {{"export", "-"}, true, C::kExport, false, "", "Tervane", false, "", "-"},
+      {{"export", "a.json", "b.json"}, false},
+      {{"export", ""}, false},
+      {{"export", "--output", "x"}, false},
+      {{"import", "in.json"}, true, C::kImport, false, "", "Tervane", false, "", "in.json"},
+      {{"import", "--folder", "/f", "-"}, true, C::kImport, false, "/f", "Tervane", false, "", "-"},
+      {{"import"}, false},
+      {{"import", "--folder", "/f"}, false},
+      {{"import", "-x"}, false},
+      {{"query", "-"}, false},
   };
   for (const Row& row : rows) {
     std::string label;
@@ -78,6 +102,7 @@ TEST(SvcCommandLine, AcceptsTheDocumentedFormsAndRefusesTheRest) {
     EXPECT_EQ(line->name, row.name);
     EXPECT_EQ(line->prometheus, row.prometheus);
     EXPECT_EQ(line->output, row.output);
+    EXPECT_EQ(line->file, row.file);
   }
 }
 

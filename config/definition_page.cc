@@ -4,6 +4,7 @@
 
 #include "config/row_writer.h"
 #include "config/tervix_model.h"
+#include "store/definition_rules.h"
 #include "store/number_text.h"
 #include "store/store.h"
 #include "store/trap_name.h"
@@ -12,16 +13,11 @@ namespace tervane::config {
 
 namespace {
 
-// The ranges the service can use: a source binding it keeps (1 to 20), a piece position from 1
-// and a count from 0, both within 16 bits.
-constexpr store::NumberRange kSourceRange{1, 20, "is not a binding the service keeps (1 to 20)",
-                                          kErrorInvalidArgument};
-
-constexpr store::NumberRange kPositionRange{1, 32767, "is not a position (1 to 32767)",
-                                            kErrorInvalidArgument};
-
-constexpr store::NumberRange kCountRange{0, 32767, "is not a number of characters (0 to 32767)",
-                                         kErrorInvalidArgument};
+// The rules for the values are the store's (definition_rules.h), which tervane-svc import
+// applies too.
+using store::kCountRange;
+using store::kPositionRange;
+using store::kSourceRange;
 
 std::string FieldName(const std::string& trap, const char* field) {
   return "Trap \"" + trap + "\", " + field;
@@ -206,9 +202,9 @@ std::optional<Refusal> TervixModel::SaveSnmpTrapRecord(bool skip_refused) {
              FieldName(trap, "Wrap Source Variable #"), Field{FieldKind::kTrapSourceVarNo});
   // The lists' entries are numbers; an entry kept from a row written by other means is
   // unchanged, and so never written back.
-  row.Number(now.TrapNewNumber, was.TrapNewNumber, "TrapNewNumber", store::kInt32Range,
+  row.Number(now.TrapNewNumber, was.TrapNewNumber, "TrapNewNumber", store::kNewNumberRange,
              FieldName(trap, "trap number"), Field{FieldKind::kTrapOID});
-  row.Number(now.TrapNewVarNo, was.TrapNewVarNo, "TrapNewVarNo", store::kInt16Range,
+  row.Number(now.TrapNewVarNo, was.TrapNewVarNo, "TrapNewVarNo", store::kNewVarCountRange,
              FieldName(trap, "New Variables"), Field{FieldKind::kTrapOID});
   for (int i = 1; i <= kVarRows; ++i) {
     const std::string n = std::to_string(i);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "store/definition_rules.h"
 
 namespace tervane::config {
 
@@ -22,8 +23,9 @@ inline constexpr int kPageTraps = 0;
 inline constexpr int kPageGeneral = 1;
 inline constexpr int kPageService = 2;
 inline constexpr int kVarRows = 14;
-inline constexpr int kMaxDefinitions = 30;
-inline constexpr int kTrapNameLength = 20;
+// The store's limits (definition_rules.h), which tervane-svc import applies too.
+inline constexpr int kMaxDefinitions = store::kMaxDefinitions;
+inline constexpr int kTrapNameLength = store::kTrapNameLength;
 
 // What the read-only "Wrap To:" box shows: the prefix of every wrapped trap's OID.
 inline constexpr char kWrapToPrefix[] = "1.3.6.1.4.1.32473.1.100.2.0.";
@@ -50,7 +52,8 @@ struct Field {
 // The pick-only lists. Each shows its fixed entries and, when the shown value is none of
 // them (a row written by other means), that value as one more entry.
 enum class ListKind { kTrapNewNumber, kTrapNewVarNo, kVarType };
-// "1000", "1100", ..., "3900"; "1" to "14"; the seven type names in the editor's order.
+// "1000", "1100", ..., "3900"; "1" to "14"; the seven type names in the editor's order: the
+// store's lists (definition_rules.h).
 const std::vector<std::string>& FixedEntries(ListKind kind);
 
 struct GeneralFields {

@@ -11,17 +11,18 @@ namespace tervane::config {
 const std::vector<std::string>& FixedEntries(ListKind kind) {
   static const std::vector<std::string> kNumbers = [] {
     std::vector<std::string> v;
-    for (int n = 1000; n <= 3900; n += 100) v.push_back(std::to_string(n));
+    for (int n = store::kFirstNewNumber; n <= store::kLastNewNumber; n += store::kNewNumberStep) {
+      v.push_back(std::to_string(n));
+    }
     return v;
   }();
   static const std::vector<std::string> kCounts = [] {
     std::vector<std::string> v;
-    for (int n = 1; n <= kVarRows; ++n) v.push_back(std::to_string(n));
+    for (int n = 1; n <= store::kMaxNewVariables; ++n) v.push_back(std::to_string(n));
     return v;
   }();
-  static const std::vector<std::string> kTypes = {"Integer32", "DisplayString", "OBJECT IDENTIFIER",
-                                                  "IpAddress", "Counter32",     "Gauge32",
-                                                  "TimeTicks"};
+  static const std::vector<std::string> kTypes(store::kVarTypeNames.begin(),
+                                               store::kVarTypeNames.end());
   switch (kind) {
     case ListKind::kTrapNewNumber:
       return kNumbers;

@@ -163,6 +163,17 @@ class Store {
   // value (relay_options.h); fails in a file older than version 2.
   Status WriteRelayOption(std::string_view name, std::string_view value);
 
+  // Replaces what a pair of relays shares, in one BEGIN IMMEDIATE transaction (store_import.cc):
+  // writes the named General_Setting columns of `settings` into the settings row, and replaces
+  // every SnmpTrap row with `traps`, every ForwardTarget row with `stations` (their columns
+  // without the Id; new Ids follow this order) and every RelayOption row with `options`. The
+  // caller checks the values. Fails, changing nothing, on a column name that is not one of the
+  // table's (kErrorNotFound; Id for a station), in a file older than version 2, on a table
+  // without its settings row (kErrorRowGone), and on any failure of SQLite's.
+  Status ReplaceSharedSettings(const ColumnValues& settings, const std::vector<ColumnValues>& traps,
+                               const std::vector<ColumnValues>& stations,
+                               const std::vector<RelayOption>& options);
+
  private:
   Store(sqlite3* db, std::string path, bool snapshot = false)
       : db_(db), path_(std::move(path)), snapshot_(snapshot) {}
