@@ -10,7 +10,9 @@
 //   n bytes    the table description
 //   the rest   the datagram, received from kSourceAddress
 // The table description, read byte by byte:
-//   1 byte     the number of rows, modulo 33 (LoadDefinitions refuses a 31st)
+//   1 byte     the number of rows, modulo 33 (LoadDefinitions refuses a 31st); the byte
+//              divided by 33, modulo 3, is the option AddSourceAddress: 0 "0", 1 "1",
+//              2 "replace"
 //   per row    TrapOID, TrapSourceVarNo, TrapNewVarNo and TrapNewNumber as values; one byte
 //              k modulo 15; then k blocks of VarPos<i>, VarChar<i> and VarType<i> values
 //   a value    one kind byte, modulo 8, and its content:
@@ -40,13 +42,15 @@
 //     is taken in alike and every build sends the same bytes, or fails alike;
 //   - a built message has the shape its route says: its head, the pieces of the definition,
 //     the received bindings but the source one in order, and a trailing snmpTrapAddress.0
-//     exactly when the rule for it holds; so at most 2 + 14 + 19 + 1 bindings (see
-//     CheckShape);
+//     exactly when the option's rule for it holds, with the address that rule names; so at
+//     most 2 + 14 + 19 + 1 bindings (see CheckShape);
 //   - an inform's acknowledgement encodes and decodes back to the same message, and its
 //     encoding from the views is the same;
-//   - a forwarded trap, made only of what the decoder produced, always encodes; a wrapped one
-//     is refused only for the stored text it passes on; a built message that Encode accepts
-//     decodes back to the same message;
+//   - a forwarded trap, made only of what the decoder produced, always encodes as the
+//     service encodes it (EncodeFitting, which leaves off a source address that it added
+//     where the datagram would be too large with it); a wrapped one is refused only for the
+//     stored text it passes on; a built message that Encode accepts decodes back to the same
+//     message;
 //   - every debug record is lines that each end in CR LF and hold no other CR, LF, TAB or NUL;
 //   - the trap-in record and the sent record of the trap agree: community, sysUpTime,
 //     version, OID, agent and the received bindings.
@@ -68,6 +72,7 @@
 #include "service/relay/trap_state.h"
 #include "service/snmp/codec.h"
 #include "service/snmp/message.h"
+#include "store/relay_options.h"
 #include "store/rows.h"
 #include "store/value.h"
 
@@ -134,12 +139,18 @@ store::Value ReadValue(Bytes& in, const std::string& trap_oid) {
   }
 }
 
-std::vector<store::TrapRow> ReadTable(Bytes& in, const std::string& trap_oid) {
+std::vector<store::TrapRow> ReadTable(Bytes& in, const std::string& trap_oid,
+                                      store::SourceAddressMode* mode) {
   auto column = [](std::string_view name) {
     return static_cast<size_t>(store::ColumnPosition(store::kTrapColumns, name));
   };
   std::vector<store::TrapRow> rows;
-  const int count = in.Byte() % 33;
+  const uint8_t first = in.Byte();
+  const int count = first % 33;
+  static constexpr store::SourceAddressMode kModes[] = {store::SourceAddressMode::kKeep,
+                                                        store::SourceAddressMode::kAddWhenMissing,
+                                                        store::SourceAddressMode::kReplace};
+  *mode = kModes[first / 33 % 3];
   for (int r = 1; r <= count; ++r) {
     std::vector<store::Value> v(store::kTrapColumns.size());
     v[column("TrapName")] = "trap" + std::to_string(r);
@@ -271,12 +282,13 @@ snmp::Message Plain(snmp::Message m) {
 
 // The bindings of `out` against the trap and the definition `d` (null: forwarded): the head
 // of its form, the pieces, the received bindings but the wrapped one, in order, and the
-// snmpTrapAddress.0 that an SNMPv2 trap carries on when the received one names an address.
+// snmpTrapAddress.0 of an SNMPv2 trap: the received one when it names an address, or the
+// datagram's source as `mode` says. `added` says whether the build added one.
 // The source number lies within 1 to 20 (BuildWrapped refuses any other) and a trap keeps at
 // most 20 bindings, so a wrapped trap drops one of 20 or keeps at most 19: at most
 // 2 + 14 + 19 + 1 bindings wrapped, 2 + 20 + 1 forwarded, and 3 fewer in the SNMPv1 form.
 void CheckShape(const relay::CurrentTrap& trap, const relay::TrapDefinition* d, bool to_v1,
-                const snmp::Message& out) {
+                store::SourceAddressMode mode, bool added, const snmp::Message& out) {
   const bool v1 = to_v1 || !trap.IsV2();
   const std::vector<snmp::Variable>& vars = out.variables;
   Check(out.kind == (v1 ? snmp::kKindTrapV1 : snmp::kKindTrapV2));
@@ -319,11 +331,17 @@ void CheckShape(const relay::CurrentTrap& trap, const relay::TrapDefinition* d, 
   }
   const bool names_agent = trap.TrapSourceAgent != "0.0.0.0" &&
                            snmp::ValidateValue(snmp::kTypeIpAddress, trap.TrapSourceAgent).ok();
-  if (!v1 && names_agent) {
+  const bool from_datagram =
+      snmp::ValidateValue(snmp::kTypeIpAddress, trap.TrapSourceNetwork).ok() &&
+      (mode == store::SourceAddressMode::kReplace ||
+       (mode == store::SourceAddressMode::kAddWhenMissing && !names_agent));
+  if (!v1 && (names_agent || from_datagram)) {
     Check(at < vars.size());
     Check(vars[at++] == snmp::Variable{relay::kSnmpTrapAddressOid, snmp::kTypeIpAddress,
-                                       std::string(trap.TrapSourceAgent)});
+                                       std::string(from_datagram ? trap.TrapSourceNetwork
+                                                                 : trap.TrapSourceAgent)});
   }
+  Check(added == (!v1 && from_datagram && !names_agent));
   Check(at == vars.size());
   const size_t received = d != nullptr ? relay::kMaxVars - 1 : relay::kMaxVars;
   const size_t pieces = d != nullptr ? relay::kMaxNewVars : 0;
@@ -384,15 +402,15 @@ void CheckSameEncoding(const snmp::MessageView& message) {
 // One route of the trap, as the service's senders take it; `used` is the service's outgoing
 // trap, which holds whatever was built in it before.
 void RelayOnce(const relay::CurrentTrap& trap, const relay::CurrentTrap& lazy,
-               const relay::DefinitionTable& table, bool convert, const Record& in,
-               relay::OutgoingTrap* used) {
+               const relay::DefinitionTable& table, bool convert, store::SourceAddressMode mode,
+               const Record& in, relay::OutgoingTrap* used) {
   const relay::Route route = relay::ChooseRoute(trap, table, convert);
   Check(route.definition == relay::FindDefinition(table, trap.TrapOid));
   Check(!route.to_v1 || (convert && trap.IsV2()));
   const relay::TrapDefinition* d = route.definition != 0 ? &table[route.definition] : nullptr;
   auto build = [&](relay::OutgoingTrap* t) {
-    return d != nullptr ? relay::BuildWrapped(trap, *d, route.to_v1, t)
-                        : relay::BuildForwarded(trap, route.to_v1, t);
+    return d != nullptr ? relay::BuildWrapped(trap, *d, route.to_v1, mode, t)
+                        : relay::BuildForwarded(trap, route.to_v1, mode, t);
   };
   const tervane::Status built = build(used);
   relay::OutgoingTrap fresh;
@@ -402,9 +420,9 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::CurrentTrap& lazy,
   const relay::Route lazy_route = relay::ChooseRoute(lazy, table, convert);
   Check(lazy_route.definition == route.definition && lazy_route.to_v1 == route.to_v1);
   relay::OutgoingTrap lazy_out;
-  const tervane::Status lazy_built = d != nullptr
-                                         ? relay::BuildWrapped(lazy, *d, route.to_v1, &lazy_out)
-                                         : relay::BuildForwarded(lazy, route.to_v1, &lazy_out);
+  const tervane::Status lazy_built =
+      d != nullptr ? relay::BuildWrapped(lazy, *d, route.to_v1, mode, &lazy_out)
+                   : relay::BuildForwarded(lazy, route.to_v1, mode, &lazy_out);
   Check(lazy_built.ok() == built.ok());
   if (built.ok()) {
     std::vector<uint8_t> bytes, lazy_bytes;
@@ -424,7 +442,7 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::CurrentTrap& lazy,
   }
   const snmp::Message out = snmp::ToMessage(used->message());
   Check(out == snmp::ToMessage(fresh.message()));
-  CheckShape(trap, d, route.to_v1, out);
+  CheckShape(trap, d, route.to_v1, mode, used->added_source_address(), out);
   CheckSameEncoding(used->message());
 
   const std::string sent = relay::SentRecord(kStamp, trap, d, route.to_v1, kReceiveAddress,
@@ -432,8 +450,10 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::CurrentTrap& lazy,
   CheckLines(sent);
   CheckAgreement(in, Parse(sent), d, route.to_v1, out);
 
+  // Encoded as the service encodes it; what it then lists and sends is message().
   std::vector<uint8_t> wire;
-  const tervane::Status encoded = snmp::Encode(used->message(), &wire);
+  const tervane::Status encoded =
+      used->EncodeFitting([&](const snmp::MessageView& m) { return snmp::Encode(m, &wire); });
   if (!encoded.ok()) {
     // A forwarded trap holds nothing the decoder did not produce. A wrapped one may be
     // refused only for the stored text it passes on as it is: a piece that its type does not
@@ -455,7 +475,13 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::CurrentTrap& lazy,
   }
   snmp::Message back;
   Check(snmp::Decode(wire, &back).ok());
-  Check(back == Plain(out));
+  Check(back == Plain(snmp::ToMessage(used->message())));
+  // Only an added address is ever left off, and only the last binding.
+  if (used->message().variables.size() != out.variables.size()) {
+    Check(used->added_source_address() && !out.variables.empty() &&
+          used->message().variables.size() == out.variables.size() - 1);
+    Check(out.variables.back().oid == relay::kSnmpTrapAddressOid);
+  }
 }
 
 // The service keeps one current trap for the whole process: this is what an earlier trap,
@@ -638,7 +664,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(static_cast<int>(in.vars.size()) == trap.TrapVarCount);
 
   Bytes table_reader(table_bytes);
-  const std::vector<store::TrapRow> rows = ReadTable(table_reader, std::string(trap.TrapOid));
+  store::SourceAddressMode mode = store::SourceAddressMode::kKeep;
+  const std::vector<store::TrapRow> rows =
+      ReadTable(table_reader, std::string(trap.TrapOid), &mode);
   relay::DefinitionTable table;
   // As in the service, a load that fails keeps the slots it filled, and they are used.
   (void)relay::LoadDefinitions(rows, table);
@@ -646,6 +674,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!intake.null_list.empty() || intake.malformed) return 0;  // recorded, never sent
 
   static relay::OutgoingTrap used;  // as the service's is, after earlier traps
-  for (bool convert : {false, true}) RelayOnce(trap, lazy, table, convert, in, &used);
+  for (bool convert : {false, true}) RelayOnce(trap, lazy, table, convert, mode, in, &used);
   return 0;
 }

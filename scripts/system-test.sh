@@ -293,15 +293,15 @@ check "seven stop/start cycles within a minute all succeed" \
          done
          systemctl is-active -q Tervane.service'
 
-check "a receive address not on this machine reads Not listening in systemctl status" \
-  "systemctl status says active (running) while nothing listens" \
+check "a receive address not on this machine yet is bound, and systemctl status says so" \
+  "systemctl status says it listens plainly on an address that no interface has" \
   sh_in "systemctl stop Tervane.service
          runuser -u alice -- sqlite3 /opt/tervane/Tervix.mdb \
            \"UPDATE General_Setting SET TrapRecvIpAddr = '192.0.2.1'\"
          systemctl reset-failed Tervane.service
          systemctl start Tervane.service
          [ \"\$(systemctl show -P StatusText Tervane.service)\" = \
-           'Not listening: SNMP Trap IP Address is not valid' ]
+           'Listening on 192.0.2.1:162 (the address is not on this machine yet)' ]
          systemctl stop Tervane.service"
 check "forwarding to its own receive endpoint ends with status 4 and no restart" \
   "the service is restarted over and over with a configuration that cannot work" \

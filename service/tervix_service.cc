@@ -14,13 +14,11 @@
 #include "service/relay/outgoing.h"
 #include "service/relay/settings.h"
 #include "service/snmp/socket_util.h"
+#include "store/relay_options.h"
 #include "store/store.h"
 
 namespace tervane {
 namespace {
-
-constexpr char kAgent[] = "snmpAgent";
-constexpr char kManager[] = "snmpManager";
 
 // The four senders, by the code that a queued trap's tag carries.
 constexpr int kSenderWrapped = 0;
@@ -46,7 +44,9 @@ TervixService::TervixService(std::string program_folder, snmp::EventLoop& loop,
       loop_(loop),
       host_(host),
       debug_(program_folder_, host.event_log()),
-      snmpManager_(loop) {
+      snmpManager_(loop),
+      agent_open_([this] { return Bind(false); }),
+      manager_open_([this] { return Bind(true); }) {
   snmpManager_.SetTrapHandler([this] { snmpManager_Trap(); });
   snmpManager_.SetResponseFailureHandler(
       [this](uint64_t tag, const Status& failure) { OnResponseNotSent(tag, failure); });
@@ -101,6 +101,11 @@ void TervixService::StartRequest() {
   Result<std::vector<store::Station>> stations = store::StationsToSend(
       *row, *further, settings->TrapRecvIpAddr, settings->TrapRecvPort, snmp::IsLocalAddress);
   if (!stations.ok()) return FailStart(stations.status(), &*db, kExitBadConfiguration);
+  Result<std::vector<store::RelayOption>> option_rows = db->ReadRelayOptions();
+  if (!option_rows.ok()) return FailStart(option_rows.status(), &*db, kExitFailed);
+  Result<store::RelayOptions> options = store::RelayOptionsFromRows(*option_rows);
+  if (!options.ok()) return FailStart(options.status(), &*db, kExitBadConfiguration);
+  settings->AddSourceAddress = options->add_source_address;
   settings_ = *settings;
   stations_ = std::move(*stations);
   batch_sends_ = !settings_.DebugMode;
@@ -119,14 +124,12 @@ void TervixService::StartRequest() {
   std::string status;
   ServiceOpen(kAgent, status);
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
-  if (several_ && snmpAgent_.started()) {
-    loop_.Watch(snmpAgent_.fd(), [this] { snmpAgent_.ReadErrors(); });
-  }
+  WatchAgentErrors();
   ServiceOpen(kManager, status);
   if (settings_.DebugMode) debug_.Append(kDebugFile, relay::StartStatusRecord(status), kModule);
-  // A service that does not listen runs on (the window shows why); its manager says so too.
-  host_.SetStatusText(relay::RunStatusText(settings_.TrapRecvIpAddr, snmpManager_.LocalPort(),
-                                           manager_problem_, agent_problem_));
+  // A service that does not listen (yet) runs on (the window shows why); its manager says so
+  // too.
+  UpdateRunStatus();
   // The listener runs now: a status that cannot be stored is reported, and the definitions
   // are loaded all the same, so that no trap passes unwrapped for it.
   Status stored = db->WriteSettings({{"TrapRecvStatus", store::Value(status)},
@@ -213,67 +216,6 @@ void TervixService::StopRequest() {
   host_.LogEvent(host::kEventInformation, 102);
 }
 
-void TervixService::ServiceOpen(const std::string& name, std::string& status) {
-  status.clear();
-  const bool manager = name == kManager;
-  if (!manager && name != kAgent) return;
-  std::string& problem = manager ? manager_problem_ : agent_problem_;
-  problem.clear();
-  const bool any = settings_.TrapRecvIpAddr == "0.0.0.0";
-  const uint16_t port = settings_.TrapRecvPort;
-  Status s = manager ? (any ? snmpManager_.Listen(port)
-                            : snmpManager_.Listen(port, settings_.TrapRecvIpAddr))
-                     : (any ? snmpAgent_.Start() : snmpAgent_.Start(0, settings_.TrapRecvIpAddr));
-  if (s.ok()) {
-    loop_.WaitWithEvents(500);
-    if (manager) {
-      settings_.TrapRecvIpAddr = snmpManager_.LocalAddress();
-      status = relay::StartedStatus(Stamp(), "Trap Server Started", settings_.TrapRecvIpAddr,
-                                    snmpManager_.LocalPort());
-    } else {
-      status = relay::StartedStatus(Stamp(), "SNMP Agent Started", snmpAgent_.LocalAddress(),
-                                    snmpAgent_.LocalPort());
-    }
-    return;
-  }
-  std::string cause;
-  if (s.error() == snmp::kErrorAddressInUse) {
-    problem = manager ? "SNMP Trap Port was in use" : "SNMP Agent Port was in use";
-    host_.LogEvent(host::kEventError, 106, problem);
-    cause = "Port was in use";
-  } else if (s.error() == snmp::kErrorAddressNotAvailable) {
-    problem = manager ? "SNMP Trap IP Address is not valid" : "SNMP Agent IP Address is not valid";
-    host_.LogEvent(host::kEventError, 106, problem);
-    cause = "IP Address is not valid";
-  } else {
-    problem = s.description();
-    LogFailure(s, "ServiceOpen");
-  }
-  status = relay::FailedStatus(Stamp(), cause);
-}
-
-void TervixService::ServiceClose(const std::string& name, std::string& status) {
-  status.clear();
-  if (name == kAgent) {
-    // Nothing queued is left behind: the responses first, as at the end of a batch.
-    snmpManager_.FlushResponses();
-    FlushTraps();
-    if (several_ && snmpAgent_.started()) {
-      // Refusals of the last traps are counted before the socket goes.
-      loop_.RunOnce(0);
-      snmpAgent_.ReadErrors();
-      loop_.Unwatch(snmpAgent_.fd());
-    }
-    snmpAgent_.Stop();
-  } else if (name == kManager) {
-    snmpManager_.Stop();
-    status = "Not Started";
-  } else {
-    return;
-  }
-  loop_.RunOnce(0);
-}
-
 void TervixService::ReadSnmpTrapDB() {
   constexpr char kModule[] = "ReadSnmpTrapDB";
   Result<store::Store> db = store::Store::Open(program_folder_);
@@ -357,10 +299,15 @@ Status TervixService::BuildForm(int sender, bool to_v1) {
   if (tried_[form]) return built_[form];
   tried_[form] = true;
   const bool wrapped = sender == kSenderWrapped || sender == kSenderWrappedAndConvToV1;
-  built_[form] =
-      !destination_.ok() ? destination_
-      : wrapped ? relay::BuildWrapped(trap_, definitions_[trap_.TrapIndex], to_v1, &outgoing_[form])
-                : relay::BuildForwarded(trap_, to_v1, &outgoing_[form]);
+  const store::SourceAddressMode address = settings_.AddSourceAddress;
+  if (!destination_.ok()) {
+    built_[form] = destination_;
+  } else if (wrapped) {
+    built_[form] =
+        relay::BuildWrapped(trap_, definitions_[trap_.TrapIndex], to_v1, address, &outgoing_[form]);
+  } else {
+    built_[form] = relay::BuildForwarded(trap_, to_v1, address, &outgoing_[form]);
+  }
   return built_[form];
 }
 
@@ -370,15 +317,22 @@ Status TervixService::SendOutgoing(int sender, const SendGroup& group,
   out.SetCommunity(group.community.empty() ? trap_.TrapCommunity
                                            : std::string_view(group.community));
   const uint64_t first_tag = FirstTag(sequence_) + static_cast<uint64_t>(sender) * kStationSlots;
+  // Encoded by EncodeFitting: a trap that an added source address makes too large goes
+  // without it.
   if (batch_sends_) {
-    if (Status s = snmpAgent_.Queue(out.message(), group.stations, first_tag); !s.ok()) return s;
+    Status queued = out.EncodeFitting(
+        [&](const snmp::MessageView& m) { return snmpAgent_.Queue(m, group.stations, first_tag); });
+    if (!queued.ok()) return queued;
     for (size_t i = 0; i < stations_.size(); ++i) {
       if ((group.stations >> i & 1U) != 0) ++station_counters_[i].traps_sent;
     }
     return Status::Ok();
   }
+  // Encoded before the records, so that they list the bindings that leave; a failure is
+  // reported after the first station's record, as a failed send is.
   std::span<const uint8_t> datagram;
-  bool encoded = false;
+  Status encoded = out.EncodeFitting(
+      [&](const snmp::MessageView& m) { return snmpAgent_.EncodeForSend(m, &datagram); });
   for (size_t i = 0; i < stations_.size(); ++i) {
     if ((group.stations >> i & 1U) == 0) continue;
     // Each station's record comes before its send, as the send may fail.
@@ -389,10 +343,7 @@ Status TervixService::SendOutgoing(int sender, const SendGroup& group,
       if (several_) record = relay::WithDestination(std::move(record), endpoints_[i]);
       debug_.Append(kDebugFile, record, kSenderNames[sender]);
     }
-    if (!encoded) {
-      if (Status s = snmpAgent_.EncodeForSend(out.message(), &datagram); !s.ok()) return s;
-      encoded = true;
-    }
+    if (!encoded.ok()) return encoded;
     Status sent = snmpAgent_.SendTo(datagram, i);
     if (sent.ok()) {
       ++station_counters_[i].traps_sent;
@@ -449,6 +400,7 @@ void TervixService::OnRefusal(size_t i, const Status& failure) {
 }
 
 void TervixService::OnTick() {
+  CheckAddressHere();
   if (reports_) {
     reports_->Due(std::chrono::steady_clock::now(), false, [this](const std::string& text) {
       host_.LogEvent(host::kEventError, 106, text);

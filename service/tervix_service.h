@@ -24,6 +24,13 @@
 //
 // The counters (relay/counters.h) are written to RelayStatistics every
 // kStatisticsPeriodMs and at stop, on a connection of their own that never waits for a lock.
+//
+// The agent and the listener bind with IP_FREEBIND, so an address that no interface has yet
+// (a virtual address that keepalived moves here on failover) binds at once and receives from
+// the moment it arrives; the status says so until it does, checked on every tick. A port in
+// use is tried again on snmp::BindRetry's schedule until it binds: event 106 once at the
+// start, event 107 when it binds, and the listener's status reads "Waiting to Listen" until
+// then (tervix_service_open.cc).
 #ifndef TERVANE_SERVICE_TERVIX_SERVICE_H_
 #define TERVANE_SERVICE_TERVIX_SERVICE_H_
 
@@ -41,6 +48,7 @@
 #include "service/relay/station_reports.h"
 #include "service/relay/trap_state.h"
 #include "service/snmp/agent.h"
+#include "service/snmp/bind_retry.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/manager.h"
 #include "store/station_rules.h"
@@ -78,6 +86,10 @@ class TervixService {
   const relay::RelayCounters& counters() const { return counters_; }
 
  private:
+  // The names ServiceOpen and ServiceClose take.
+  static constexpr char kAgent[] = "snmpAgent";
+  static constexpr char kManager[] = "snmpManager";
+
   // Reads the settings and the stations, opens the agent and the listener, stores the
   // listener's status and loads the definitions. A database that cannot be read, a setting
   // that cannot be converted, a station that cannot work (its ADDRESS:PORT or row named) or
@@ -90,6 +102,39 @@ class TervixService {
   void FailStart(const Status& failure, store::Store* db, int exit_status);
   void ServiceOpen(const std::string& name, std::string& status);
   void ServiceClose(const std::string& name, std::string& status);
+
+  // The agent's or the listener's socket as the start opens it: the retry while its port is
+  // in use, the loop timer that drives it, and why it is not open.
+  struct Opening {
+    explicit Opening(snmp::BindRetry::Binder binder);
+    snmp::BindRetry retry;
+    snmp::EventLoop::TimerId timer = 0;
+    std::string problem;  // why it did not open and will not try again (the event's text)
+    std::string waiting;  // why it waits to open, while the retry runs
+  };
+  Opening& OpeningOf(bool manager) { return manager ? manager_open_ : agent_open_; }
+  // Binds the listener (`manager`) or the agent by the settings; the retry's binder.
+  Status Bind(bool manager);
+  // Reports a failure to open: event 106, and *problem its text for the service manager's
+  // line. Returns the cause line of the status ("Port was in use", "IP Address is not valid"
+  // or none).
+  std::string ReportOpenFailure(bool manager, const Status& failure, std::string* problem);
+  // The retry's timer: set for its next try, and what a try that came due led to.
+  void ArmRetry(bool manager);
+  void OnRetryDue(bool manager);
+  void OpenedAfterWaiting(bool manager);
+  void CancelRetry(bool manager);
+  // What the listener's status is once it listens, with the address's presence.
+  std::string ListeningStatusNow() const;
+  // Stores the listener's status (and with `address` the bound address); a failure is
+  // reported as `module`'s.
+  void StoreStatus(const std::string& status, bool address, const char* module);
+  // Tells the service manager how the listener and the agent are.
+  void UpdateRunStatus();
+  // On every tick: whether an interface has the listener's address has changed.
+  void CheckAddressHere();
+  // With several stations the agent's error queue is read whenever it reports.
+  void WatchAgentErrors();
   void ReadSnmpTrapDB();
 
   // A group of stations that take the same datagram of a trap: its form and community.
@@ -137,9 +182,10 @@ class TervixService {
   // Set by the first start request: later ones do nothing.
   bool start_handled_ = false;
   relay::Settings settings_;
-  // Why the agent and the listener could not open at the start (the event's text), or empty.
-  std::string agent_problem_;
-  std::string manager_problem_;
+  Opening agent_open_;
+  Opening manager_open_;
+  // Some interface has the address the listener is bound to (always, for 0.0.0.0).
+  bool address_here_ = true;
   // The outcome of setting the agent's destinations to the stations, done once when the
   // settings are read: a destination that could not be set fails every send alike.
   Status destination_;

@@ -173,6 +173,8 @@ TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
   RelayConfig config;
   config.forw_port = station.port();
   config.definitions = {Definition(kWrappedOid, 2, {Piece(1, 4), Piece(6, 3, "Integer32")})};
+  // As a new database has it: every SNMPv2 trap gets its sender's address added.
+  config.add_source_address = "1";
   ASSERT_NO_FATAL_FAILURE(Configure(config));
   {
     Result<store::Store> db = store::Store::Open(folder_.string());

@@ -33,6 +33,7 @@
 #include "service/snmp/event_loop.h"
 #include "service/snmp/manager.h"
 #include "service/snmp/message.h"
+#include "store/relay_options.h"
 #include "store/store.h"
 #include "tests/free_port.h"
 #include "tests/net_snmp.h"
@@ -81,6 +82,9 @@ struct RelayConfig {
   // 0: the sink's port.
   uint16_t forw_port = 0;
   std::vector<Definition> definitions;
+  // The option AddSourceAddress. "0" by default: the tests of other things compare what the
+  // sink receives with what was sent, binding for binding. Empty: as a new database has it.
+  std::string add_source_address = "0";
 };
 
 // A datagram the sink received: the message and where it came from.
@@ -176,6 +180,11 @@ class RelayTest : public snmp::NetSnmpTest {
         {"ConvV2ToV1", store::Value(config.convert ? 1 : 0)},
     });
     ASSERT_TRUE(written.ok()) << written.ToString();
+    if (!config.add_source_address.empty()) {
+      const Status option =
+          db->WriteRelayOption(store::kOptionAddSourceAddress, config.add_source_address);
+      ASSERT_TRUE(option.ok()) << option.ToString();
+    }
     int row = 0;
     for (const Definition& d : config.definitions) {
       store::ColumnValues columns = {

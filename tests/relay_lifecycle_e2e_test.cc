@@ -1,14 +1,8 @@
 // TervixSrv end to end: what a start and a stop leave in the database and the debug files,
-// and tell systemd (through NOTIFY_SOCKET), how a start on a taken port or a foreign address
-// is reported, pause and resume, and how a trap that cannot be sent on is reported.
-#include <netinet/in.h>
+// and tell systemd (through NOTIFY_SOCKET), pause and resume, and how a trap that cannot be
+// sent on is reported. A start on a taken port or a foreign address: relay_listen_e2e_test.
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -16,6 +10,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/listen_peers.h"
 #include "tests/relay_fixture.h"
 
 namespace tervane::testing {
@@ -23,72 +18,6 @@ namespace {
 
 using snmp::kTypeDisplayString;
 using snmp::kTypeInteger32;
-
-// A UDP socket on 127.0.0.1 and a port of the kernel's choice, closed when it goes.
-class HeldPort {
- public:
-  HeldPort() {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
-      port_ = ntohs(sa.sin_port);
-    }
-  }
-  ~HeldPort() {
-    if (fd_ >= 0) close(fd_);
-  }
-  HeldPort(const HeldPort&) = delete;
-  HeldPort& operator=(const HeldPort&) = delete;
-  uint16_t port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
-};
-
-// The socket systemd passes in NOTIFY_SOCKET, and the datagrams TervixSrv sends to it.
-class NotifySocket {
- public:
-  explicit NotifySocket(std::string path) : path_(std::move(path)) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (fd_ >= 0 && path_.size() < sizeof addr.sun_path) {
-      std::memcpy(addr.sun_path, path_.data(), path_.size());
-      bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-  }
-  ~NotifySocket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  NotifySocket(const NotifySocket&) = delete;
-  NotifySocket& operator=(const NotifySocket&) = delete;
-
-  bool ok() const { return bound_; }
-  std::string Variable() const { return "NOTIFY_SOCKET=" + path_; }
-  // Every datagram so far, in the order they came.
-  const std::vector<std::string>& Messages() {
-    char buf[4096];
-    ssize_t n = 0;
-    while ((n = recv(fd_, buf, sizeof buf, 0)) > 0)
-      messages_.emplace_back(buf, static_cast<size_t>(n));
-    return messages_;
-  }
-  bool Received(const std::string& message) {
-    const std::vector<std::string>& all = Messages();
-    return std::find(all.begin(), all.end(), message) != all.end();
-  }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  bool bound_ = false;
-  std::vector<std::string> messages_;
-};
 
 TEST_F(RelayTest, StatusTextAfterStartAndStopAndOldDebugFilesDeleted) {
   RelayConfig config;  // DebugMode off
@@ -205,55 +134,6 @@ TEST_F(RelayTest, StartThatCannotWorkEndsTheProcessWithItsReason) {
     EXPECT_TRUE(bound.ok()) << bound.ToString();
     relay_.reset();
   }
-}
-
-TEST_F(RelayTest, StartOnAPortInUseIsReportedAndTheStartGoesOn) {
-  HeldPort taken;
-  ASSERT_NE(taken.port(), 0);
-  RelayConfig config;
-  config.debug = true;
-  ASSERT_NO_FATAL_FAILURE(Configure(config, taken.port()));
-  NotifySocket notify((dir_.path() / "notify").string());
-  ASSERT_TRUE(notify.ok());
-  relay_env_ = {notify.Variable()};
-  ASSERT_NO_FATAL_FAILURE(StartRelay());  // event 101 is still logged
-  // It runs, and `systemctl status` says that it does not listen, and why.
-  const std::string ready = "READY=1\nSTATUS=Not listening: SNMP Trap Port was in use";
-  EXPECT_TRUE(PumpUntil([&] { return notify.Received(ready); }, 5000))
-      << ::testing::PrintToString(notify.Messages());
-
-  EXPECT_EQ(Events(), (std::vector<std::string>{"Tervane: error 106: SNMP Trap Port was in use",
-                                                "Tervane: information 101"}));
-  store::SettingsRow row = Settings();
-  EXPECT_TRUE(LineMatches(row.ByName("TrapRecvStatus").AsText(),
-                          "{stamp}\r\nFailed to Start\r\nPort was in use"))
-      << Escaped(row.ByName("TrapRecvStatus").AsText());
-  EXPECT_EQ(row.ByName("TrapRecvIpAddr").AsText(), "127.0.0.1");
-  EXPECT_TRUE(LinesMatch(FileLines("Debug.txt"),
-                         {"{stamp}", "SNMP Agent Started", "IP=127.0.0.1", "Port={num}", "",
-                          "{stamp}", "Failed to Start", "Port was in use", "", kTrapDbHeader, ""}));
-  ASSERT_NO_FATAL_FAILURE(StopRelay());
-  EXPECT_EQ(Settings().ByName("TrapRecvStatus").AsText(), "Not Started");
-  EXPECT_EQ(notify.Messages(),
-            (std::vector<std::string>{"STATUS=Starting", ready, "STOPPING=1\nSTATUS=Stopping"}));
-}
-
-TEST_F(RelayTest, ReceiveAddressNotOnThisMachineIsReported) {
-  RelayConfig config;
-  config.recv_ip = "192.0.2.1";  // TEST-NET-1: assigned to no machine
-  ASSERT_NO_FATAL_FAILURE(Configure(config));
-  ASSERT_NO_FATAL_FAILURE(StartRelay());
-  EXPECT_EQ(Events(),
-            (std::vector<std::string>{"Tervane: error 106: SNMP Agent IP Address is not valid",
-                                      "Tervane: error 106: SNMP Trap IP Address is not valid",
-                                      "Tervane: information 101"}));
-  store::SettingsRow row = Settings();
-  EXPECT_TRUE(LineMatches(row.ByName("TrapRecvStatus").AsText(),
-                          "{stamp}\r\nFailed to Start\r\nIP Address is not valid"))
-      << Escaped(row.ByName("TrapRecvStatus").AsText());
-  EXPECT_EQ(row.ByName("TrapRecvIpAddr").AsText(), "192.0.2.1");
-  ASSERT_NO_FATAL_FAILURE(StopRelay());
-  EXPECT_TRUE(received_.empty());
 }
 
 TEST_F(RelayTest, PauseAndResumeAreRefusedAndAHangUpStops) {

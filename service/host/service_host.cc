@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "platform/sys_error.h"
 
@@ -83,7 +84,14 @@ void ServiceHost::Raise(int request) {
   }
 }
 
+void ServiceHost::SetStatusText(std::string text) {
+  if (text == status_text_) return;
+  status_text_ = std::move(text);
+  if (reported_ == RunState::kRunning) Report(RunState::kRunning);
+}
+
 void ServiceHost::Report(RunState state) {
+  reported_ = state;
   if (on_run_state_) on_run_state_(state, status_text_);
 }
 

@@ -43,8 +43,9 @@ class ServiceHost {
     on_run_state_ = std::move(observer);
   }
   // The service's own words on how it runs ("Listening on 0.0.0.0:162"), set by the start
-  // handler and reported with the running state; empty until then.
-  void SetStatusText(std::string text) { status_text_ = std::move(text); }
+  // handler and reported with the running state; empty until then. A change while the
+  // service runs is reported at once, with the running state again.
+  void SetStatusText(std::string text);
 
   // The request being handled, valid inside the state handler.
   int RequestedState() const { return requested_; }
@@ -73,6 +74,7 @@ class ServiceHost {
   std::function<void()> on_state_;
   std::function<void(RunState, const std::string&)> on_run_state_;
   std::string status_text_;
+  RunState reported_ = RunState::kStopped;  // the last state reported
   int signal_fd_ = -1;
   int requested_ = -1;
   bool in_handler_ = false;

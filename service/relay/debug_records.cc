@@ -42,12 +42,36 @@ std::string FailedStatus(const std::string& stamp, const std::string& cause) {
   return stamp + kCrLf + "Failed to Start" + kCrLf + cause;
 }
 
-std::string RunStatusText(const std::string& ip, unsigned port, const std::string& not_listening,
-                          const std::string& not_sending) {
+std::string WaitingStatus(const std::string& stamp, const std::string& cause, const char* what) {
+  return stamp + kCrLf + what + kCrLf + cause;
+}
+
+std::string ListeningStatus(const std::string& stamp, const std::string& ip, unsigned port,
+                            bool address_here) {
+  std::string text = StartedStatus(stamp, "Trap Server Started", ip, port);
+  if (!address_here) text.append(kCrLf).append(kAddressNotHereYet);
+  return text;
+}
+
+std::string PortInUseCause(const std::string& ip, unsigned port) {
+  if (port == 0) return "no free port on " + ip;
+  return "port " + std::to_string(port) + " on " + ip + " is in use";
+}
+
+std::string StartedAfterWaitingText(const char* what, const std::string& ip, unsigned port,
+                                    long long seconds) {
+  return std::string(what) + " Started on " + ip + ":" + std::to_string(port) + " after waiting " +
+         std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") + " for the port";
+}
+
+std::string RunStatusText(const RunStatus& status) {
   // Nothing is received to send on when nothing listens: the listener's reason is the one.
-  if (!not_listening.empty()) return "Not listening: " + not_listening;
-  std::string text = "Listening on " + ip + ":" + std::to_string(port);
-  if (!not_sending.empty()) text += "; not sending: " + not_sending;
+  if (!status.not_listening.empty()) return "Not listening: " + status.not_listening;
+  if (!status.listen_wait.empty()) return "Waiting to listen: " + status.listen_wait;
+  std::string text = "Listening on " + status.ip + ":" + std::to_string(status.port);
+  if (!status.address_here) text += " (the address is not on this machine yet)";
+  if (!status.not_sending.empty()) text += "; not sending: " + status.not_sending;
+  if (!status.send_wait.empty()) text += "; waiting to send: " + status.send_wait;
   return text;
 }
 

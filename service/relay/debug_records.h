@@ -37,12 +37,41 @@ std::string StartedStatus(const std::string& stamp, const char* what, const std:
                           unsigned port);
 // "Failed to Start" and, when not empty, the cause line.
 std::string FailedStatus(const std::string& stamp, const std::string& cause);
+// The listener's while it waits for its port to be free: "Waiting to Listen" (or `what`: the
+// agent's debug record says "SNMP Agent Waiting to Start") and the cause line ("Port was in
+// use").
+std::string WaitingStatus(const std::string& stamp, const std::string& cause,
+                          const char* what = "Waiting to Listen");
+// The last line of a listening status when no interface of the machine has the address yet.
+inline constexpr char kAddressNotHereYet[] = "The address is not on this machine yet";
+// The listener's once it listens: StartedStatus's "Trap Server Started" text, and
+// kAddressNotHereYet on a line of its own when `address_here` is false.
+std::string ListeningStatus(const std::string& stamp, const std::string& ip, unsigned port,
+                            bool address_here);
 
-// The one line a service manager shows for the running service: "Listening on IP:PORT", with
-// "; not sending: " and `not_sending` when the agent could not open; or, when `not_listening`
-// says why the listener could not open, "Not listening: " and that.
-std::string RunStatusText(const std::string& ip, unsigned port, const std::string& not_listening,
-                          const std::string& not_sending);
+// Why a socket waits to bind: "port 162 on 0.0.0.0 is in use", or for an ephemeral port (0)
+// "no free port on 10.0.0.1".
+std::string PortInUseCause(const std::string& ip, unsigned port);
+// Event 107's text when a socket that waited for its port has bound: "SNMP Trap Server
+// Started on 0.0.0.0:162 after waiting 14 seconds for the port" (`what` "SNMP Trap Server" or
+// "SNMP Agent").
+std::string StartedAfterWaitingText(const char* what, const std::string& ip, unsigned port,
+                                    long long seconds);
+
+// What the service manager's one status line says of the listener and the agent.
+struct RunStatus {
+  std::string ip;  // the listener's address and port: configured, or bound once it listens
+  unsigned port = 0;
+  std::string not_listening;  // why the listener did not open and will not try again
+  std::string listen_wait;    // why the listener waits to open (PortInUseCause)
+  bool address_here = true;   // some interface has the listener's address
+  std::string not_sending;    // why the agent did not open and will not try again
+  std::string send_wait;      // why the agent waits to open
+};
+// The line: "Not listening: " and why; or "Waiting to listen: " and why; or "Listening on
+// IP:PORT", with " (the address is not on this machine yet)" when no interface has it, then
+// "; not sending: " or "; waiting to send: " and why when the agent is not open.
+std::string RunStatusText(const RunStatus& status);
 
 // Start status record: the status text, a line end and an empty line.
 std::string StartStatusRecord(const std::string& status);

@@ -198,20 +198,61 @@ TEST(DebugRecords, NullValuesAndDefinitionList) {
 }
 
 TEST(DebugRecords, StatusTexts) {
-  EXPECT_EQ(StartedStatus("2007-03-09 14:05:59", "Trap Server Started", "0.0.0.0", 162),
+  const std::string stamp = "2007-03-09 14:05:59";
+  EXPECT_EQ(StartedStatus(stamp, "Trap Server Started", "0.0.0.0", 162),
             "2007-03-09 14:05:59\r\nTrap Server Started\r\nIP=0.0.0.0\r\nPort=162");
-  EXPECT_EQ(FailedStatus("2007-03-09 14:05:59", "Port was in use"),
+  EXPECT_EQ(FailedStatus(stamp, "Port was in use"),
             "2007-03-09 14:05:59\r\nFailed to Start\r\nPort was in use");
-  EXPECT_EQ(FailedStatus("2007-03-09 14:05:59", ""), "2007-03-09 14:05:59\r\nFailed to Start\r\n");
+  EXPECT_EQ(FailedStatus(stamp, ""), "2007-03-09 14:05:59\r\nFailed to Start\r\n");
+  EXPECT_EQ(WaitingStatus(stamp, "Port was in use"),
+            "2007-03-09 14:05:59\r\nWaiting to Listen\r\nPort was in use");
+  EXPECT_EQ(ListeningStatus(stamp, "10.0.0.100", 162, true),
+            StartedStatus(stamp, "Trap Server Started", "10.0.0.100", 162));
+  EXPECT_EQ(ListeningStatus(stamp, "10.0.0.100", 162, false),
+            "2007-03-09 14:05:59\r\nTrap Server Started\r\nIP=10.0.0.100\r\nPort=162\r\n"
+            "The address is not on this machine yet");
+  EXPECT_EQ(StartedAfterWaitingText("SNMP Trap Server", "0.0.0.0", 162, 14),
+            "SNMP Trap Server Started on 0.0.0.0:162 after waiting 14 seconds for the port");
+  EXPECT_EQ(StartedAfterWaitingText("SNMP Agent", "10.0.0.1", 40000, 1),
+            "SNMP Agent Started on 10.0.0.1:40000 after waiting 1 second for the port");
 }
 
 TEST(DebugRecords, RunStatusTexts) {
-  EXPECT_EQ(RunStatusText("0.0.0.0", 162, "", ""), "Listening on 0.0.0.0:162");
-  EXPECT_EQ(RunStatusText("127.0.0.1", 1162, "", "SNMP Agent Port was in use"),
-            "Listening on 127.0.0.1:1162; not sending: SNMP Agent Port was in use");
-  EXPECT_EQ(RunStatusText("192.0.2.1", 162, "SNMP Trap IP Address is not valid",
-                          "SNMP Agent IP Address is not valid"),
-            "Not listening: SNMP Trap IP Address is not valid");
+  struct Case {
+    const char* ip;
+    unsigned port;
+    const char* not_listening;
+    std::string listen_wait;
+    bool address_here;
+    const char* not_sending;
+    std::string send_wait;
+    const char* text;
+  } const cases[] = {
+      {"0.0.0.0", 162, "", "", true, "", "", "Listening on 0.0.0.0:162"},
+      {"127.0.0.1", 1162, "", "", true, "SNMP Agent Port was in use", "",
+       "Listening on 127.0.0.1:1162; not sending: SNMP Agent Port was in use"},
+      {"192.0.2.1", 162, "SNMP Trap IP Address is not valid", "", true,
+       "SNMP Agent IP Address is not valid", "",
+       "Not listening: SNMP Trap IP Address is not valid"},
+      {"0.0.0.0", 162, "", PortInUseCause("0.0.0.0", 162), true, "", PortInUseCause("0.0.0.0", 0),
+       "Waiting to listen: port 162 on 0.0.0.0 is in use"},
+      {"10.0.0.100", 162, "", "", false, "", "",
+       "Listening on 10.0.0.100:162 (the address is not on this machine yet)"},
+      {"10.0.0.100", 162, "", "", false, "", PortInUseCause("10.0.0.100", 0),
+       "Listening on 10.0.0.100:162 (the address is not on this machine yet); waiting to send: "
+       "no free port on 10.0.0.100"},
+  };
+  for (const Case& c : cases) {
+    RunStatus status;
+    status.ip = c.ip;
+    status.port = c.port;
+    status.not_listening = c.not_listening;
+    status.listen_wait = c.listen_wait;
+    status.address_here = c.address_here;
+    status.not_sending = c.not_sending;
+    status.send_wait = c.send_wait;
+    EXPECT_EQ(RunStatusText(status), c.text);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "service/relay/intake.h"
 #include "service/snmp/codec.h"
+#include "service/snmp/value_text.h"
 #include "store/number_text.h"
 
 namespace tervane::relay {
@@ -20,6 +21,7 @@ class Builder {
  public:
   Builder(const CurrentTrap& trap, OutgoingTrap* out) : trap_(trap), out_(out) {
     out_->variables_.clear();
+    out_->added_source_address_ = false;
     // Every field as a fresh message has it, but the community.
     out_->message_ = snmp::MessageView();
     out_->message_.community = trap.TrapCommunity;
@@ -92,12 +94,25 @@ class Builder {
     }
   }
 
-  // The snmpTrapAddress binding is kept out of the variable list, but it is the only trace
-  // of the device behind a proxy: an SNMPv2 trap that carried one sends it on, last.
-  void AddSourceAgent() {
-    if (out_->message_.kind != snmp::kKindTrapV2 || trap_.TrapSourceAgent == "0.0.0.0") return;
-    if (!snmp::ValidateValue(snmp::kTypeIpAddress, trap_.TrapSourceAgent).ok()) return;
-    Add(kSnmpTrapAddressOid, snmp::kTypeIpAddress, trap_.TrapSourceAgent);
+  // The snmpTrapAddress binding is kept out of the variable list; on a trap that goes as
+  // SNMPv2 it goes last, with the address that `mode` says (see outgoing.h).
+  void AddSourceAddress(store::SourceAddressMode mode) {
+    if (out_->message_.kind != snmp::kKindTrapV2) return;
+    uint8_t octets[4];
+    const bool carried = trap_.TrapSourceAgent != "0.0.0.0" &&
+                         snmp::ParseIpText(trap_.TrapSourceAgent, octets) == nullptr;
+    const bool from_datagram = mode == store::SourceAddressMode::kReplace ||
+                               (mode == store::SourceAddressMode::kAddWhenMissing && !carried);
+    std::string_view address;
+    if (from_datagram && snmp::ParseIpText(trap_.TrapSourceNetwork, octets) == nullptr) {
+      address = trap_.TrapSourceNetwork;
+      out_->added_source_address_ = !carried;
+    } else if (carried) {
+      address = trap_.TrapSourceAgent;
+    } else {
+      return;
+    }
+    Add(kSnmpTrapAddressOid, snmp::kTypeIpAddress, address, {}, EncodedNames().trap_address);
   }
 
  private:
@@ -189,7 +204,7 @@ Result<V1Identity> ConvertTrapOid(std::string_view trap_oid) {
 }
 
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1,
-                    OutgoingTrap* out) {
+                    store::SourceAddressMode source_address, OutgoingTrap* out) {
   Builder build(trap, out);
   if (to_v1 || !trap.IsV2()) {
     if (!d.new_number) {
@@ -226,11 +241,12 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
               d.new_var_names[n]);
   }
   build.AddReceived(source_no);
-  build.AddSourceAgent();
+  build.AddSourceAddress(source_address);
   return Status::Ok();
 }
 
-Status BuildForwarded(const CurrentTrap& trap, bool to_v1, OutgoingTrap* out) {
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, store::SourceAddressMode source_address,
+                      OutgoingTrap* out) {
   Builder build(trap, out);
   if (to_v1) {
     Result<V1Identity> id = ConvertTrapOid(trap.TrapOid);
@@ -247,21 +263,22 @@ Status BuildForwarded(const CurrentTrap& trap, bool to_v1, OutgoingTrap* out) {
     if (!head.ok()) return head;
   }
   build.AddReceived(0);
-  build.AddSourceAgent();
+  build.AddSourceAddress(source_address);
   return Status::Ok();
 }
 
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
-                    snmp::Message* out) {
+                    store::SourceAddressMode source_address, snmp::Message* out) {
   OutgoingTrap built;
-  Status status = BuildWrapped(trap, definition, to_v1, &built);
+  Status status = BuildWrapped(trap, definition, to_v1, source_address, &built);
   snmp::ToMessage(built.message(), out);
   return status;
 }
 
-Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out) {
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, store::SourceAddressMode source_address,
+                      snmp::Message* out) {
   OutgoingTrap built;
-  Status status = BuildForwarded(trap, to_v1, &built);
+  Status status = BuildForwarded(trap, to_v1, source_address, &built);
   snmp::ToMessage(built.message(), out);
   return status;
 }

@@ -8,6 +8,17 @@
 // The message is made of views, as the current trap is: a received binding goes on as the
 // same texts, with the encoding it arrived in, and a piece is a view of its source value, so
 // building copies nothing and the encoder copies what it can instead of converting it.
+//
+// A trap that goes on as SNMPv2 ends with snmpTrapAddress.0 (1.3.6.1.6.3.18.1.3.0) as the
+// relay option AddSourceAddress says (store::SourceAddressMode). Behind a relay the station
+// sees the relay as the sender, so this binding is the only trace of the device left:
+// - kKeep: the address the trap carried, when it carried one;
+// - kAddWhenMissing: that, or for a trap that carried none the IPv4 address its datagram came
+//   from (TrapSourceNetwork), as RFC 3584's proxy adds it;
+// - kReplace: always the datagram's source address, in place of what the trap carried.
+// A carried 0.0.0.0 or text that is no IPv4 address counts as none, and a source that is no
+// IPv4 address (an IPv6 sender) adds and replaces nothing. SNMPv1 traps, received or
+// converted, carry their agent-addr as ever and never this binding.
 #ifndef TERVANE_SERVICE_RELAY_OUTGOING_H_
 #define TERVANE_SERVICE_RELAY_OUTGOING_H_
 
@@ -20,6 +31,7 @@
 #include "service/relay/trap_state.h"
 #include "service/snmp/codec.h"
 #include "service/snmp/message.h"
+#include "store/relay_options.h"
 
 namespace tervane::relay {
 
@@ -56,10 +68,33 @@ class OutgoingTrap {
   // one it was built with: a station's own community string.
   void SetCommunity(std::string_view community) { message_.community = community; }
 
+  // Whether the last binding is a source address that the build added: one the trap would
+  // not carry with AddSourceAddress kKeep.
+  bool added_source_address() const { return added_source_address_; }
+
+  // Encodes the trap with every binding it was built with by `encode`, a callable that takes
+  // the message and returns a Status (the agent's encode, queue or send). When that fails and
+  // the trap carries a source address that the build added, it is encoded again without it:
+  // a trap that the address would make too large for a datagram goes as it would without the
+  // option, instead of being lost (the added binding is a valid IpAddress: its size is all
+  // that leaving it off can mend). When that fails too, the trap is left as built and the
+  // first failure returned. message() is then what was encoded last.
+  template <typename Encode>
+  Status EncodeFitting(Encode&& encode) {
+    message_.variables = variables_;
+    Status status = encode(message());
+    if (status.ok() || !added_source_address_) return status;
+    message_.variables = message_.variables.first(message_.variables.size() - 1);
+    if (Status without = encode(message()); without.ok()) return without;
+    message_.variables = variables_;
+    return status;
+  }
+
  private:
   friend class Builder;
   snmp::MessageView message_;
   std::vector<snmp::VariableView> variables_;
+  bool added_source_address_ = false;
   char uptime_[16] = {};
   std::string trap_oid_;
   // The texts of a wrapped trap's source binding, when they are made on demand.
@@ -67,17 +102,22 @@ class OutgoingTrap {
 };
 
 // The wrapped trap for `definition`: SNMPv1 form when the received trap is SNMPv1 or
-// `to_v1` is set (agent address `TrapSourceNetwork` then), else the SNMPv2 form.
+// `to_v1` is set (agent address `TrapSourceNetwork` then), else the SNMPv2 form, which ends
+// with the snmpTrapAddress.0 that `source_address` gives it.
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
-                    OutgoingTrap* out);
+                    store::SourceAddressMode source_address, OutgoingTrap* out);
 
-// The trap forwarded unchanged: its own version, or converted to SNMPv1 when `to_v1`.
-Status BuildForwarded(const CurrentTrap& trap, bool to_v1, OutgoingTrap* out);
+// The trap forwarded unchanged: its own version, or converted to SNMPv1 when `to_v1`. An
+// SNMPv2 trap or inform goes on as an SNMPv2 trap ending with the snmpTrapAddress.0 that
+// `source_address` gives it.
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, store::SourceAddressMode source_address,
+                      OutgoingTrap* out);
 
 // The same builds into a Message of its own.
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
-                    snmp::Message* out);
-Status BuildForwarded(const CurrentTrap& trap, bool to_v1, snmp::Message* out);
+                    store::SourceAddressMode source_address, snmp::Message* out);
+Status BuildForwarded(const CurrentTrap& trap, bool to_v1, store::SourceAddressMode source_address,
+                      snmp::Message* out);
 
 // Enterprise, generic-trap and specific-trap of the SNMPv1 form of an SNMPv2 trap OID: the
 // standard traps (1.3.6.1.6.3.1.1.5 and below) by their generic-trap numbers, any other OID

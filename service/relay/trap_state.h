@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/relay_options.h"
+
 namespace tervane::relay {
 
 inline constexpr int kMaxVars = 20;         // bindings kept per received trap
@@ -38,7 +40,7 @@ inline constexpr char kVersionV1[] = "SNMPv1Trap";
 inline constexpr char kVersionV2[] = "SNMPv2Trap";
 inline constexpr char kVersionInform[] = "SNMPv2Inform";
 
-// General_Setting as the service uses it.
+// General_Setting as the service uses it, and the relay's options (table RelayOption).
 struct Settings {
   bool DebugMode = false;
   std::string TrapRecvIpAddr;
@@ -46,6 +48,8 @@ struct Settings {
   std::string TrapForwIpAddr;
   uint16_t TrapForwPort = 0;
   bool ConvV2ToV1 = false;
+  // Which address an SNMPv2 trap sent on carries as snmpTrapAddress.0 (see outgoing.h).
+  store::SourceAddressMode AddSourceAddress = store::SourceAddressMode::kKeep;
 };
 
 // The received bindings, 1-based: index 0 is unused so that varOid[i] is binding i; entries

@@ -35,8 +35,9 @@ class Agent {
   // already open is closed first. On failure no socket is open.
   Status Start();
   // Opens the sending socket on `port` (0: ephemeral) of `address` (empty: every local
-  // address). Fails with 10048 or 10049 as Manager::Listen does. On failure no socket is
-  // open.
+  // address). An address that no interface has yet binds as for Manager::Listen; sends from
+  // it fail until one has it. Fails with 10048 or 10049 as Manager::Listen does. On failure
+  // no socket is open.
   Status Start(uint16_t port, const std::string& address);
   // Closes the socket; destinations and the outgoing message are kept.
   void Stop();

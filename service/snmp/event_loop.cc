@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 namespace tervane::snmp {
@@ -64,7 +65,7 @@ int EventLoop::RunOnce(int timeout_ms) {
     Sleep(timeout_ms);
     return 0;
   }
-  if (!ticker_ || depth_ != 0) return PollAndDispatch(timeout_ms);
+  if ((!ticker_ && timers_.empty()) || depth_ != 0) return PollAndDispatch(timeout_ms);
   const int run = PollAndDispatch(TickerTimeout(timeout_ms));
   TickIfDue();
   return run;
@@ -80,20 +81,63 @@ void EventLoop::SetTicker(int period_ms, Handler on_tick) {
   next_tick_ = std::chrono::steady_clock::now() + ticker_period_;
 }
 
+EventLoop::TimerId EventLoop::After(int ms, Handler on_due) {
+  const TimerId id = ++last_timer_;
+  timers_.push_back(Timer{id, std::chrono::steady_clock::now() + std::chrono::milliseconds(ms),
+                          std::move(on_due)});
+  return id;
+}
+
+void EventLoop::Cancel(TimerId id) {
+  std::erase_if(timers_, [id](const Timer& t) { return t.id == id; });
+}
+
+bool EventLoop::pending(TimerId id) const {
+  return std::any_of(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id == id; });
+}
+
 int EventLoop::TickerTimeout(int timeout_ms) const {
-  const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(next_tick_ - std::chrono::steady_clock::now());
-  const int until_tick = static_cast<int>(std::max<int64_t>(0, left.count()));
-  return timeout_ms < 0 ? until_tick : std::min(timeout_ms, until_tick);
+  using Clock = std::chrono::steady_clock;
+  std::optional<Clock::time_point> next;
+  if (ticker_) next = next_tick_;
+  for (const Timer& t : timers_) {
+    if (!next || t.due < *next) next = t.due;
+  }
+  if (!next) return timeout_ms;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+  const int until_next = static_cast<int>(std::max<int64_t>(0, left.count()));
+  return timeout_ms < 0 ? until_next : std::min(timeout_ms, until_next);
 }
 
 void EventLoop::TickIfDue() {
+  RunDueTimers();
   const auto now = std::chrono::steady_clock::now();
   if (!ticker_ || now < next_tick_) return;
   next_tick_ = now + ticker_period_;
   const Handler tick = ticker_;  // the tick may replace the ticker
   DepthGuard guard(depth_);
   tick();
+}
+
+void EventLoop::RunDueTimers() {
+  // One at a time, earliest first: a timer's handler may add or cancel timers. Only those
+  // due now and set before now run, so that a handler which sets a timer anew cannot keep
+  // this round going.
+  const auto now = std::chrono::steady_clock::now();
+  const TimerId newest = last_timer_;
+  for (;;) {
+    auto due = timers_.end();
+    for (auto t = timers_.begin(); t != timers_.end(); ++t) {
+      if (t->id <= newest && t->due <= now && (due == timers_.end() || t->due < due->due)) {
+        due = t;
+      }
+    }
+    if (due == timers_.end()) return;
+    const Handler handler = std::move(due->handler);
+    timers_.erase(due);
+    DepthGuard guard(depth_);
+    handler();
+  }
 }
 
 int EventLoop::PollAndDispatch(int timeout_ms) {

@@ -1,6 +1,6 @@
 // The service's single-threaded event loop over poll(). Every event of the service (a
-// datagram for the listener, a signal turned into a state request) is delivered by it,
-// one at a time, on the one thread.
+// datagram for the listener, a signal turned into a state request, a tick, a timer that came
+// due) is delivered by it, one at a time, on the one thread.
 //
 // The loop is re-entrant: a handler may call WaitWithEvents, which processes further
 // events from inside that handler. Nesting is bounded (kMaxNesting levels of handlers);
@@ -65,6 +65,15 @@ class EventLoop {
   // `period_ms` of 0 or less removes it.
   void SetTicker(int period_ms, Handler on_tick);
 
+  // Calls `on_due` once, `ms` from now (0 or less: at the next round), from the loop's
+  // outermost level only, as the ticker. Returns the timer's id, never 0. Timers due together
+  // run in the order of their due times.
+  using TimerId = uint64_t;
+  TimerId After(int ms, Handler on_due);
+  // Forgets the timer `id` so that it never runs; does nothing for one that ran or is unknown.
+  void Cancel(TimerId id);
+  bool pending(TimerId id) const;
+
   // Number of handlers currently running, one inside another (0 outside any handler).
   int depth() const { return depth_; }
 
@@ -91,9 +100,20 @@ class EventLoop {
   // the steady state.
   std::array<std::vector<pollfd>, kMaxNesting + 1> poll_sets_;
   std::array<std::vector<Polled>, kMaxNesting + 1> polled_;
-  // Runs the ticker when it is due; bounds `timeout_ms` (as for poll) by its next time.
+  // Bounds `timeout_ms` (as for poll) by the ticker's and the timers' next times.
   int TickerTimeout(int timeout_ms) const;
+  // Runs the ticker and the timers that are due.
   void TickIfDue();
+  void RunDueTimers();
+
+  struct Timer {
+    TimerId id;
+    std::chrono::steady_clock::time_point due;
+    Handler handler;
+  };
+  // Few at a time (the listener's and the agent's retries): a plain list.
+  std::vector<Timer> timers_;
+  TimerId last_timer_ = 0;
 
   Handler ticker_;
   std::chrono::milliseconds ticker_period_{0};

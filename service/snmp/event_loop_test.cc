@@ -250,5 +250,46 @@ TEST(EventLoop, TickerRunsOnItsPeriodAndNeverInsideAHandler) {
   EXPECT_EQ(loop.RunOnce(0), 0);  // removed: nothing runs any more
 }
 
+// Timers run once each, earliest first, from the outermost level only (a timer due while a
+// handler waits runs after it), and a cancelled one never runs.
+TEST(EventLoop, TimersRunOnceInOrderNeverInsideAHandler) {
+  EventLoop loop;
+  Pipe p;
+  std::vector<char> ran;
+  bool in_handler = false;
+  bool ran_in_handler = false;
+  auto timer = [&](char name) {
+    return [&, name] {
+      ran_in_handler = ran_in_handler || in_handler;
+      ran.push_back(name);
+      if (name == 'c') loop.Quit();
+    };
+  };
+  loop.Watch(p.read_fd(), [&] {
+    p.Take();
+    in_handler = true;
+    loop.WaitWithEvents(60);  // past the due times of 'a' and 'b'
+    in_handler = false;
+  });
+  const EventLoop::TimerId c = loop.After(80, timer('c'));
+  const EventLoop::TimerId b = loop.After(20, timer('b'));
+  const EventLoop::TimerId a = loop.After(10, timer('a'));
+  const EventLoop::TimerId gone = loop.After(30, timer('x'));
+  EXPECT_TRUE(loop.pending(gone));
+  loop.Cancel(gone);
+  EXPECT_FALSE(loop.pending(gone));
+  EXPECT_NE(a, 0u);
+  EXPECT_NE(a, b);
+  p.Put();
+  const Clock::time_point start = Clock::now();
+  loop.Run();
+  EXPECT_GE(MsSince(start), 60);  // the handler's wait came first
+  EXPECT_EQ(ran, (std::vector<char>{'a', 'b', 'c'}));
+  EXPECT_FALSE(ran_in_handler);
+  EXPECT_FALSE(loop.pending(c));
+  EXPECT_EQ(loop.RunOnce(0), 0);  // each ran once: nothing is left to run
+  EXPECT_EQ(ran.size(), 3u);
+}
+
 }  // namespace
 }  // namespace tervane::snmp

@@ -48,14 +48,15 @@ struct Manager::Batch {
       headers[i].msg_hdr.msg_name = &from[i];
       headers[i].msg_hdr.msg_iov = &iov[i];
       headers[i].msg_hdr.msg_iovlen = 1;
+      headers[i].msg_hdr.msg_control = control[i].bytes;
     }
   }
   ~Batch() { munmap(data, kBatchSlots * kSlotBytes); }
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
 
-  // Readies the headers for a fresh recvmmsg: the kernel overwrites the address lengths
-  // and the flags, nothing else. The pages that large datagrams of the last batch took
+  // Readies the headers for a fresh recvmmsg: the kernel overwrites the address and control
+  // lengths and the flags, nothing else. The pages that large datagrams of the last batch took
   // beyond kKeptSlotBytes are given back.
   void Prepare() {
     for (size_t i = 0; i < count; ++i) {
@@ -66,6 +67,7 @@ struct Manager::Batch {
     }
     for (size_t i = 0; i < kBatchSlots; ++i) {
       headers[i].msg_hdr.msg_namelen = sizeof from[i];
+      headers[i].msg_hdr.msg_controllen = sizeof control[i].bytes;
       headers[i].msg_len = 0;
     }
   }
@@ -73,6 +75,8 @@ struct Manager::Batch {
   uint8_t* data = nullptr;
   std::array<iovec, kBatchSlots> iov{};
   std::array<sockaddr_in, kBatchSlots> from{};
+  // Each datagram's IP_PKTINFO: the local address it came in on.
+  std::array<PktInfoControl, kBatchSlots> control{};
   std::array<mmsghdr, kBatchSlots> headers{};
   size_t count = 0;  // datagrams in the queue
   size_t next = 0;   // the next one to deliver
@@ -86,6 +90,15 @@ Status Manager::Listen(uint16_t port, const std::string& address) {
   Stop();
   Result<int> fd = OpenUdpSocket(address, port, SO_RCVBUF, kReceiveBufferBytes);
   if (!fd.ok()) return fd.status();
+  // Each datagram says which local address it was sent to, so that an answer leaves from
+  // that address even when the listener is bound to every address: a device that checks
+  // where the answer comes from drops one from another address of this machine.
+  const int on = 1;
+  if (setsockopt(*fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
+    const int err = errno;
+    close(*fd);
+    return SocketError(err, "setsockopt IP_PKTINFO");
+  }
   if (!batch_) batch_ = std::make_unique<Batch>();
   fd_ = *fd;
   ++epoch_;
@@ -194,6 +207,7 @@ void Manager::Deliver(size_t slot, const std::function<void()>* handler) {
   }
   source_ = batch_->from[slot];
   source_port_ = ntohs(source_.sin_port);
+  received_on_ = ReceivedOn(header.msg_hdr);
 
   if (handler != nullptr && *handler) (*handler)();
 }
@@ -226,7 +240,7 @@ Status Manager::SendResponse() {
   if (Status s = Response(&response); !s.ok()) return s;
   std::span<const uint8_t> datagram;
   if (Status s = EncodeInPlace(response, &datagram); !s.ok()) return s;
-  return SendDatagram(fd_, datagram, source_);
+  return SendDatagram(fd_, datagram, source_, received_on_);
 }
 
 Status Manager::QueueResponse(uint64_t tag) {
@@ -234,7 +248,7 @@ Status Manager::QueueResponse(uint64_t tag) {
   if (Status s = Response(&response); !s.ok()) return s;
   // Encoded straight into the queue's buffer.
   if (Status s = Encode(response, &responses_.Next()); !s.ok()) return s;
-  responses_.Add(source_, tag);
+  responses_.Add(source_, tag, received_on_);
   return Status::Ok();
 }
 

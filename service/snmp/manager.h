@@ -31,6 +31,7 @@
 #include "service/snmp/event_loop.h"
 #include "service/snmp/message.h"
 #include "service/snmp/send_queue.h"
+#include "service/snmp/socket_util.h"
 
 namespace tervane::snmp {
 
@@ -42,10 +43,11 @@ class Manager {
   Manager& operator=(const Manager&) = delete;
 
   // Binds `port` on `address`, or on every local address when `address` is empty, and
-  // starts delivering trap events; a listener already open is closed first. Fails with
-  // code 10048 when the address and port are in use, 10049 when the address is not
-  // available on this machine or is not dotted IPv4, else with errno and its text. On
-  // failure nothing is bound.
+  // starts delivering trap events; a listener already open is closed first. An address that
+  // no interface has yet binds all the same (IP_FREEBIND) and receives once one has it.
+  // Fails with code 10048 when the address and port are in use, 10049 when the address is
+  // not dotted IPv4 (or, should the kernel still refuse it, not available), else with errno
+  // and its text. On failure nothing is bound.
   Status Listen(uint16_t port, const std::string& address = "");
   // Releases the port and forgets the datagrams read but not yet delivered. Safe inside
   // the trap handler. Does nothing when not listening.
@@ -79,10 +81,15 @@ class Manager {
   const std::string& SourceAddress() const { return source_address_; }
   uint16_t SourcePort() const { return source_port_; }
 
+  // The local address that the current message was sent to (for a broadcast, the receiving
+  // interface's address); "0.0.0.0" when unknown.
+  std::string ReceivedOnAddress() const { return FormatIpv4(received_on_); }
+
   // Answers the current message: sends it, as it was received but with the kind
   // kKindResponse, from the listening socket back to the address and port it came from, as
-  // an inform is acknowledged. Fails, sending nothing, when not listening, when no message
-  // has arrived yet, or when the message cannot be encoded; a send failure is errno's.
+  // an inform is acknowledged. It leaves from the local address the message was sent to. Fails,
+  // sending nothing, when not listening, when no message has arrived yet, or when the message
+  // cannot be encoded; a send failure is errno's.
   Status SendResponse();
   // As SendResponse, but queued under `tag` to leave when the batch ends (or at the next
   // FlushResponses). Fails, queuing nothing, where SendResponse fails before sending.
@@ -133,6 +140,7 @@ class Manager {
   sockaddr_in source_{};
   std::string source_address_;
   uint16_t source_port_ = 0;
+  in_addr received_on_{};  // the local address of the current message
   SendQueue responses_;
   SendQueue::FailureHandler on_response_failure_;
   std::function<void()> on_batch_end_;

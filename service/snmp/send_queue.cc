@@ -2,8 +2,6 @@
 
 #include <cerrno>
 
-#include "service/snmp/socket_util.h"
-
 namespace tervane::snmp {
 namespace {
 
@@ -40,8 +38,8 @@ BerWriter& SendQueue::Next() {
   return writer;
 }
 
-void SendQueue::Add(const sockaddr_in& to, uint64_t tag) {
-  entries_.push_back(Entry{writers_[in_use_]->data(), to, tag, false});
+void SendQueue::Add(const sockaddr_in& to, uint64_t tag, in_addr from) {
+  entries_.push_back(Entry{writers_[in_use_]->data(), to, from, tag, false});
   next_added_ = true;
 }
 
@@ -71,11 +69,12 @@ void SendQueue::Cancel(uint64_t first, uint64_t last,
 }
 
 void SendQueue::Send(int fd, const FailureHandler& on_failure) {
-  // The headers point into iov_ and entries_, which do not move from here on.
+  // The headers point into iov_, control_ and entries_, which do not move from here on.
   headers_.clear();
   iov_.clear();
   sent_index_.clear();
   iov_.reserve(entries_.size());
+  if (control_.size() < entries_.size()) control_.resize(entries_.size());
   for (size_t i = 0; i < entries_.size(); ++i) {
     Entry& e = entries_[i];
     if (e.cancelled) continue;
@@ -85,6 +84,7 @@ void SendQueue::Send(int fd, const FailureHandler& on_failure) {
     header.msg_hdr.msg_namelen = sizeof e.to;
     header.msg_hdr.msg_iov = &iov_.back();
     header.msg_hdr.msg_iovlen = 1;
+    SetSourceAddress(&header.msg_hdr, &control_[headers_.size()], e.from);
     headers_.push_back(header);
     sent_index_.push_back(i);
   }

@@ -6,7 +6,8 @@
 // waited out for a short while, and a refusal left over from an earlier datagram (an ICMP
 // port unreachable reported late) is skipped once. sendmmsg only says how many datagrams
 // left; when one fails, its failure is reported under its tag and the queue goes on from the
-// next one. Nothing is ever sent twice.
+// next one. Nothing is ever sent twice. A datagram may name the local address it leaves from
+// (an inform's answer leaves from the address the inform was sent to), carried as IP_PKTINFO.
 #ifndef TERVANE_SERVICE_SNMP_SEND_QUEUE_H_
 #define TERVANE_SERVICE_SNMP_SEND_QUEUE_H_
 
@@ -22,6 +23,7 @@
 
 #include "platform/status.h"
 #include "service/snmp/ber_writer.h"
+#include "service/snmp/socket_util.h"
 
 namespace tervane::snmp {
 
@@ -36,11 +38,12 @@ class SendQueue {
 
   // The datagrams are written into the queue's own buffers, so that none is copied: Next
   // gives the buffer of the next datagram, emptied, and Add queues what it holds for `to`,
-  // under `tag` (once per destination of the same datagram). A buffer left without an Add
-  // is given out again. The queue has no limit of its own: what one batch of received
-  // datagrams produces bounds it, and its memory is kept for the next batch.
+  // under `tag` (once per destination of the same datagram), from the local address `from`
+  // (zero: the kernel's choice). A buffer left without an Add is given out again. The queue
+  // has no limit of its own: what one batch of received datagrams produces bounds it, and its
+  // memory is kept for the next batch.
   BerWriter& Next();
-  void Add(const sockaddr_in& to, uint64_t tag);
+  void Add(const sockaddr_in& to, uint64_t tag, in_addr from = {});
   // Appends a copy of `datagram` for `to`, under `tag`.
   void Add(std::span<const uint8_t> datagram, const sockaddr_in& to, uint64_t tag);
 
@@ -63,6 +66,7 @@ class SendQueue {
   struct Entry {
     std::span<const uint8_t> datagram;  // in one of writers_
     sockaddr_in to;
+    in_addr from;
     uint64_t tag;
     bool cancelled;
   };
@@ -76,7 +80,8 @@ class SendQueue {
   // The headers of one sendmmsg, rebuilt for each run of datagrams; kept for their memory.
   std::vector<mmsghdr> headers_;
   std::vector<iovec> iov_;
-  std::vector<size_t> sent_index_;  // headers_[k] is entries_[sent_index_[k]]
+  std::vector<PktInfoControl> control_;  // the source addresses of headers_
+  std::vector<size_t> sent_index_;       // headers_[k] is entries_[sent_index_[k]]
 };
 
 }  // namespace tervane::snmp

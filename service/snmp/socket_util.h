@@ -1,14 +1,17 @@
 // The UDP/IPv4 socket chores that the manager and the agent share: opening and binding a
 // non-blocking datagram socket, turning socket errors into the numbers the service reports
 // (10048 address in use, 10049 address not available, else errno with its text), parsing
-// and printing dotted IPv4 addresses, and sending one datagram without dropping it under
-// a short burst of back-pressure.
+// and printing dotted IPv4 addresses, sending one datagram without dropping it under a short
+// burst of back-pressure, and the IP_PKTINFO control messages that say which local address a
+// datagram came in on and which one it leaves from.
 #ifndef TERVANE_SERVICE_SNMP_SOCKET_UTIL_H_
 #define TERVANE_SERVICE_SNMP_SOCKET_UTIL_H_
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -34,25 +37,48 @@ bool ParseIpv4(const std::string& text, in_addr* out);
 // to, which includes every loopback address and 0.0.0.0. False for anything else.
 bool IsLocalAddress(const std::string& address);
 
+// Whether `address` is one that an interface of this machine has now (getifaddrs), or lies in
+// a loopback interface's network (all of 127/8 is local on Linux), or is 0.0.0.0. A socket
+// bound with IP_FREEBIND to an address that no interface has yet receives nothing until one
+// has it, as a standby relay on a virtual address that another node holds. Where the
+// interfaces cannot be listed (no netlink socket allowed), IsLocalAddress answers.
+bool HasInterfaceAddress(in_addr address);
+
 // Dotted-decimal text of `address`.
 std::string FormatIpv4(in_addr address);
 
 // Opens a non-blocking, close-on-exec UDP/IPv4 socket bound to `address` (empty: every
 // local address) and `port` (0: an ephemeral port), without SO_REUSEADDR so that a port in
-// use fails. `buffer_option` (SO_RCVBUF or SO_SNDBUF) is raised towards `buffer_bytes` as
-// far as the kernel allows. An address that is not dotted IPv4 fails with 10049. On
-// failure no socket is left open.
+// use fails, and with IP_FREEBIND so that an address this machine does not have yet (a
+// virtual address that a failover will move here) binds all the same and receives from the
+// moment it arrives. `buffer_option` (SO_RCVBUF or SO_SNDBUF) is raised towards
+// `buffer_bytes` as far as the kernel allows. An address that is not dotted IPv4 fails with
+// 10049. On failure no socket is left open.
 Result<int> OpenUdpSocket(const std::string& address, uint16_t port, int buffer_option,
                           int buffer_bytes);
 
 // The address and port that `fd` is bound to; a zero address and port when it is unknown.
 sockaddr_in LocalName(int fd);
 
-// Sends `datagram` from the non-blocking `fd` to `to`. When the socket's buffer is full
-// (EAGAIN, ENOBUFS) it waits for room, for at most about kSendPatienceMs in all, and tries
-// again rather than dropping the datagram. On failure nothing was sent.
+// Room for the one control message of a datagram's local address (IP_PKTINFO), aligned for
+// it: received datagrams carry the address they came in on, and a reply leaves from it.
+struct alignas(cmsghdr) PktInfoControl {
+  unsigned char bytes[CMSG_SPACE(sizeof(in_pktinfo))];
+};
+// Points `msg`'s control at `control`, holding the IP_PKTINFO that makes the datagram leave
+// from the local address `from`; a zero `from` leaves the choice to the kernel (no control).
+void SetSourceAddress(msghdr* msg, PktInfoControl* control, in_addr from);
+// The local address a datagram received with IP_PKTINFO on came in on (the address it was
+// sent to, or for a broadcast the receiving interface's): zero when `msg` says nothing.
+in_addr ReceivedOn(const msghdr& msg);
+
+// Sends `datagram` from the non-blocking `fd` to `to`, from the local address `from` when it
+// is not zero (IP_PKTINFO). When the socket's buffer is full (EAGAIN, ENOBUFS) it waits for
+// room, for at most about kSendPatienceMs in all, and tries again rather than dropping the
+// datagram. On failure nothing was sent.
 inline constexpr int kSendPatienceMs = 100;
-Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to);
+Status SendDatagram(int fd, std::span<const uint8_t> datagram, const sockaddr_in& to,
+                    in_addr from = {});
 
 // The rules of one datagram's send, shared by SendDatagram and the batched sends: after a
 // failed attempt with `err`, Again says whether to try the same datagram once more, having
