@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds Tervane and runs every test: the format check, the normal build, clang-tidy over its
 # sources, the same tests under the address and undefined-behaviour sanitizers, and bounded
-# fuzzing runs of the decoder and of the relay's per-trap path, then the Debian packages
-# (scripts/package.sh, lintian included) and, as root where systemd-nspawn can be installed,
-# the system test that installs them in a container booted with systemd
+# fuzzing runs of the decoder and of the relay's per-trap path, as root where network
+# namespaces work the active/standby pair on keepalived (scripts/ha-test.sh), then the
+# Debian packages (scripts/package.sh, lintian included) and, as root where systemd-nspawn
+# can be installed, the system test that installs them in a container booted with systemd
 # (scripts/system-test.sh). Set TERVANE_FUZZ_SECONDS to change the time of each fuzzing run
 # (default 120).
 set -euo pipefail
@@ -47,6 +48,16 @@ for target in decode_fuzz relay_fuzz; do
   echo "-- $target"
   fuzz/run_fuzz.sh build-fuzz "${TERVANE_FUZZ_SECONDS:-120}" "$target"
 done
+
+echo "== active/standby pair on keepalived"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "-- SKIPPED: the pair's test makes network namespaces and needs root"
+elif ! ip netns add "tervane-probe-$$" 2>/dev/null; then
+  echo "-- SKIPPED: ip netns does not work here (no network namespaces for the pair's test)"
+else
+  ip netns del "tervane-probe-$$"
+  scripts/ha-test.sh build
+fi
 
 echo "== Debian packages"
 scripts/package.sh build-deb
