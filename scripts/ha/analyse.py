@@ -77,8 +77,8 @@ def main():
     cfg = p.parse_args()
 
     relays, priority = {}, {}
-    for spec in cfg.relay:
-        name, rest = spec.split("=", 1)
+    for entry in cfg.relay:
+        name, rest = entry.split("=", 1)
         mac, prio = rest.rsplit(":", 1)
         relays[mac.lower()] = name
         priority[name] = int(prio)
