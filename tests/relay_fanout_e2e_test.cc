@@ -219,25 +219,30 @@ TEST_F(FanOutTest, DebugRecordsNameEachStation) {
        "TrapSourceNetwork=127.0.0.1", "TrapCommunity=c2", "TrapSysUpTime=987", ""}));
 }
 
-// A station that cannot work, and a database of a newer program, end the start with status 4
-// and the reason in event 106.
-TEST_F(FanOutTest, BadStationOrNewerDatabaseEndsTheStartWithStatus4) {
+// A station that cannot work, a relay option of a value it does not take, and a database of a
+// newer program end the start with status 4 and the reason in event 106.
+TEST_F(FanOutTest, BadStationOptionOrNewerDatabaseEndsTheStartWithStatus4) {
   struct Case {
     const char* name;
     std::string address;
     int port;
-    int schema_version;  // 0: leave it
+    int schema_version;          // 0: leave it
+    const char* source_address;  // AddSourceAddress
     const char* reason;
   } const cases[] = {
-      {"address", "10.1", 162, 0, "\"10.1\""},
-      {"port", "127.0.0.1", 0, 0, "ForwardTarget"},
-      {"own endpoint", "127.0.0.1", -1, 0, "own receive"},
-      {"newer schema", "127.0.0.1", 162, 9,
+      {"address", "10.1", 162, 0, "0", "\"10.1\""},
+      {"port", "127.0.0.1", 0, 0, "0", "ForwardTarget"},
+      {"own endpoint", "127.0.0.1", -1, 0, "0", "own receive"},
+      {"source address option", "127.0.0.1", 162, 0, "2",
+       "RelayOption AddSourceAddress: '2' is not one of 0, 1 or replace"},
+      {"newer schema", "127.0.0.1", 162, 9, "0",
        "Tervix.mdb has schema version 9; this program reads versions 0 to 2"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_NO_FATAL_FAILURE(Configure(RelayConfig()));
+    RelayConfig config;
+    config.add_source_address = c.source_address;
+    ASSERT_NO_FATAL_FAILURE(Configure(config));
     ASSERT_NO_FATAL_FAILURE(
         AddStation(c.address, static_cast<uint16_t>(c.port < 0 ? recv_port_ : c.port), false, ""));
     if (c.schema_version != 0) {

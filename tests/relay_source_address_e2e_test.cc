@@ -139,23 +139,5 @@ TEST_F(RelayTest, TheSourceAddressIsLeftOffWhereTheDatagramWouldBeTooLarge) {
   }
 }
 
-// A value the option does not take ends the start like a setting that does not convert.
-TEST_F(RelayTest, ASourceAddressOptionOfAnotherValueEndsTheStartWithStatus4) {
-  RelayConfig config;
-  config.add_source_address = "2";
-  ASSERT_NO_FATAL_FAILURE(Configure(config));
-  ASSERT_NO_FATAL_FAILURE(SpawnRelay());
-  const std::optional<int> code = relay_->WaitExit(10000);
-  ASSERT_TRUE(code.has_value()) << "still running:\n" << relay_->output();
-  EXPECT_EQ(*code, 4) << relay_->output();
-  relay_->Drain();
-  const std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 1u) << relay_->output();
-  EXPECT_TRUE(IsFailureEvent(events[0], "svcHost_State")) << events[0];
-  EXPECT_NE(events[0].find("RelayOption AddSourceAddress: '2' is not one of 0, 1 or replace"),
-            std::string::npos)
-      << events[0];
-}
-
 }  // namespace
 }  // namespace tervane::testing
