@@ -116,7 +116,7 @@ TEST(SettingsJson, ExportAndImportKeepEveryValueAndItsKind) {
   EXPECT_EQ(now->general, was->general);
   EXPECT_EQ(now->traps, was->traps);
   EXPECT_EQ(now->stations, was->stations);
-  ASSERT_EQ(now->options.size(), 1u);
+  ASSERT_EQ(now->options.size(), 2u);
   EXPECT_EQ(now->options[0].value, "replace");
   // The node's own columns stay.
   Result<store::SettingsRow> own = target->ReadSettings();
@@ -169,10 +169,12 @@ TEST(SettingsJson, ImportRefusesTheFirstBadValueNamingIt) {
       {"port as text", [](Json& j) { j["General_Setting"]["TrapForwPort"] = "162"; },
        "General_Setting.TrapForwPort: a whole number is wanted, not text"},
       {"forward address", [](Json& j) { j["General_Setting"]["TrapForwIpAddr"] = "10.1"; },
-       "General_Setting.TrapForwIpAddr: \"10.1\" is not an IPv4 address (a.b.c.d)"},
+       "General_Setting.TrapForwIpAddr: \"10.1\" is not an IPv4 or IPv6 address (a.b.c.d or "
+       "x:x::x)"},
       {"forward to every address",
        [](Json& j) { j["General_Setting"]["TrapForwIpAddr"] = "0.0.0.0"; },
-       "General_Setting.TrapForwIpAddr: \"0.0.0.0\" is not an IPv4 address (a.b.c.d)"},
+       "General_Setting.TrapForwIpAddr: \"0.0.0.0\" means every address (0.0.0.0 or ::), not one "
+       "that traps can be sent to"},
       {"flag", [](Json& j) { j["General_Setting"]["DebugMode"] = 2; },
        "General_Setting.DebugMode: 2 is not 0 or 1"},
       {"flag as Boolean", [](Json& j) { j["General_Setting"]["ConvV2ToV1"] = true; },
@@ -243,15 +245,16 @@ TEST(SettingsJson, ImportRefusesTheFirstBadValueNamingIt) {
       {"station port", [](Json& j) { j["ForwardTarget"][0]["Port"] = 70000; },
        "ForwardTarget[0].Port: 70000 is not a port number (1 to 65535)"},
       {"station address", [](Json& j) { j["ForwardTarget"][0]["Address"] = "0.0.0.0"; },
-       "ForwardTarget[0].Address: \"0.0.0.0\" is not an IPv4 address (a.b.c.d)"},
+       "ForwardTarget[0].Address: \"0.0.0.0\" means every address (0.0.0.0 or ::), not one that "
+       "traps can be sent to"},
       {"station flag", [](Json& j) { j["ForwardTarget"][0]["Enabled"] = 2; },
        "ForwardTarget[0].Enabled: 2 is not 0 or 1"},
       {"station Id", [](Json& j) { j["ForwardTarget"][0]["Id"] = 1; },
        "ForwardTarget[0]: unknown key \"Id\""},
       {"option value", [](Json& j) { j["RelayOption"]["AddSourceAddress"] = "2"; },
        "RelayOption AddSourceAddress: '2' is not one of 0, 1 or replace"},
-      {"unknown option", [](Json& j) { j["RelayOption"]["StormControl"] = "0"; },
-       "RelayOption: unknown option \"StormControl\""},
+      {"unknown option", [](Json& j) { j["RelayOption"]["FloodGate"] = "0"; },
+       "RelayOption: unknown option \"FloodGate\""},
       {"to itself",
        [](Json& j) {
          j["ForwardTarget"][0]["Address"] = "10.0.0.1";

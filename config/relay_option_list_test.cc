@@ -115,7 +115,8 @@ TEST_F(OptionListTest, StoredWithTheRowOnly) {
 // A file older than the option, opened read-only, is not upgraded: the list shows what the
 // relay does with it, and nothing is written.
 TEST_F(OptionListTest, AnOlderFileReadOnlyShowsKeepAsSent) {
-  ASSERT_EQ(RunSql(folder_ + "/Tervix.mdb", "DROP TABLE RelayOption; PRAGMA user_version = 1"),
+  ASSERT_EQ(RunSql(folder_ + "/Tervix.mdb",
+                   "DROP TABLE RelayOption; DROP TABLE StormRule; PRAGMA user_version = 1"),
             SQLITE_OK);
   Result<std::unique_ptr<TervixModel>> model = TervixModel::Open(folder_, dialogs_, true);
   ASSERT_TRUE(model.ok()) << model.status().ToString();

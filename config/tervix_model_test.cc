@@ -354,11 +354,11 @@ TEST_F(ModelTest, ARefusedValueKeepsTheEditAndStopsTheMove) {
       {{FieldKind::kTrapRecvIpAddr},
        "10.0.0",
        "Tervix: Receive Traps On, IP Address: \"10.0.0\" "
-       "is not an IPv4 address (a.b.c.d)."},
+       "is not an IPv4 or IPv6 address (a.b.c.d or x:x::x)."},
       {{FieldKind::kTrapForwIpAddr},
        "0.0.0.0",
        "Tervix: Forward Traps To, IP Address: "
-       "\"0.0.0.0\" is not an IPv4 address (a.b.c.d)."},
+       "\"0.0.0.0\" means every address (0.0.0.0 or ::), not one that traps can be sent to."},
   };
   for (const Case& c : general_cases) {
     SCOPED_TRACE(c.typed);

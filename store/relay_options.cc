@@ -24,6 +24,12 @@ Result<SourceAddressMode> ParseSourceAddressMode(std::string_view text) {
                                              "' is not one of 0, 1 or replace");
 }
 
+Result<bool> ParseSwitchOption(std::string_view name, std::string_view text) {
+  if (text == "0" || text == "1") return text == "1";
+  return Status::Error(kErrorConversion, std::string(kOptionTable) + " " + std::string(name) +
+                                             ": '" + std::string(text) + "' is not 0 or 1");
+}
+
 Result<RelayOptions> RelayOptionsFromRows(const std::vector<RelayOption>& rows) {
   RelayOptions options;
   for (const RelayOption& row : rows) {
@@ -31,6 +37,10 @@ Result<RelayOptions> RelayOptionsFromRows(const std::vector<RelayOption>& rows) 
       Result<SourceAddressMode> mode = ParseSourceAddressMode(row.value);
       if (!mode.ok()) return mode.status();
       options.add_source_address = *mode;
+    } else if (row.name == kOptionStormControl) {
+      Result<bool> on = ParseSwitchOption(row.name, row.value);
+      if (!on.ok()) return on.status();
+      options.storm_control = *on;
     }
     // An option of a newer program is not this one's to judge.
   }

@@ -1,6 +1,7 @@
 // The relay-wide options of table RelayOption: their names, the values each takes, and the
 // value a file has when the option was added by an upgrade (the behaviour the relay had before
-// the option existed) or by a new database (the behaviour recommended now).
+// the option existed) or by a new database (the behaviour recommended now). Every option is
+// added with its version's upgrade step, which writes its upgraded value.
 //
 // The window, the service and tervane-svc all read and check an option's text here, so a value
 // is refused in the same words wherever it is met.
@@ -26,6 +27,11 @@ namespace tervane::store {
 inline constexpr char kOptionAddSourceAddress[] = "AddSourceAddress";
 enum class SourceAddressMode { kKeep, kAddWhenMissing, kReplace };
 
+// Whether storm control holds back traps over their StormRule's limit (store/storm_rules.h):
+// "1" on, "0" off. Off in a new database as in an upgraded one, so nothing is held back
+// until an administrator says so.
+inline constexpr char kOptionStormControl[] = "StormControl";
+
 // "0", "1", "replace".
 std::string_view SourceAddressModeText(SourceAddressMode mode);
 // The mode of one of those texts; anything else is refused, naming the option and the texts
@@ -38,9 +44,11 @@ struct OptionDefault {
   std::string_view name;
   std::string_view new_file;
   std::string_view upgraded;
+  int version;  // the schema version that added the option
 };
 inline constexpr OptionDefault kOptionDefaults[] = {
-    {kOptionAddSourceAddress, "1", "0"},
+    {kOptionAddSourceAddress, "1", "0", 2},
+    {kOptionStormControl, "0", "0", 3},
 };
 
 // The relay's options as the service runs with them. An option without a row (a file older
@@ -48,7 +56,10 @@ inline constexpr OptionDefault kOptionDefaults[] = {
 // the option existed. Fails on the first row whose value the option does not take.
 struct RelayOptions {
   SourceAddressMode add_source_address = SourceAddressMode::kKeep;
+  bool storm_control = false;
 };
+// "0" or "1" for the switch `name`; anything else is refused, naming it.
+Result<bool> ParseSwitchOption(std::string_view name, std::string_view text);
 Result<RelayOptions> RelayOptionsFromRows(const std::vector<RelayOption>& rows);
 
 }  // namespace tervane::store

@@ -47,6 +47,18 @@ CREATE TABLE RelayOption (
 );
 )sql";
 
+// Version 3: the storm rules, with the default rule (the empty prefix). StormControl is off
+// until an administrator switches it on, so the rule holds nothing back before then.
+constexpr std::string_view kVersion3 = R"sql(
+CREATE TABLE StormRule (
+  OidPrefix TEXT PRIMARY KEY,
+  PerMinute INTEGER,
+  Burst INTEGER,
+  Enabled INTEGER
+);
+INSERT INTO StormRule (OidPrefix, PerMinute, Burst, Enabled) VALUES ('', 30, 10, 1);
+)sql";
+
 using Step = Status (*)(sqlite3* db, const std::string& path);
 
 Status ToVersion1(sqlite3* db, const std::string& path) { return RunScript(db, path, kVersion1); }
@@ -54,11 +66,32 @@ Status ToVersion1(sqlite3* db, const std::string& path) { return RunScript(db, p
 // An upgraded relay goes on doing what it did: every option starts at its upgraded value.
 Status ToVersion2(sqlite3* db, const std::string& path) {
   if (Status made = RunScript(db, path, kVersion2); !made.ok()) return made;
-  return WriteOptionDefaults(db, path, /*new_file=*/false);
+  return WriteOptionDefaults(db, path, 2);
+}
+
+Status ToVersion3(sqlite3* db, const std::string& path) {
+  if (Status made = RunScript(db, path, kVersion3); !made.ok()) return made;
+  return WriteOptionDefaults(db, path, 3);
 }
 
 // kSteps[N] takes a file from version N to N + 1.
-constexpr std::array<Step, kSchemaVersion> kSteps = {ToVersion1, ToVersion2};
+constexpr std::array<Step, kSchemaVersion> kSteps = {ToVersion1, ToVersion2, ToVersion3};
+
+// Writes the options `new_file` or upgraded values; only those of `version` unless it is 0.
+Status WriteOptions(sqlite3* db, const std::string& path, int version, bool new_file) {
+  Result<Statement> stmt = Statement::Prepare(
+      db, path, "INSERT OR REPLACE INTO RelayOption (Name, Value) VALUES (?1, ?2)");
+  if (!stmt.ok()) return stmt.status();
+  for (const OptionDefault& option : kOptionDefaults) {
+    if (version != 0 && option.version != version) continue;
+    stmt->Reset();
+    Status done = stmt->BindView(1, option.name);
+    if (done.ok()) done = stmt->BindView(2, new_file ? option.new_file : option.upgraded);
+    if (done.ok()) done = stmt->Run();
+    if (!done.ok()) return done;
+  }
+  return Status::Ok();
+}
 
 // The id of the group `name`, or nothing when there is no such group or it cannot be looked up.
 std::optional<gid_t> GroupId(const char* name) {
@@ -129,22 +162,12 @@ Status RunScript(sqlite3* db, const std::string& path, std::string_view script) 
   return Status::Ok();
 }
 
-Status WriteOptionDefaults(sqlite3* db, const std::string& path, bool new_file) {
-  Result<Statement> stmt = Statement::Prepare(
-      db, path, "INSERT OR REPLACE INTO RelayOption (Name, Value) VALUES (?1, ?2)");
-  if (!stmt.ok()) return stmt.status();
-  for (const OptionDefault& option : kOptionDefaults) {
-    stmt->Reset();
-    Status done = stmt->BindView(1, option.name);
-    if (done.ok()) done = stmt->BindView(2, new_file ? option.new_file : option.upgraded);
-    if (done.ok()) done = stmt->Run();
-    if (!done.ok()) return done;
-  }
-  return Status::Ok();
+Status WriteOptionDefaults(sqlite3* db, const std::string& path, int version) {
+  return WriteOptions(db, path, version, /*new_file=*/false);
 }
 
 Status SetNewFileOptions(sqlite3* db, const std::string& path) {
-  return WriteOptionDefaults(db, path, /*new_file=*/true);
+  return WriteOptions(db, path, 0, /*new_file=*/true);
 }
 
 Result<int> ReadVersion(sqlite3* db, const std::string& path) {

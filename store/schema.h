@@ -19,8 +19,8 @@ namespace tervane::store::schema {
 // Runs every statement of `script` on `db`.
 Status RunScript(sqlite3* db, const std::string& path, std::string_view script);
 
-// Writes every relay option with its value for a new file (`new_file`) or an upgraded one.
-Status WriteOptionDefaults(sqlite3* db, const std::string& path, bool new_file);
+// Writes the upgraded value of every relay option that schema version `version` added.
+Status WriteOptionDefaults(sqlite3* db, const std::string& path, int version);
 // Gives a file just made at kSchemaVersion the options of a new database.
 Status SetNewFileOptions(sqlite3* db, const std::string& path);
 // The schema version of the file open in `db`.

@@ -28,7 +28,7 @@ void MakeVersion0(const TempDir& dir) {
   ASSERT_TRUE(Store::Create(dir.db()).ok());
   RawDb raw(dir.db());
   ASSERT_EQ(raw.Exec("DROP TABLE ForwardTarget; DROP TABLE RelayStatistics; "
-                     "DROP TABLE RelayOption; PRAGMA user_version = 0"),
+                     "DROP TABLE RelayOption; DROP TABLE StormRule; PRAGMA user_version = 0"),
             SQLITE_OK);
 }
 
@@ -75,7 +75,7 @@ TEST(Schema, Version0FileIsUpgradedInPlaceWithEveryValueKeptAndABackup) {
   EXPECT_TRUE(store->ReadStations()->empty());
   EXPECT_TRUE(store->ReadStatistics()->empty());
   // An upgraded relay sends what it sent before: the device's address is not added.
-  ASSERT_EQ(store->ReadRelayOptions()->size(), 1u);
+  ASSERT_EQ(store->ReadRelayOptions()->size(), 2u);
   EXPECT_EQ(RelayOptionsFromRows(*store->ReadRelayOptions())->add_source_address,
             SourceAddressMode::kKeep);
 
@@ -245,9 +245,11 @@ TEST(StationRules, RefusesWhatCannotWorkNamingTheStation) {
   const std::vector<Case> cases = {
       {{row(1, "10.0.0.1", 162), row(2, "junk", "x", 0)}, ""},
       {{row(3, "10.0.0.0.1", 162)},
-       "ForwardTarget 3, Address: \"10.0.0.0.1\" is not an IPv4 address (a.b.c.d)"},
+       "ForwardTarget 3, Address: \"10.0.0.0.1\" is not an IPv4 or IPv6 address (a.b.c.d or "
+       "x:x::x)"},
       {{row(4, "0.0.0.0", 162)},
-       "ForwardTarget 4, Address: \"0.0.0.0\" is not an IPv4 address (a.b.c.d)"},
+       "ForwardTarget 4, Address: \"0.0.0.0\" means every address (0.0.0.0 or ::), not one that "
+       "traps can be sent to"},
       {{row(5, "10.0.0.1", 0)}, "ForwardTarget 5, Port: 0 is not a port number (1 to 65535)"},
       {{row(6, "127.0.0.2", 162)},
        "ForwardTarget 6: 127.0.0.2:162 is this service's own receive address and port; every "
@@ -270,8 +272,9 @@ TEST(StationRules, RefusesWhatCannotWorkNamingTheStation) {
       EXPECT_EQ(stations.status().description(), c.refusal);
     }
   }
-  EXPECT_EQ(CheckAddressText("1.2.3", false, "Further Station, IP Address").description(),
-            "Further Station, IP Address: \"1.2.3\" is not an IPv4 address (a.b.c.d)");
+  EXPECT_EQ(
+      CheckAddressText("1.2.3", false, "Further Station, IP Address").description(),
+      "Further Station, IP Address: \"1.2.3\" is not an IPv4 or IPv6 address (a.b.c.d or x:x::x)");
   EXPECT_TRUE(CheckAddressText("0.0.0.0", true, "x").ok());
   EXPECT_EQ(ParsePortText("65536", "Further Station, Port").status().description(),
             "Further Station, Port: 65536 is not a port number (1 to 65535)");
@@ -292,12 +295,26 @@ TEST(StationRules, OwnEndpointIsOnlyTheListenersOwn) {
       {"0.0.0.0", 162, "10.0.0.5", 162, true},    // an address of this machine
       {"0.0.0.0", 162, "0.0.0.0", 162, true},     // sent to this machine
       {"0.0.0.0", 162, "192.0.2.1", 162, false},  // another machine
-      {"0.0.0.0", 162, "127.0.0.1", 1162, false},  {"10.0.0.5", 162, "10.0.0.5", 162, true},
+      {"0.0.0.0", 162, "127.0.0.1", 1162, false},
+      {"10.0.0.5", 162, "10.0.0.5", 162, true},
       {"10.0.0.5", 162, "127.0.0.1", 162, false},  // the listener is not on loopback
       {"127.0.0.1", 162, "127.0.0.1", 163, false},
+      // :: takes both families; ::ffff:a.b.c.d is a.b.c.d; 0.0.0.0 takes no IPv6.
+      {"::", 162, "::1", 162, true},
+      {"::", 162, "127.0.0.1", 162, true},
+      {"::", 162, "::ffff:127.0.0.1", 162, true},
+      {"::", 162, "2001:db8::5", 162, true},
+      {"::", 162, "2001:db8::9", 162, false},
+      {"0.0.0.0", 162, "::1", 162, false},
+      {"0.0.0.0", 162, "::ffff:10.0.0.5", 162, true},
+      {"10.0.0.5", 162, "::ffff:10.0.0.5", 162, true},
+      {"::ffff:10.0.0.5", 162, "10.0.0.5", 162, true},
+      {"::1", 162, "::1", 162, true},
+      {"::1", 162, "127.0.0.1", 162, false},
   };
   const auto is_local = [](const std::string& ip) {
-    return ip.rfind("127.", 0) == 0 || ip == "10.0.0.5" || ip == "0.0.0.0";
+    return ip.rfind("127.", 0) == 0 || ip == "10.0.0.5" || ip == "0.0.0.0" || ip == "::1" ||
+           ip == "2001:db8::5";
   };
   for (const Case& c : cases) {
     Station s;
@@ -307,7 +324,8 @@ TEST(StationRules, OwnEndpointIsOnlyTheListenersOwn) {
     const Status checked = CheckNotOwnEndpoint(s, c.recv_ip, c.recv_port, is_local);
     EXPECT_EQ(!checked.ok(), c.loops) << c.recv_ip << " -> " << c.forw_ip << ":" << c.forw_port;
     if (!checked.ok()) {
-      EXPECT_EQ(checked.description().rfind("TrapForwIpAddr: " + std::string(c.forw_ip) + ":", 0),
+      EXPECT_EQ(checked.description().rfind(
+                    "TrapForwIpAddr: " + snmp::FormatEndpoint(c.forw_ip, c.forw_port) + " ", 0),
                 0u)
           << checked.description();
     }
@@ -331,7 +349,9 @@ TEST(Schema, RelayOptionsOfNewAndUpgradedFilesAndTheirValues) {
 
   TempDir old;
   ASSERT_TRUE(Store::Create(old.db()).ok());
-  ASSERT_EQ(RawDb(old.db()).Exec("DROP TABLE RelayOption; PRAGMA user_version = 1"), SQLITE_OK);
+  ASSERT_EQ(
+      RawDb(old.db()).Exec("DROP TABLE RelayOption; DROP TABLE StormRule; PRAGMA user_version = 1"),
+      SQLITE_OK);
   Result<Store> reader = Store::Open(old.path(), Access::kReadOnly);
   ASSERT_TRUE(reader.ok());
   EXPECT_TRUE(reader->ReadRelayOptions()->empty());
@@ -359,7 +379,7 @@ TEST(Schema, RelayOptionsOfNewAndUpgradedFilesAndTheirValues) {
     ASSERT_TRUE(upgraded->WriteRelayOption(kOptionAddSourceAddress, c.text).ok());
     Result<std::vector<RelayOption>> rows = upgraded->ReadRelayOptions();
     ASSERT_TRUE(rows.ok());
-    EXPECT_EQ(rows->size(), 2u);
+    EXPECT_EQ(rows->size(), 3u);
     Result<RelayOptions> options = RelayOptionsFromRows(*rows);
     EXPECT_EQ(options.ok(), c.ok) << c.text;
     if (!c.ok) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "service/snmp/ip_text.h"
 #include "service/snmp/value_text.h"
 #include "store/convert.h"
 #include "store/number_text.h"
@@ -19,13 +20,14 @@ Result<bool> FlagOr(const Value& value, bool fallback, const std::string& what) 
 }  // namespace
 
 Status CheckAddressText(std::string_view text, bool any_allowed, std::string_view what) {
-  uint8_t octets[4];
-  if (snmp::ParseIpText(text, octets) == nullptr &&
-      (any_allowed || !std::all_of(octets, octets + 4, [](uint8_t o) { return o == 0; }))) {
-    return Status::Ok();
+  snmp::IpAddress address;
+  const char* why = snmp::ParseAddressText(text, &address);
+  if (why == nullptr && !any_allowed && address.Unmapped().IsAny()) {
+    why = "means every address (0.0.0.0 or ::), not one that traps can be sent to";
   }
-  return Status::Error(kErrorInvalidArgument, std::string(what) + ": " + snmp::QuoteText(text) +
-                                                  " is not an IPv4 address (a.b.c.d)");
+  if (why == nullptr) return Status::Ok();
+  return Status::Error(kErrorInvalidArgument,
+                       std::string(what) + ": " + snmp::QuoteText(text) + " " + why);
 }
 
 Result<uint16_t> ParsePortText(std::string_view text, std::string_view what) {
@@ -39,8 +41,8 @@ Result<Station> FirstStation(const SettingsRow& row) {
   s.name = "TrapForwIpAddr";
   Result<std::string> address = ToText(row.ByName("TrapForwIpAddr"), "TrapForwIpAddr");
   if (!address.ok()) return address.status();
-  uint8_t octets[4];
-  if (const char* why = snmp::ParseIpText(*address, octets)) {
+  snmp::IpAddress parsed;
+  if (const char* why = snmp::ParseAddressText(*address, &parsed)) {
     return Status::Error(kErrorInvalidArgument,
                          "TrapForwIpAddr: " + snmp::QuoteText(*address) + " " + why);
   }
@@ -81,13 +83,17 @@ Result<Station> StationFromRow(const StationRow& row) {
 Status CheckNotOwnEndpoint(const Station& station, std::string_view receive_address,
                            uint16_t receive_port, const IsLocalAddress& is_local) {
   if (station.port != receive_port) return Status::Ok();
-  uint8_t forward[4], receive[4];
-  if (snmp::ParseIpText(station.address, forward) != nullptr) return Status::Ok();
-  const bool receive_parsed = snmp::ParseIpText(receive_address, receive) == nullptr;
-  const bool every_address =
-      receive_parsed && std::all_of(receive, receive + 4, [](uint8_t o) { return o == 0; });
-  const bool same = receive_parsed && std::equal(forward, forward + 4, receive);
-  if (!same && !(every_address && is_local(station.address))) return Status::Ok();
+  snmp::IpAddress forward, receive;
+  if (snmp::ParseAddressText(station.address, &forward) != nullptr ||
+      snmp::ParseAddressText(receive_address, &receive) != nullptr) {
+    return Status::Ok();
+  }
+  // 0.0.0.0 receives on every IPv4 address of this machine, :: on every address of both.
+  const bool same = snmp::SameHost(forward, receive);
+  const bool every_address = receive.Unmapped().IsAny() &&
+                             snmp::BoundAddressCovers(receive, forward) &&
+                             is_local(snmp::FormatAddress(forward.Unmapped()));
+  if (!same && !every_address) return Status::Ok();
   return Status::Error(kErrorInvalidArgument,
                        station.name + ": " + station.Endpoint() +
                            " is this service's own receive address and port; every trap "

@@ -15,12 +15,14 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "service/snmp/ip_text.h"
 #include "store/rows.h"
 
 namespace tervane::store {
 
-// A dotted IPv4 address; 0.0.0.0 (every address) only when `any_allowed`, since it names no
-// destination. kErrorInvalidArgument otherwise.
+// An IPv4 or IPv6 address (service/snmp/ip_text.h), without a zone ID; 0.0.0.0 or :: (every
+// address) only when `any_allowed`, since it names no destination. kErrorInvalidArgument
+// otherwise.
 Status CheckAddressText(std::string_view text, bool any_allowed, std::string_view what);
 
 // A port typed by a user: a whole number 1 to 65535 (number_text.h's kWhole style).
@@ -37,8 +39,8 @@ struct Station {
   // What names the station in a refusal: "TrapForwIpAddr" for the first, "ForwardTarget 3"
   // for the further one of Id 3.
   std::string name;
-  // "ADDRESS:PORT", for records and events.
-  std::string Endpoint() const { return address + ":" + std::to_string(port); }
+  // "ADDRESS:PORT" or "[IPV6]:PORT", for records and events.
+  std::string Endpoint() const { return snmp::FormatEndpoint(address, port); }
 };
 
 // The first station: General_Setting's TrapForwIpAddr, TrapForwPort and ConvV2ToV1, always
@@ -51,8 +53,10 @@ Result<Station> StationFromRow(const StationRow& row);
 using IsLocalAddress = std::function<bool(const std::string& address)>;
 
 // Refuses a station that is the service's own receive endpoint, to which every trap would
-// loop back at full speed: the same port and the same address, or, when receiving on every
-// address (0.0.0.0), any address of this machine.
+// loop back at full speed: the same port and the same address (::ffff:a.b.c.d is a.b.c.d),
+// or, when receiving on every address, any address of this machine that the receive socket
+// takes: of IPv4 for 0.0.0.0, of both families for ::. `is_local` is asked with the
+// address's written form (a mapped address unmapped).
 Status CheckNotOwnEndpoint(const Station& station, std::string_view receive_address,
                            uint16_t receive_port, const IsLocalAddress& is_local);
 

@@ -279,6 +279,7 @@ Status Store::CheckTables() {
   if (checked.ok() && version_ >= 1) checked = CheckTable(kStationTable, kStationColumns);
   if (checked.ok() && version_ >= 1) checked = CheckTable(kStatisticsTable, kStatisticsColumns);
   if (checked.ok() && version_ >= 2) checked = CheckTable(kOptionTable, kOptionColumns);
+  if (checked.ok() && version_ >= 3) checked = CheckTable(kStormTable, kStormColumns);
   return checked;
 }
 

@@ -37,6 +37,7 @@
 
 #include "platform/status.h"
 #include "store/rows.h"
+#include "store/storm_rules.h"
 #include "store/value.h"
 
 struct sqlite3;
@@ -46,7 +47,7 @@ namespace tervane::store {
 inline constexpr std::string_view kDatabaseFileName = "Tervix.mdb";
 // The schema version that this program makes and reads (PRAGMA user_version); files of
 // versions 0 to kSchemaVersion - 1 are upgraded in place when opened for writing.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 // The group that the service runs as (the service account's, svc::kServiceAccount) and whose
 // members may use the window: a new database file belongs to it when it exists.
 inline constexpr char kDatabaseGroup[] = "tervane";
@@ -166,13 +167,25 @@ class Store {
   // Replaces what a pair of relays shares, in one BEGIN IMMEDIATE transaction (store_import.cc):
   // writes the named General_Setting columns of `settings` into the settings row, and replaces
   // every SnmpTrap row with `traps`, every ForwardTarget row with `stations` (their columns
-  // without the Id; new Ids follow this order) and every RelayOption row with `options`. The
-  // caller checks the values. Fails, changing nothing, on a column name that is not one of the
-  // table's (kErrorNotFound; Id for a station), in a file older than version 2, on a table
+  // without the Id; new Ids follow this order), every RelayOption row with `options` and, when
+  // `storm_rules` is given, every StormRule row with those (a file older than version 3 then
+  // fails). The caller checks the values. Fails, changing nothing, on a column name that is not one
+  // of the table's (kErrorNotFound; Id for a station), in a file older than version 2, on a table
   // without its settings row (kErrorRowGone), and on any failure of SQLite's.
   Status ReplaceSharedSettings(const ColumnValues& settings, const std::vector<ColumnValues>& traps,
                                const std::vector<ColumnValues>& stations,
-                               const std::vector<RelayOption>& options);
+                               const std::vector<RelayOption>& options,
+                               const std::vector<StormRuleRow>* storm_rules = nullptr);
+
+  // Every StormRule row in the table's order; none in a file older than version 3 (which
+  // store/storm_rules.h reads as storm control's default rule switched off).
+  Result<std::vector<StormRuleRow>> ReadStormRules() const;
+  // Writes `rule` (checked by the caller), in place of the row of its prefix or as a new one.
+  // Refuses (kErrorOverflow, writing nothing) a new prefix rule when the table holds
+  // kMaxStormPrefixRules of them already; fails in a file older than version 3.
+  Status SetStormRule(const StormRule& rule);
+  // Deletes the rule of `prefix`; kErrorRowGone when there is none.
+  Status RemoveStormRule(std::string_view prefix);
 
  private:
   Store(sqlite3* db, std::string path, bool snapshot = false)

@@ -1,5 +1,6 @@
 // Replacing the settings that a pair of relays shares, for tervane-svc import: the settings
-// row's shared columns, the trap definitions, the further stations and the options, all in one
+// row's shared columns, the trap definitions, the further stations, the options and the storm
+// rules, all in one
 // transaction, so that the service's next start finds the old set or the new one, never a mix.
 #include <sqlite3.h>
 
@@ -68,7 +69,8 @@ Status InsertRow(sqlite3* db, const std::string& file, std::string_view table,
 Status Store::ReplaceSharedSettings(const ColumnValues& settings,
                                     const std::vector<ColumnValues>& traps,
                                     const std::vector<ColumnValues>& stations,
-                                    const std::vector<RelayOption>& options) {
+                                    const std::vector<RelayOption>& options,
+                                    const std::vector<StormRuleRow>* storm_rules) {
   if (version_ < 2) {
     return Status::Error(kErrorNotFound, path_ + ": schema version " + std::to_string(version_) +
                                              " has no table " + std::string(kOptionTable));
@@ -115,6 +117,18 @@ Status Store::ReplaceSharedSettings(const ColumnValues& settings,
       Status added = InsertRow(db_, path_, kOptionTable,
                                {{"Name", Value(option.name)}, {"Value", Value(option.value)}});
       if (!added.ok()) return added;
+    }
+    if (storm_rules != nullptr) {
+      Status emptied = schema::RunScript(db_, path_, "DELETE FROM " + std::string(kStormTable));
+      if (!emptied.ok()) return emptied;
+      for (const StormRuleRow& rule : *storm_rules) {
+        Status added = InsertRow(db_, path_, kStormTable,
+                                 {{"OidPrefix", rule.oid_prefix},
+                                  {"PerMinute", rule.per_minute},
+                                  {"Burst", rule.burst},
+                                  {"Enabled", rule.enabled}});
+        if (!added.ok()) return added;
+      }
     }
     return schema::RunScript(db_, path_, "COMMIT");
   };

@@ -236,7 +236,7 @@ TEST_F(FanOutTest, BadStationOptionOrNewerDatabaseEndsTheStartWithStatus4) {
       {"source address option", "127.0.0.1", 162, 0, "2",
        "RelayOption AddSourceAddress: '2' is not one of 0, 1 or replace"},
       {"newer schema", "127.0.0.1", 162, 9, "0",
-       "Tervix.mdb has schema version 9; this program reads versions 0 to 2"},
+       "Tervix.mdb has schema version 9; this program reads versions 0 to 3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

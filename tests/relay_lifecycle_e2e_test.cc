@@ -86,7 +86,7 @@ TEST_F(RelayTest, StartThatCannotWorkEndsTheProcessWithItsReason) {
        {{"TrapForwIpAddr", store::Value("no.such.address")}},
        false,
        4,
-       "TrapForwIpAddr: \"no.such.address\" is not a dotted IPv4 address"},
+       "TrapForwIpAddr: \"no.such.address\" is not an IPv4 or IPv6 address (a.b.c.d or x:x::x)"},
       // The forward endpoint is the receive endpoint: set below to the receive port.
       {"loop",
        {{"TrapForwIpAddr", store::Value("127.0.0.1")}},

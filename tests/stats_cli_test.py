@@ -144,7 +144,7 @@ def main():
         check(own.returncode == 0 and own.stdout == table.stdout, f"own folder: {own}")
 
         # A file of schema version 0 is read as it is, not upgraded: it has no counters.
-        sql(db, "DROP TABLE RelayStatistics", "DROP TABLE ForwardTarget", "DROP TABLE RelayOption",
+        sql(db, "DROP TABLE RelayStatistics", "DROP TABLE ForwardTarget", "DROP TABLE RelayOption", "DROP TABLE StormRule",
             "PRAGMA user_version = 0")
         old = svc("stats", "--folder", folder)
         check(old.returncode == 0 and "No counters yet" in old.stderr and

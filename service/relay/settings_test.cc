@@ -31,7 +31,7 @@ TEST(SettingsFromRow, ConvertsEachColumnAndNamesTheOneThatFails) {
       {Row(0, "0.0.0.0", 70000, "127.0.0.1", 1162, 0),
        "TrapRecvPort: 70000 is not a port number (1 to 65535)"},
       {Row(0, "0.0.0.0", 162, "localhost", 1162, 0),
-       "TrapForwIpAddr: \"localhost\" is not a dotted IPv4 address"},
+       "TrapForwIpAddr: \"localhost\" is not an IPv4 or IPv6 address (a.b.c.d or x:x::x)"},
       {Row(0, "0.0.0.0", 162, "127.0.0.1", "x", 0), "TrapForwPort: \"x\" is not a number"},
       {Row(0, "0.0.0.0", 162, "127.0.0.1", 1162, "maybe"),
        "ConvV2ToV1: \"maybe\" is not a Boolean (True or False, Yes or No, On or Off, or a "
