@@ -20,7 +20,7 @@ TEST(SystemdUnit, RunsTheProgramFolderProgramAsItsOwnUserWithOnlyWhatItNeeds) {
         "Restart=on-failure", "RestartSec=5", "RestartPreventExitStatus=2 3 4", "User=tervane",
         "Group=tervane", "UMask=0007", "AmbientCapabilities=CAP_NET_BIND_SERVICE",
         "CapabilityBoundingSet=CAP_NET_BIND_SERVICE", "ReadWritePaths=\"/opt/tervane\"",
-        "RestrictAddressFamilies=AF_INET AF_UNIX", "WantedBy=multi-user.target"}) {
+        "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX", "WantedBy=multi-user.target"}) {
     EXPECT_NE(unit.find("\n" + std::string(line) + "\n"), std::string::npos) << line;
   }
 }
