@@ -1,14 +1,13 @@
 // TervixService: opening and closing the agent and the listener, waiting for a port in use,
 // and the statuses that say how they are (the window's TrapRecvStatus, the service manager's
 // status line, the debug records).
-#include <netinet/in.h>
-
 #include <chrono>
 #include <ctime>
 #include <string>
 #include <utility>
 
 #include "service/relay/debug_records.h"
+#include "service/snmp/ip_text.h"
 #include "service/snmp/socket_util.h"
 #include "service/tervix_service.h"
 #include "store/store.h"
@@ -21,8 +20,8 @@ constexpr char kOpenModule[] = "ServiceOpen";
 std::string Stamp() { return relay::TimeStamp(std::time(nullptr)); }
 
 bool AddressHere(const std::string& address) {
-  in_addr a{};
-  return !snmp::ParseIpv4(address, &a) || snmp::HasInterfaceAddress(a);
+  snmp::IpAddress a;
+  return snmp::ParseAddressText(address, &a) != nullptr || snmp::HasInterfaceAddress(a);
 }
 
 }  // namespace
@@ -191,8 +190,10 @@ void TervixService::CheckAddressHere() {
 }
 
 void TervixService::WatchAgentErrors() {
-  if (several_ && snmpAgent_.started()) {
-    loop_.Watch(snmpAgent_.fd(), [this] { snmpAgent_.ReadErrors(); });
+  if (!several_ || !snmpAgent_.started()) return;
+  // Both sockets, when stations of both families need two.
+  for (const int fd : snmpAgent_.fds()) {
+    if (fd >= 0) loop_.Watch(fd, [this] { snmpAgent_.ReadErrors(); });
   }
 }
 
@@ -207,7 +208,9 @@ void TervixService::ServiceClose(const std::string& name, std::string& status) {
       // Refusals of the last traps are counted before the socket goes.
       loop_.RunOnce(0);
       snmpAgent_.ReadErrors();
-      loop_.Unwatch(snmpAgent_.fd());
+      for (const int fd : snmpAgent_.fds()) {
+        if (fd >= 0) loop_.Unwatch(fd);
+      }
     }
     snmpAgent_.Stop();
   } else if (name == kManager) {

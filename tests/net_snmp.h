@@ -145,15 +145,16 @@ class NetSnmpTest : public ::testing::Test {
   }
 
   // Starts snmptrapd with the configuration text `config` and the options `options` on a free
-  // port of 127.0.0.1, and waits until it is listening: it prints its version line only after
-  // its socket is bound. A port taken by someone else between the probe and the start makes
-  // snmptrapd exit at once; another port is tried.
+  // port of 127.0.0.1 (of ::1 with `ipv6`), and waits until it is listening: it prints its
+  // version line only after its socket is bound. A port taken by someone else between the
+  // probe and the start makes snmptrapd exit at once; another port is tried.
   std::unique_ptr<Subprocess> StartTrapd(const std::string& config,
-                                         const std::vector<std::string>& options, uint16_t* port) {
+                                         const std::vector<std::string>& options, uint16_t* port,
+                                         bool ipv6 = false) {
     const std::string config_file = (dir_.path() / "snmptrapd.conf").string();
     std::ofstream(config_file) << config;
     for (int attempt = 0; attempt < 5; ++attempt) {
-      *port = FreeUdpPort();
+      *port = ipv6 ? FreeUdp6Port() : FreeUdpPort();
       if (*port == 0) continue;
       std::vector<std::string> args = {snmptrapd_,
                                        "-f",
@@ -163,7 +164,7 @@ class NetSnmpTest : public ::testing::Test {
                                        config_file,
                                        "--persistentDir=" + (dir_.path() / "persist").string()};
       args.insert(args.end(), options.begin(), options.end());
-      args.push_back("udp:127.0.0.1:" + std::to_string(*port));
+      args.push_back((ipv6 ? "udp6:[::1]:" : "udp:127.0.0.1:") + std::to_string(*port));
       std::string error;
       std::unique_ptr<Subprocess> trapd = Subprocess::Spawn(args, Env(), &error);
       if (!trapd) {

@@ -31,6 +31,7 @@
 #include "service/snmp/agent.h"
 #include "service/snmp/codec.h"
 #include "service/snmp/event_loop.h"
+#include "service/snmp/ip_text.h"
 #include "service/snmp/manager.h"
 #include "service/snmp/message.h"
 #include "store/relay_options.h"
@@ -82,6 +83,9 @@ struct RelayConfig {
   // 0: the sink's port.
   uint16_t forw_port = 0;
   std::vector<Definition> definitions;
+  // The address of the service that our sender and the tools send to: 127.0.0.1, or ::1 for
+  // a service that receives on ::1 (or on ::).
+  std::string send_to = "127.0.0.1";
   // The option AddSourceAddress. "0" by default: the tests of other things compare what the
   // sink receives with what was sent, binding for binding. Empty: as a new database has it.
   std::string add_source_address = "0";
@@ -204,10 +208,14 @@ class RelayTest : public snmp::NetSnmpTest {
       Result<int64_t> added = db->AddTrap(columns);
       ASSERT_TRUE(added.ok()) << added.status().ToString();
     }
+    send_to_ = config.send_to;
     sender_.ClearDestinations();
-    const Status added = sender_.AddDestination("127.0.0.1:" + std::to_string(recv_port_));
+    const Status added = sender_.AddDestination(Target());
     ASSERT_TRUE(added.ok()) << added.ToString();
   }
+
+  // The service's receive endpoint as our agent takes it: "127.0.0.1:PORT" or "[::1]:PORT".
+  std::string Target() const { return snmp::FormatEndpoint(send_to_, recv_port_); }
 
   // Starts TervixSrv without waiting for anything, in the environment of the tools and
   // relay_env_.
@@ -234,7 +242,7 @@ class RelayTest : public snmp::NetSnmpTest {
       ASSERT_NO_FATAL_FAILURE(
           WriteSetting("TrapRecvPort", store::Value(static_cast<int>(recv_port_))));
       sender_.ClearDestinations();
-      const Status added = sender_.AddDestination("127.0.0.1:" + std::to_string(recv_port_));
+      const Status added = sender_.AddDestination(Target());
       ASSERT_TRUE(added.ok()) << added.ToString();
     }
   }
@@ -327,7 +335,9 @@ class RelayTest : public snmp::NetSnmpTest {
   // pumping the sink meanwhile; returns the tool's exit status.
   std::optional<int> RunTool(const std::string& tool, std::vector<std::string> args,
                              std::string* output) {
-    args.insert(args.begin() + ToolOptionCount(args), "127.0.0.1:" + std::to_string(recv_port_));
+    // net-snmp names an IPv6 target by its transport: udp6:[::1]:PORT.
+    const bool v6 = send_to_.find(':') != std::string::npos;
+    args.insert(args.begin() + ToolOptionCount(args), (v6 ? "udp6:" : "") + Target());
     return RunAgainst(
         loop_, tool, args, [] { return true; }, output);
   }
@@ -397,6 +407,7 @@ class RelayTest : public snmp::NetSnmpTest {
 
   std::filesystem::path folder_;
   uint16_t recv_port_ = 0;
+  std::string send_to_ = "127.0.0.1";
   bool probed_port_ = true;
   snmp::EventLoop loop_;
   snmp::Manager sink_{loop_};

@@ -4,6 +4,9 @@
 #include <ctime>
 #include <string>
 
+#include "service/relay/outgoing.h"
+#include "service/snmp/ip_text.h"
+
 namespace tervane::relay {
 namespace {
 
@@ -60,7 +63,8 @@ std::string PortInUseCause(const std::string& ip, unsigned port) {
 
 std::string StartedAfterWaitingText(const char* what, const std::string& ip, unsigned port,
                                     long long seconds) {
-  return std::string(what) + " Started on " + ip + ":" + std::to_string(port) + " after waiting " +
+  return std::string(what) + " Started on " +
+         snmp::FormatEndpoint(ip, static_cast<uint16_t>(port)) + " after waiting " +
          std::to_string(seconds) + (seconds == 1 ? " second" : " seconds") + " for the port";
 }
 
@@ -68,7 +72,8 @@ std::string RunStatusText(const RunStatus& status) {
   // Nothing is received to send on when nothing listens: the listener's reason is the one.
   if (!status.not_listening.empty()) return "Not listening: " + status.not_listening;
   if (!status.listen_wait.empty()) return "Waiting to listen: " + status.listen_wait;
-  std::string text = "Listening on " + status.ip + ":" + std::to_string(status.port);
+  std::string text =
+      "Listening on " + snmp::FormatEndpoint(status.ip, static_cast<uint16_t>(status.port));
   if (!status.address_here) text += " (the address is not on this machine yet)";
   if (!status.not_sending.empty()) text += "; not sending: " + status.not_sending;
   if (!status.send_wait.empty()) text += "; waiting to send: " + status.send_wait;
@@ -149,7 +154,7 @@ std::string SentRecord(const std::string& stamp, const CurrentTrap& trap,
                                                 : std::string(trap.TrapOid);
   return TrapDump(definition != nullptr ? kHeaderWrapped : kHeaderNotWrapped, stamp,
                   {to_v1 ? std::string_view(kVersionV1) : std::string_view(trap.TrapVersion), oid,
-                   to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent, receive_address,
+                   to_v1 ? V1AgentAddress(trap) : trap.TrapSourceAgent, receive_address,
                    community.empty() ? trap.TrapCommunity : community, trap.TrapSysUpTime},
                   vars);
 }

@@ -53,8 +53,8 @@ std::string ListeningStatus(const std::string& stamp, const std::string& ip, uns
 // "no free port on 10.0.0.1".
 std::string PortInUseCause(const std::string& ip, unsigned port);
 // Event 107's text when a socket that waited for its port has bound: "SNMP Trap Server
-// Started on 0.0.0.0:162 after waiting 14 seconds for the port" (`what` "SNMP Trap Server" or
-// "SNMP Agent").
+// Started on 0.0.0.0:162 after waiting 14 seconds for the port", an IPv6 address in brackets
+// ("[::]:162"); `what` "SNMP Trap Server" or "SNMP Agent".
 std::string StartedAfterWaitingText(const char* what, const std::string& ip, unsigned port,
                                     long long seconds);
 
@@ -69,7 +69,8 @@ struct RunStatus {
   std::string send_wait;      // why the agent waits to open
 };
 // The line: "Not listening: " and why; or "Waiting to listen: " and why; or "Listening on
-// IP:PORT", with " (the address is not on this machine yet)" when no interface has it, then
+// IP:PORT" ("[IPV6]:PORT"), with " (the address is not on this machine yet)" when no interface has
+// it, then
 // "; not sending: " or "; waiting to send: " and why when the agent is not open.
 std::string RunStatusText(const RunStatus& status);
 
@@ -109,7 +110,7 @@ std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap);
 // The record of a trap sent on: wrapped by `definition` (header kHeaderWrapped, the wrapped
 // trap's OID) or, with `definition` null, forwarded (kHeaderNotWrapped, the received OID).
 // The head names the version sent ("SNMPv1Trap" after conversion, else the received one),
-// the agent address that a converted trap carries (the sender's) or the received one, the
+// the agent address that a converted trap carries (V1AgentAddress) or the received one, the
 // listener's own address `receive_address` as TrapSourceNetwork, and the received
 // community and sysUpTime. `vars` are the bindings sent (MessageVars of the built message).
 // A station's own `community`, when not empty, is shown in place of the received one.

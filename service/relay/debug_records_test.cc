@@ -82,6 +82,20 @@ TEST(DebugRecords, SentRecordHeadFollowsTheFormSent) {
             "TrapVarList.varValue(1)=PORT\r\n"
             "TrapVarList.varType(1)=2\r\n"
             "\r\n");
+  // From an IPv6 sender, whose address the field cannot hold: the carried snmpTrapAddress.0;
+  // with several stations, the one sent to in brackets.
+  CurrentTrap from_v6;
+  ASSERT_FALSE(FillCurrentTrap(in, "2001:db8::7", from_v6).malformed);
+  const std::string v6_record = WithDestination(
+      SentRecord("2007-03-09 14:05:59", from_v6, &d, true, "::", vars), "[2001:db8::9]:162");
+  EXPECT_EQ(v6_record.substr(0, v6_record.find("TrapCommunity=")),
+            "*** SNMP Trap Out (Wrapped) ***  2007-03-09 14:05:59\r\n"
+            "TrapDestination=[2001:db8::9]:162\r\n"
+            "TrapVersion=SNMPv1Trap\r\n"
+            "TrapOid=1.3.6.1.4.1.32473.1.100.2.0.1000\r\n"
+            "TrapSourceAgent=10.1.2.3\r\n"
+            "TrapSourceNetwork=::\r\n");
+
   // Forwarded as it came: its own version, OID and agent address.
   const std::string forwarded =
       SentRecord("2007-03-09 14:05:59", trap, nullptr, false, "192.0.2.10", MessageVars(in));
@@ -215,6 +229,10 @@ TEST(DebugRecords, StatusTexts) {
             "SNMP Trap Server Started on 0.0.0.0:162 after waiting 14 seconds for the port");
   EXPECT_EQ(StartedAfterWaitingText("SNMP Agent", "10.0.0.1", 40000, 1),
             "SNMP Agent Started on 10.0.0.1:40000 after waiting 1 second for the port");
+  EXPECT_EQ(StartedAfterWaitingText("SNMP Trap Server", "::", 162, 3),
+            "SNMP Trap Server Started on [::]:162 after waiting 3 seconds for the port");
+  EXPECT_EQ(ListeningStatus(stamp, "2001:db8::1", 162, true),
+            "2007-03-09 14:05:59\r\nTrap Server Started\r\nIP=2001:db8::1\r\nPort=162");
 }
 
 TEST(DebugRecords, RunStatusTexts) {
@@ -238,6 +256,10 @@ TEST(DebugRecords, RunStatusTexts) {
        "Waiting to listen: port 162 on 0.0.0.0 is in use"},
       {"10.0.0.100", 162, "", "", false, "", "",
        "Listening on 10.0.0.100:162 (the address is not on this machine yet)"},
+      {"::1", 162, "", "", true, "", "", "Listening on [::1]:162"},
+      {"::", 162, "", "", true, "", "", "Listening on [::]:162"},
+      {"2001:db8::1", 162, "", "", false, "", "",
+       "Listening on [2001:db8::1]:162 (the address is not on this machine yet)"},
       {"10.0.0.100", 162, "", "", false, "", PortInUseCause("10.0.0.100", 0),
        "Listening on 10.0.0.100:162 (the address is not on this machine yet); waiting to send: "
        "no free port on 10.0.0.100"},

@@ -142,6 +142,13 @@ bool HasCounter64(const CurrentTrap& trap, int skip) {
 
 }  // namespace
 
+std::string_view V1AgentAddress(const CurrentTrap& trap) {
+  uint8_t octets[4];
+  if (snmp::ParseIpText(trap.TrapSourceNetwork, octets) == nullptr) return trap.TrapSourceNetwork;
+  if (snmp::ParseIpText(trap.TrapSourceAgent, octets) == nullptr) return trap.TrapSourceAgent;
+  return "0.0.0.0";
+}
+
 Result<std::string_view> CutPiece(std::string_view source, int position, int length) {
   if (position < 1) {
     return Status::Error(kErrorInvalidArgument,
@@ -213,7 +220,7 @@ Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& d, bool to_v1
           .status();
     }
     Status head = build.SetV1Head(kWrappedEnterprise, 6, *d.new_number,
-                                  to_v1 ? trap.TrapSourceNetwork : trap.TrapSourceAgent);
+                                  to_v1 ? V1AgentAddress(trap) : trap.TrapSourceAgent);
     if (!head.ok()) return head;
   } else {
     Status head = build.SetV2Head(build.WrappedTrapOid(d), d.wrapped_trap_oid_encoding);
@@ -251,8 +258,8 @@ Status BuildForwarded(const CurrentTrap& trap, bool to_v1, store::SourceAddressM
   if (to_v1) {
     Result<V1Identity> id = ConvertTrapOid(trap.TrapOid);
     if (!id.ok()) return id.status();
-    Status head = build.SetV1Head(id->enterprise, id->generic_trap, id->specific_trap,
-                                  trap.TrapSourceNetwork);
+    Status head =
+        build.SetV1Head(id->enterprise, id->generic_trap, id->specific_trap, V1AgentAddress(trap));
     if (!head.ok()) return head;
   } else if (!trap.IsV2()) {
     Status head = build.SetV1Head(trap.TrapEnterprise, trap.TrapGeneric, trap.TrapSpecific,

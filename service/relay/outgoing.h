@@ -17,8 +17,10 @@
 //   from (TrapSourceNetwork), as RFC 3584's proxy adds it;
 // - kReplace: always the datagram's source address, in place of what the trap carried.
 // A carried 0.0.0.0 or text that is no IPv4 address counts as none, and a source that is no
-// IPv4 address (an IPv6 sender) adds and replaces nothing. SNMPv1 traps, received or
-// converted, carry their agent-addr as ever and never this binding.
+// IPv4 address (an IPv6 sender) adds and replaces nothing: the object is an IpAddress. An
+// IPv4 sender that reached a listener on :: is written as its IPv4 address, so it counts as
+// IPv4 here. SNMPv1 traps carry their agent-addr and never this binding; a converted one
+// carries V1AgentAddress.
 #ifndef TERVANE_SERVICE_RELAY_OUTGOING_H_
 #define TERVANE_SERVICE_RELAY_OUTGOING_H_
 
@@ -101,8 +103,14 @@ class OutgoingTrap {
   std::array<char, snmp::kMaxBindingTexts> source_texts_{};
 };
 
+// The agent-addr of the SNMPv1 form of an SNMPv2 trap: the IPv4 address its datagram came
+// from (TrapSourceNetwork); for a sender of another family (IPv6), which the field cannot
+// hold, the snmpTrapAddress.0 the trap carried when that is an IPv4 address, else 0.0.0.0,
+// as RFC 3584 (3.2) has a proxy do.
+std::string_view V1AgentAddress(const CurrentTrap& trap);
+
 // The wrapped trap for `definition`: SNMPv1 form when the received trap is SNMPv1 or
-// `to_v1` is set (agent address `TrapSourceNetwork` then), else the SNMPv2 form, which ends
+// `to_v1` is set (agent address V1AgentAddress then), else the SNMPv2 form, which ends
 // with the snmpTrapAddress.0 that `source_address` gives it.
 Status BuildWrapped(const CurrentTrap& trap, const TrapDefinition& definition, bool to_v1,
                     store::SourceAddressMode source_address, OutgoingTrap* out);

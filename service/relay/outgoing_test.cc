@@ -326,26 +326,31 @@ std::vector<Received> ReceivedPortDowns() {
           {"inform", v2(snmp::kKindInform, nullptr), "192.0.2.7"},
           {"ipv6", v2(snmp::kKindTrapV2, nullptr), "2001:db8::7"},
           {"ipv6 wrong", v2(snmp::kKindTrapV2, "10.9.9.9"), "2001:db8::7"},
+          {"ipv6 zero", v2(snmp::kKindTrapV2, "0.0.0.0"), "2001:db8::7"},
           {"v1", v1, "192.0.2.7"}};
 }
 
 TEST(BuildSourceAddress, EachModeOnEachTrapWrappedOrNotInBothForms) {
   // The snmpTrapAddress.0 value an SNMPv2 form ends with ("": none), by received trap and
-  // mode (kKeep, kAddWhenMissing, kReplace), and whether the mode added it.
+  // mode (kKeep, kAddWhenMissing, kReplace), whether the mode added it, and the agent-addr of
+  // the SNMPv1 form: the received one, the IPv4 sender's, or for an IPv6 sender the carried
+  // snmpTrapAddress.0, else 0.0.0.0.
   struct Expected {
     const char* name;
     const char* address[3];
     bool added[3];
+    const char* agent_address;
   };
   const Expected expected[] = {
-      {"without", {"", "192.0.2.7", "192.0.2.7"}, {false, true, true}},
-      {"correct", {"192.0.2.7", "192.0.2.7", "192.0.2.7"}, {false, false, false}},
-      {"wrong", {"10.9.9.9", "10.9.9.9", "192.0.2.7"}, {false, false, false}},
-      {"zero", {"", "192.0.2.7", "192.0.2.7"}, {false, true, true}},
-      {"inform", {"", "192.0.2.7", "192.0.2.7"}, {false, true, true}},
-      {"ipv6", {"", "", ""}, {false, false, false}},
-      {"ipv6 wrong", {"10.9.9.9", "10.9.9.9", "10.9.9.9"}, {false, false, false}},
-      {"v1", {"", "", ""}, {false, false, false}},
+      {"without", {"", "192.0.2.7", "192.0.2.7"}, {false, true, true}, "192.0.2.7"},
+      {"correct", {"192.0.2.7", "192.0.2.7", "192.0.2.7"}, {false, false, false}, "192.0.2.7"},
+      {"wrong", {"10.9.9.9", "10.9.9.9", "192.0.2.7"}, {false, false, false}, "192.0.2.7"},
+      {"zero", {"", "192.0.2.7", "192.0.2.7"}, {false, true, true}, "192.0.2.7"},
+      {"inform", {"", "192.0.2.7", "192.0.2.7"}, {false, true, true}, "192.0.2.7"},
+      {"ipv6", {"", "", ""}, {false, false, false}, "0.0.0.0"},
+      {"ipv6 wrong", {"10.9.9.9", "10.9.9.9", "10.9.9.9"}, {false, false, false}, "10.9.9.9"},
+      {"ipv6 zero", {"", "", ""}, {false, false, false}, "0.0.0.0"},
+      {"v1", {"", "", ""}, {false, false, false}, "192.0.2.9"},
   };
   const SourceAddressMode modes[] = {kKeep, SourceAddressMode::kAddWhenMissing,
                                      SourceAddressMode::kReplace};
@@ -361,10 +366,8 @@ TEST(BuildSourceAddress, EachModeOnEachTrapWrappedOrNotInBothForms) {
     for (int m = 0; m < 3; ++m) {
       for (const bool wrapped : {false, true}) {
         for (const bool to_v1 : {false, true}) {
-          // A received SNMPv1 trap is never converted; an IPv6 sender has no SNMPv1 form.
-          if (to_v1 && (v1_in || std::string_view(in.source).find(':') != std::string::npos)) {
-            continue;
-          }
+          // A received SNMPv1 trap is never converted.
+          if (to_v1 && v1_in) continue;
           SCOPED_TRACE(std::string(in.name) + " mode " + std::to_string(m) +
                        (wrapped ? " wrapped" : " forwarded") + (to_v1 ? " to v1" : ""));
           OutgoingTrap out;
@@ -389,9 +392,8 @@ TEST(BuildSourceAddress, EachModeOnEachTrapWrappedOrNotInBothForms) {
           if (!address.empty()) want.push_back({kSnmpTrapAddressOid, 4, std::string(address)});
           EXPECT_EQ(sent.variables, want);
           EXPECT_EQ(out.added_source_address(), v2_out && expected[k].added[m]);
-          // SNMPv1 forms keep their agent-addr rules: the received one, or the sender's.
           if (!v2_out) {
-            EXPECT_EQ(sent.agent_address, v1_in ? "192.0.2.9" : "192.0.2.7");
+            EXPECT_EQ(sent.agent_address, expected[k].agent_address);
           }
         }
       }

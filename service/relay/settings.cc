@@ -14,6 +14,11 @@ Result<Settings> SettingsFromRow(const store::SettingsRow& row) {
   s.DebugMode = *debug;
   Result<std::string> recv_ip = store::ToText(row.ByName("TrapRecvIpAddr"), "TrapRecvIpAddr");
   if (!recv_ip.ok()) return recv_ip.status();
+  // Either family, or 0.0.0.0 or :: for every address; the listener binds it as written.
+  if (Status checked = store::CheckAddressText(*recv_ip, /*any_allowed=*/true, "TrapRecvIpAddr");
+      !checked.ok()) {
+    return checked;
+  }
   s.TrapRecvIpAddr = *recv_ip;
   Result<uint16_t> recv_port = store::ToPort(row.ByName("TrapRecvPort"), "TrapRecvPort");
   if (!recv_port.ok()) return recv_port.status();

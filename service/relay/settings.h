@@ -13,9 +13,11 @@
 namespace tervane::relay {
 
 // DebugMode, TrapRecvIpAddr, TrapRecvPort, TrapForwIpAddr, TrapForwPort and ConvV2ToV1, in
-// this order. Fails on the first column that does not convert (its Status names it), and on a
-// forward address that is no dotted IPv4 address, which no trap could be sent to. The receive
-// address is the listener's to judge when it starts.
+// this order. Fails on the first column that does not convert (its Status names it), on a
+// receive address that is no IPv4 or IPv6 address (0.0.0.0 and :: are every address) or has
+// a zone ID, and on a forward address that no trap could be sent to, each with the words of
+// the stations' rules (store/station_rules.h). Whether the receive address is on this machine
+// is the listener's to find out when it binds.
 Result<Settings> SettingsFromRow(const store::SettingsRow& row);
 
 }  // namespace tervane::relay

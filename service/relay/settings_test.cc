@@ -25,9 +25,19 @@ TEST(SettingsFromRow, ConvertsEachColumnAndNamesTheOneThatFails) {
   EXPECT_EQ(s->TrapForwIpAddr, "127.0.0.1");
   EXPECT_EQ(s->TrapForwPort, 1162);
   EXPECT_TRUE(s->ConvV2ToV1);
+  // Either family, as written.
+  Result<Settings> v6 = SettingsFromRow(Row(0, "::", 162, "2001:db8::7", 162, 0));
+  ASSERT_TRUE(v6.ok()) << v6.status().ToString();
+  EXPECT_EQ(v6->TrapRecvIpAddr, "::");
+  EXPECT_EQ(v6->TrapForwIpAddr, "2001:db8::7");
 
   const std::vector<std::pair<store::SettingsRow, std::string>> failures = {
       {Row(Value(), "0.0.0.0", 162, "127.0.0.1", 1162, 0), "DebugMode: no value"},
+      {Row(0, "10.1", 162, "127.0.0.1", 1162, 0),
+       "TrapRecvIpAddr: \"10.1\" is not an IPv4 or IPv6 address (a.b.c.d or x:x::x)"},
+      {Row(0, "fe80::1%eth0", 162, "127.0.0.1", 1162, 0),
+       "TrapRecvIpAddr: \"fe80::1%eth0\" has a zone ID (%...); zone IDs are not supported: give "
+       "the address alone"},
       {Row(0, "0.0.0.0", 70000, "127.0.0.1", 1162, 0),
        "TrapRecvPort: 70000 is not a port number (1 to 65535)"},
       {Row(0, "0.0.0.0", 162, "localhost", 1162, 0),

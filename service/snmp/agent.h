@@ -1,5 +1,11 @@
 // The SNMP agent: the sending side. The service fills its outgoing message and sends it as
-// one UDP/IPv4 datagram to each destination.
+// one UDP datagram to each destination, IPv4 or IPv6.
+//
+// The agent's socket is bound to the address it is started on, and its family sends to
+// destinations of that family (a socket of :: to both). Destinations of the other family
+// leave a second socket, bound to that family's any address on an ephemeral port, which is
+// opened only while there are such destinations; should it fail to open, sends to them fail
+// with its reason and the others go on.
 //
 // Sending never drops a trap for a full socket buffer: the socket has a large send buffer,
 // and a send that meets a full one waits briefly for room (see SendDatagram).
@@ -12,6 +18,7 @@
 
 #include <netinet/in.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -19,8 +26,10 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "service/snmp/ip_text.h"
 #include "service/snmp/message.h"
 #include "service/snmp/send_queue.h"
+#include "service/snmp/socket_util.h"
 
 namespace tervane::snmp {
 
@@ -34,23 +43,24 @@ class Agent {
   // Opens the sending socket on an ephemeral port of every local address. A socket
   // already open is closed first. On failure no socket is open.
   Status Start();
-  // Opens the sending socket on `port` (0: ephemeral) of `address` (empty: every local
-  // address). An address that no interface has yet binds as for Manager::Listen; sends from
-  // it fail until one has it. Fails with 10048 or 10049 as Manager::Listen does. On failure
-  // no socket is open.
+  // Opens the sending socket on `port` (0: ephemeral) of `address` (IPv4 or IPv6; empty:
+  // every local IPv4 address), and the second socket when a destination needs it. An address
+  // that no interface has yet binds as for Manager::Listen; sends from it fail until one has
+  // it. Fails with 10048 or 10049 as Manager::Listen does. On failure no socket is open.
   Status Start(uint16_t port, const std::string& address);
   // Closes the socket; destinations and the outgoing message are kept.
   void Stop();
-  bool started() const { return fd_ >= 0; }
+  bool started() const { return fds_[0] >= 0; }
 
-  // What the socket is bound to; "0.0.0.0" and 0 when not started.
+  // What the (first) socket is bound to; "0.0.0.0" and 0 when not started.
   std::string LocalAddress() const;
   uint16_t LocalPort() const;
 
   void ClearDestinations() { destinations_.clear(); }
-  // Adds a destination given as "address:port" (dotted IPv4, decimal port 1 to 65535).
-  // `flags` is reserved and must be 0. Refuses any other text with a description naming
-  // it (code kErrorInvalidArgument), leaving the destinations unchanged.
+  // Adds a destination given as "a.b.c.d:port" or "[x:x::x]:port" (decimal port 1 to 65535;
+  // [::ffff:a.b.c.d] is a.b.c.d). `flags` is reserved and must be 0. Refuses any other text
+  // with a description naming it (code kErrorInvalidArgument), leaving the destinations
+  // unchanged. Once started, a destination of a family new to the agent opens its socket.
   Status AddDestination(const std::string& address_and_port, int flags = 0);
   size_t destination_count() const { return destinations_.size(); }
 
@@ -99,17 +109,37 @@ class Agent {
   using RefusalHandler = std::function<void(size_t destination, const Status& failure)>;
   void SetRefusalHandler(RefusalHandler handler) { on_refusal_ = std::move(handler); }
   void ReadErrors();
-  int fd() const { return fd_; }
+  int fd() const { return fds_[0]; }
+  std::array<int, 2> fds() const { return fds_; }
 
  private:
+  struct Destination {
+    IpAddress address;  // unmapped
+    uint16_t port = 0;
+    // Where and on which socket it goes; set once the agent is started.
+    SocketAddress to{};
+    uint8_t socket = 0;
+  };
+  // Picks the socket of `d` and the address it takes, opening the second socket when `d`
+  // needs it (started only).
+  void Route(Destination* d);
+  // Opens the socket for `family` as the second one; its failure is kept in other_failure_.
+  void OpenOther(int family);
+  // Closes socket `i`.
+  void Close(size_t i);
   // Encodes `message` for sending, after the checks that come before any send.
   Status Prepare(const MessageView& message, std::span<const uint8_t>* datagram) const;
 
-  int fd_ = -1;
-  std::vector<sockaddr_in> destinations_;
+  // [0]: bound to the start's address; [1]: the other family's, when a destination needs it.
+  std::array<int, 2> fds_ = {-1, -1};
+  std::array<int, 2> families_ = {AF_UNSPEC, AF_UNSPEC};
+  bool both_families_ = false;  // fds_[0] is the socket of ::, which sends to both
+  // Why the second socket could not be opened; sends to its destinations fail with it.
+  Status other_failure_;
+  std::vector<Destination> destinations_;
   // The last destination text that AddDestination accepted, and what it parsed it into.
   std::string last_destination_text_;
-  sockaddr_in last_destination_{};
+  Destination last_destination_{};
   Message outgoing_;
   std::vector<VariableView> outgoing_variables_;  // the view of outgoing_'s bindings
   SendQueue queue_;

@@ -45,7 +45,7 @@ struct Manager::Batch {
     for (size_t i = 0; i < kBatchSlots; ++i) {
       iov[i].iov_base = data + i * kSlotBytes;
       iov[i].iov_len = kSlotBytes;
-      headers[i].msg_hdr.msg_name = &from[i];
+      headers[i].msg_hdr.msg_name = &from[i].any;
       headers[i].msg_hdr.msg_iov = &iov[i];
       headers[i].msg_hdr.msg_iovlen = 1;
       headers[i].msg_hdr.msg_control = control[i].bytes;
@@ -74,8 +74,8 @@ struct Manager::Batch {
 
   uint8_t* data = nullptr;
   std::array<iovec, kBatchSlots> iov{};
-  std::array<sockaddr_in, kBatchSlots> from{};
-  // Each datagram's IP_PKTINFO: the local address it came in on.
+  std::array<SocketAddress, kBatchSlots> from{};
+  // Each datagram's IP_PKTINFO or IPV6_PKTINFO: the local address it came in on.
   std::array<PktInfoControl, kBatchSlots> control{};
   std::array<mmsghdr, kBatchSlots> headers{};
   size_t count = 0;  // datagrams in the queue
@@ -93,11 +93,15 @@ Status Manager::Listen(uint16_t port, const std::string& address) {
   // Each datagram says which local address it was sent to, so that an answer leaves from
   // that address even when the listener is bound to every address: a device that checks
   // where the answer comes from drops one from another address of this machine.
+  // An IPv6 socket is told both: IPv4 datagrams on the socket of :: carry IP_PKTINFO too,
+  // which names the local address also for a broadcast.
   const int on = 1;
-  if (setsockopt(*fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) {
+  const bool v6 = LocalName(*fd).any.sa_family == AF_INET6;
+  if (setsockopt(*fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0 ||
+      (v6 && setsockopt(*fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) != 0)) {
     const int err = errno;
     close(*fd);
-    return SocketError(err, "setsockopt IP_PKTINFO");
+    return SocketError(err, v6 ? "setsockopt IPV6_RECVPKTINFO" : "setsockopt IP_PKTINFO");
   }
   if (!batch_) batch_ = std::make_unique<Batch>();
   fd_ = *fd;
@@ -117,9 +121,9 @@ void Manager::Stop() {
   batch_->count = batch_->next = 0;
 }
 
-std::string Manager::LocalAddress() const { return FormatIpv4(LocalName(fd_).sin_addr); }
+std::string Manager::LocalAddress() const { return FormatAddress(AddressOf(LocalName(fd_))); }
 
-uint16_t Manager::LocalPort() const { return ntohs(LocalName(fd_).sin_port); }
+uint16_t Manager::LocalPort() const { return PortOf(LocalName(fd_)); }
 
 void Manager::OnReadable() {
   const uint64_t epoch = epoch_;
@@ -185,8 +189,10 @@ bool Manager::Refill() {
 void Manager::Deliver(size_t slot, const std::function<void()>* handler) {
   ++received_;
   const mmsghdr& header = batch_->headers[slot];
+  const SocketAddress& from = batch_->from[slot];
   if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0 || header.msg_len > kMaxDatagram ||
-      header.msg_hdr.msg_namelen != sizeof(sockaddr_in)) {
+      (from.any.sa_family != AF_INET && from.any.sa_family != AF_INET6) ||
+      header.msg_hdr.msg_namelen != SocketAddressLength(from)) {
     ++dropped_;
     return;
   }
@@ -199,14 +205,21 @@ void Manager::Deliver(size_t slot, const std::function<void()>* handler) {
   std::swap(current_, scratch_);
   has_current_ = true;
   copied_ = false;
-  // A stream comes from one sender: its address is formatted when it changes. The codec's
-  // formatter writes into the string in place; inet_ntop goes through printf.
-  if (source_address_.empty() || source_.sin_addr.s_addr != batch_->from[slot].sin_addr.s_addr) {
-    const auto* octets = reinterpret_cast<const uint8_t*>(&batch_->from[slot].sin_addr.s_addr);
-    FormatIp(std::span<const uint8_t, 4>(octets, 4), &source_address_);
+  // A stream comes from one sender: its address is formatted when it changes, into the
+  // string in place (the codec's formatter for IPv4; inet_ntop, through printf, for IPv6).
+  const IpAddress ip = AddressOf(from);
+  if (source_address_.empty() || ip != source_ip_) {
+    source_ip_ = ip;
+    if (ip.is_v4()) {
+      FormatIp(std::span<const uint8_t, 4>(ip.octets.data(), 4), &source_address_);
+    } else {
+      char text[INET6_ADDRSTRLEN] = "::";
+      (void)inet_ntop(AF_INET6, ip.octets.data(), text, sizeof text);
+      source_address_.assign(text);
+    }
   }
-  source_ = batch_->from[slot];
-  source_port_ = ntohs(source_.sin_port);
+  source_ = from;
+  source_port_ = PortOf(from);
   received_on_ = ReceivedOn(header.msg_hdr);
 
   if (handler != nullptr && *handler) (*handler)();

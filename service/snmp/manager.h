@@ -1,5 +1,6 @@
 // The SNMP manager: the listener that receives SNMPv1 traps, SNMPv2c traps and informs on
-// one UDP/IPv4 socket, raises the trap event for each, and answers informs.
+// one UDP socket (IPv4, IPv6, or both families on ::), raises the trap event for each, and
+// answers informs. An IPv4 sender reaching the socket of :: is known by its IPv4 address.
 //
 // Datagrams that are not well-formed messages of a handled kind are dropped and counted;
 // the listener never stops because of its input, and re-arms after any socket error.
@@ -29,6 +30,7 @@
 #include "platform/status.h"
 #include "service/snmp/codec.h"
 #include "service/snmp/event_loop.h"
+#include "service/snmp/ip_text.h"
 #include "service/snmp/message.h"
 #include "service/snmp/send_queue.h"
 #include "service/snmp/socket_util.h"
@@ -42,20 +44,21 @@ class Manager {
   Manager(const Manager&) = delete;
   Manager& operator=(const Manager&) = delete;
 
-  // Binds `port` on `address`, or on every local address when `address` is empty, and
-  // starts delivering trap events; a listener already open is closed first. An address that
-  // no interface has yet binds all the same (IP_FREEBIND) and receives once one has it.
-  // Fails with code 10048 when the address and port are in use, 10049 when the address is
-  // not dotted IPv4 (or, should the kernel still refuse it, not available), else with errno
-  // and its text. On failure nothing is bound.
+  // Binds `port` on `address` (IPv4 or IPv6; :: for every address of both families), or on
+  // every local IPv4 address when `address` is empty, and starts delivering trap events; a
+  // listener already open is closed first. An address that no interface has yet binds all
+  // the same (IP_FREEBIND) and receives once one has it. Fails with code 10048 when the
+  // address and port are in use, 10049 when the address is no IPv4 or IPv6 address (or,
+  // should the kernel still refuse it, not available), else with errno and its text. On
+  // failure nothing is bound.
   Status Listen(uint16_t port, const std::string& address = "");
   // Releases the port and forgets the datagrams read but not yet delivered. Safe inside
   // the trap handler. Does nothing when not listening.
   void Stop();
   bool listening() const { return fd_ >= 0; }
 
-  // The address ("0.0.0.0" when bound to every address) and port actually bound, after a
-  // successful Listen; "0.0.0.0" and 0 when not listening.
+  // The address ("0.0.0.0" or "::" when bound to every address; IPv6 in the RFC 5952 form)
+  // and port actually bound, after a successful Listen; "0.0.0.0" and 0 when not listening.
   std::string LocalAddress() const;
   uint16_t LocalPort() const;
 
@@ -78,12 +81,19 @@ class Manager {
   // Empties the current message's binding list, as a handler does once it is done with the
   // message.
   void ClearCurrentVariables();
+  // The sender's address as text (dotted IPv4, IPv6 in the RFC 5952 form; an IPv4 sender on
+  // the socket of :: as its IPv4 address) and port.
   const std::string& SourceAddress() const { return source_address_; }
+  const IpAddress& SourceIp() const { return source_ip_; }
   uint16_t SourcePort() const { return source_port_; }
 
   // The local address that the current message was sent to (for a broadcast, the receiving
   // interface's address); "0.0.0.0" when unknown.
-  std::string ReceivedOnAddress() const { return FormatIpv4(received_on_); }
+  std::string ReceivedOnAddress() const {
+    return received_on_.address.family == IpAddress::Family::kNone
+               ? std::string("0.0.0.0")
+               : FormatAddress(received_on_.address);
+  }
 
   // Answers the current message: sends it, as it was received but with the kind
   // kKindResponse, from the listening socket back to the address and port it came from, as
@@ -137,10 +147,11 @@ class Manager {
   bool copied_ = false;
   bool has_current_ = false;
   Texts texts_ = Texts::kAll;
-  sockaddr_in source_{};
+  SocketAddress source_{};
+  IpAddress source_ip_;  // what source_address_ is the text of
   std::string source_address_;
   uint16_t source_port_ = 0;
-  in_addr received_on_{};  // the local address of the current message
+  snmp::LocalAddress received_on_;  // the local address of the current message
   SendQueue responses_;
   SendQueue::FailureHandler on_response_failure_;
   std::function<void()> on_batch_end_;

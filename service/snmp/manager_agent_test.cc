@@ -75,7 +75,7 @@ class RawSocket {
   RawSocket& operator=(const RawSocket&) = delete;
 
   int fd() const { return fd_; }
-  uint16_t port() const { return ntohs(LocalName(fd_).sin_port); }
+  uint16_t port() const { return PortOf(LocalName(fd_)); }
 
   void SendTo(uint16_t port, const std::vector<uint8_t>& datagram) const {
     const sockaddr_in to = Loopback(port);
@@ -275,8 +275,8 @@ TEST(ManagerAgentStart, AnAddressNotOnThisMachineBindsAndIsKnownAbsent) {
   } const cases[] = {
       {"192.0.2.1", false}, {"0.0.0.0", true}, {"127.0.0.1", true}, {"127.0.0.2", true}};
   for (const Case& c : cases) {
-    in_addr a{};
-    ASSERT_TRUE(ParseIpv4(c.address, &a));
+    IpAddress a;
+    ASSERT_EQ(ParseAddressText(c.address, &a), nullptr);
     EXPECT_EQ(HasInterfaceAddress(a), c.here) << c.address;
   }
 }
@@ -499,12 +499,14 @@ TEST_F(ManagerAgentTest, StopInsideTheHandlerForgetsTheQueueAndListenWorksAgain)
 TEST(SendQueue, SendsInOrderAndReportsEachFailureAloneThenGoesOn) {
   RawSocket sender;
   RawSocket receiver;
-  const sockaddr_in good = Loopback(receiver.port());
-  const sockaddr_in port_zero = Loopback(0);          // no datagram can go to port 0: EINVAL
+  SocketAddress good{};
+  SocketAddress port_zero{};  // no datagram can go to port 0: EINVAL
+  good.v4 = Loopback(receiver.port());
+  port_zero.v4 = Loopback(0);
   const std::vector<uint8_t> too_large(70000, 0x30);  // beyond any UDP datagram: EMSGSIZE
   struct Entry {
     std::vector<uint8_t> datagram;
-    const sockaddr_in* to;
+    const SocketAddress* to;
     uint64_t tag;
   };
   const std::vector<Entry> entries = {

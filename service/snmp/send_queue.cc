@@ -38,14 +38,16 @@ BerWriter& SendQueue::Next() {
   return writer;
 }
 
-void SendQueue::Add(const sockaddr_in& to, uint64_t tag, in_addr from) {
-  entries_.push_back(Entry{writers_[in_use_]->data(), to, from, tag, false});
+void SendQueue::Add(const SocketAddress& to, uint64_t tag, const LocalAddress& from,
+                    uint8_t socket) {
+  entries_.push_back(Entry{writers_[in_use_]->data(), to, from, tag, socket, false});
   next_added_ = true;
 }
 
-void SendQueue::Add(std::span<const uint8_t> datagram, const sockaddr_in& to, uint64_t tag) {
+void SendQueue::Add(std::span<const uint8_t> datagram, const SocketAddress& to, uint64_t tag,
+                    uint8_t socket) {
   Next().PutBytes(datagram);
-  Add(to, tag);
+  Add(to, tag, {}, socket);
 }
 
 void SendQueue::Clear() {
@@ -68,7 +70,9 @@ void SendQueue::Cancel(uint64_t first, uint64_t last,
   }
 }
 
-void SendQueue::Send(int fd, const FailureHandler& on_failure) {
+void SendQueue::Send(std::array<int, 2> fds, const FailureHandler& on_failure,
+                     const Status& unopened) {
+  FailureOnce report(on_failure);
   // The headers point into iov_, control_ and entries_, which do not move from here on.
   headers_.clear();
   iov_.clear();
@@ -78,10 +82,14 @@ void SendQueue::Send(int fd, const FailureHandler& on_failure) {
   for (size_t i = 0; i < entries_.size(); ++i) {
     Entry& e = entries_[i];
     if (e.cancelled) continue;
+    if (e.socket > 1 || fds[e.socket] < 0) {
+      report(e.tag, unopened);
+      continue;
+    }
     iov_.push_back(iovec{const_cast<uint8_t*>(e.datagram.data()), e.datagram.size()});
     mmsghdr header{};
-    header.msg_hdr.msg_name = &e.to;
-    header.msg_hdr.msg_namelen = sizeof e.to;
+    header.msg_hdr.msg_name = &e.to.any;
+    header.msg_hdr.msg_namelen = SocketAddressLength(e.to);
     header.msg_hdr.msg_iov = &iov_.back();
     header.msg_hdr.msg_iovlen = 1;
     SetSourceAddress(&header.msg_hdr, &control_[headers_.size()], e.from);
@@ -90,12 +98,16 @@ void SendQueue::Send(int fd, const FailureHandler& on_failure) {
   }
 
   const size_t n = headers_.size();
-  FailureOnce report(on_failure);
   size_t done = 0;
   SendRetry retry;  // the rules of the datagram at `done`
   while (done < n) {
+    // The run of datagrams from here that leave the same socket.
+    const uint8_t socket = entries_[sent_index_[done]].socket;
+    size_t end = done + 1;
+    while (end < n && entries_[sent_index_[end]].socket == socket) ++end;
+    const int fd = fds[socket];
     const int sent =
-        sendmmsg(fd, headers_.data() + done, static_cast<unsigned>(n - done), MSG_NOSIGNAL);
+        sendmmsg(fd, headers_.data() + done, static_cast<unsigned>(end - done), MSG_NOSIGNAL);
     if (sent > 0) {
       done += static_cast<size_t>(sent);
       retry = SendRetry();
