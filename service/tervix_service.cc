@@ -16,6 +16,7 @@
 #include "service/snmp/socket_util.h"
 #include "store/relay_options.h"
 #include "store/store.h"
+#include "store/storm_rules.h"
 
 namespace tervane {
 namespace {
@@ -52,6 +53,12 @@ TervixService::TervixService(std::string program_folder, snmp::EventLoop& loop,
       [this](uint64_t tag, const Status& failure) { OnResponseNotSent(tag, failure); });
   snmpManager_.SetBatchEndHandler([this] { FlushTraps(); });
   on_trap_not_sent_ = [this](uint64_t tag, const Status& failure) { OnTrapNotSent(tag, failure); };
+  storm_event_ = [this](const std::string& text) {
+    host_.LogEvent(host::kEventInformation, relay::kStormEvent, text);
+  };
+  storm_resend_ = [this](std::span<const uint8_t> datagram, std::string_view source) {
+    ResendHeldBack(datagram, source);
+  };
 }
 
 void TervixService::LogFailure(const Status& status, const char* module) {
@@ -105,6 +112,14 @@ void TervixService::StartRequest() {
   if (!option_rows.ok()) return FailStart(option_rows.status(), &*db, kExitFailed);
   Result<store::RelayOptions> options = store::RelayOptionsFromRows(*option_rows);
   if (!options.ok()) return FailStart(options.status(), &*db, kExitBadConfiguration);
+  std::vector<store::StormRule> storm_rules;
+  if (options->storm_control) {
+    Result<std::vector<store::StormRuleRow>> storm_rows = db->ReadStormRules();
+    if (!storm_rows.ok()) return FailStart(storm_rows.status(), &*db, kExitFailed);
+    Result<std::vector<store::StormRule>> rules = store::StormRulesFromRows(*storm_rows);
+    if (!rules.ok()) return FailStart(rules.status(), &*db, kExitBadConfiguration);
+    storm_rules = std::move(*rules);
+  }
   settings->AddSourceAddress = options->add_source_address;
   settings_ = *settings;
   stations_ = std::move(*stations);
@@ -112,6 +127,15 @@ void TervixService::StartRequest() {
   // The debug records list every text; without them most need not be made.
   snmpManager_.SetTexts(settings_.DebugMode ? snmp::Texts::kAll : snmp::Texts::kOnDemand);
   SetUpStations();
+  if (options->storm_control) {
+    storm_.emplace(std::move(storm_rules));
+    // One counter for each rule that can hold a trap back.
+    for (size_t i = 0; i < storm_->rules().size(); ++i) {
+      if (!storm_->rules()[i].enabled) continue;
+      held_back_rules_.push_back(i);
+      counters_.traps_held_back.push_back({storm_->rules()[i].Label(), 0});
+    }
+  }
 
   since_ = store::UtcStamp(std::time(nullptr));
   Result<store::StatisticsWriter> writer = store::StatisticsWriter::Open(*db, program_folder_);
@@ -137,6 +161,7 @@ void TervixService::StartRequest() {
   if (!stored.ok()) LogFailure(stored, kModule);
   ReadSnmpTrapDB();
   loop_.SetTicker(kStatisticsPeriodMs, [this] { OnTick(); });
+  if (storm_) storm_timer_ = loop_.After(relay::kStormTickMs, [this] { OnStormTimer(); });
   host_.LogEvent(host::kEventInformation, 101);
 }
 
@@ -197,6 +222,8 @@ void TervixService::StopRequest() {
     return;
   }
   std::string status;
+  if (storm_timer_ != 0) loop_.Cancel(storm_timer_);
+  storm_timer_ = 0;
   ServiceClose(kAgent, status);
   loop_.WaitWithEvents(500);
   ServiceClose(kManager, status);
@@ -208,6 +235,8 @@ void TervixService::StopRequest() {
       host_.LogEvent(host::kEventError, 106, text);
     });
   }
+  // What the storms held back in the minute so far.
+  if (storm_) storm_->ReportMinute(SteadyMs(), storm_event_);
   WriteStatistics(/*last=*/true);
   if (Status s = db->WriteSettings({{"TrapRecvStatus", store::Value(status)}}); !s.ok()) {
     LogFailure(s, "svcHost_State");
@@ -265,7 +294,7 @@ void TervixService::snmpManager_Trap() {
     counters_.Drop(relay::DropReason::kNullValues);
   } else if (intake.malformed) {
     counters_.Drop(relay::DropReason::kMalformedSnmpV2Message);
-  } else {
+  } else if (!storm_ || !HeldBack()) {
     // The stations that convert take the SNMPv1 form when the trap has one (ChooseRoute's
     // rules); all others, and all when it has none, take the trap's own form.
     const relay::Route route = relay::ChooseRoute(trap_, definitions_, true);
@@ -273,6 +302,60 @@ void TervixService::snmpManager_Trap() {
     Relay(route.definition != 0, route.to_v1);
   }
   snmpManager_.ClearCurrentVariables();
+}
+
+int64_t TervixService::SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool TervixService::HeldBack() {
+  // The key's first binding by its OID's content octets, as the binding arrived or, where it
+  // did not arrive in the encoder's form, encoded from its text.
+  std::span<const uint8_t> first;
+  if (trap_.TrapVarCount >= 1) {
+    const relay::VarList& list = trap_.TrapVarList;
+    first = relay::BindingNameContent(list.encoding[1]);
+    size_t length = 0;
+    if (first.empty() && !list.varOid[1].empty() &&
+        snmp::OidTextToBer(list.varOid[1], first_binding_.data(), &length) == nullptr) {
+      first = {first_binding_.data(), length};
+    }
+  }
+  const relay::StormControl::Verdict verdict =
+      storm_->Check({trap_.TrapSourceNetwork, trap_.TrapOid, first}, SteadyMs());
+  if (!verdict.held) return false;
+  if (verdict.keep) {
+    std::span<const uint8_t> datagram;
+    if (snmp::EncodeInPlace(snmpManager_.CurrentView(), &datagram).ok()) {
+      storm_->KeepTrailing(datagram);
+    }
+  }
+  return true;
+}
+
+void TervixService::OnStormTimer() {
+  storm_timer_ = 0;
+  if (!storm_) return;
+  storm_->Tick(SteadyMs(), storm_event_, storm_resend_);
+  // No batch is open on the timer: what the ended storms sent leaves now.
+  FlushTraps();
+  storm_timer_ = loop_.After(relay::kStormTickMs, [this] { OnStormTimer(); });
+}
+
+void TervixService::ResendHeldBack(std::span<const uint8_t> datagram, std::string_view source) {
+  // Answered, counted and recorded when it came; now only looked up and sent, as then.
+  const snmp::Texts texts = settings_.DebugMode ? snmp::Texts::kAll : snmp::Texts::kOnDemand;
+  if (!snmp::Decode(datagram, &resent_, texts).ok()) return;
+  const relay::Intake intake = relay::FillCurrentTrap(resent_.view(), source, trap_);
+  if (intake.handled && !intake.malformed && intake.null_list.empty()) {
+    ++sequence_;
+    const relay::Route route = relay::ChooseRoute(trap_, definitions_, true);
+    trap_.TrapIndex = route.definition != 0 ? route.definition : trap_.TrapIndex;
+    Relay(route.definition != 0, route.to_v1);
+  }
+  resent_.ClearVariables();
 }
 
 void TervixService::Relay(bool wrapped, bool convertible) {
@@ -414,6 +497,9 @@ void TervixService::WriteStatistics(bool last) {
   counters_.datagrams_received = snmpManager_.received();
   counters_.traps_dropped[static_cast<size_t>(relay::DropReason::kMalformedDatagram)] =
       snmpManager_.dropped();
+  for (size_t k = 0; k < held_back_rules_.size() && storm_; ++k) {
+    counters_.traps_held_back[k].traps = storm_->held(held_back_rules_[k]);
+  }
   relay::CounterRows(counters_, station_counters_, endpoints_, &counter_rows_);
   // The last round, at stop, waits for a window that is storing: no trap is being relayed
   // any more, and nothing would write the final counts otherwise.

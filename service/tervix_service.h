@@ -25,6 +25,11 @@
 // The counters (relay/counters.h) are written to RelayStatistics every
 // kStatisticsPeriodMs and at stop, on a connection of their own that never waits for a lock.
 //
+// With the option StormControl on, storm control (relay/storm_control.h) holds back the traps
+// over their StormRule's limit once each is answered and recorded, and sends on the last one
+// held back of each storm when the storm ends (checked every kStormTickMs on a timer of its
+// own), relayed as it would have been. Its events are 107; its counters traps_held_back.
+//
 // The agent and the listener bind with IP_FREEBIND, so an address that no interface has yet
 // (a virtual address that keepalived moves here on failover) binds at once and receives from
 // the moment it arrives; the status says so until it does, checked on every tick. A port in
@@ -36,8 +41,11 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/status.h"
@@ -46,11 +54,14 @@
 #include "service/relay/counters.h"
 #include "service/relay/outgoing.h"
 #include "service/relay/station_reports.h"
+#include "service/relay/storm_control.h"
 #include "service/relay/trap_state.h"
 #include "service/snmp/agent.h"
 #include "service/snmp/bind_retry.h"
+#include "service/snmp/codec.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/manager.h"
+#include "service/snmp/value_text.h"
 #include "store/station_rules.h"
 #include "store/statistics.h"
 
@@ -171,6 +182,13 @@ class TervixService {
   void OnTrapNotSent(uint64_t tag, const Status& failure);
   void OnResponseNotSent(uint64_t tag, const Status& failure);
   void LogFailure(const Status& status, const char* module);
+  // Storm control: whether the current trap is held back (and kept when it may be the last
+  // of its storm); the timer's round; and the last trap of an ended storm relayed as
+  // received from `source`, without any answer.
+  bool HeldBack();
+  void OnStormTimer();
+  void ResendHeldBack(std::span<const uint8_t> datagram, std::string_view source);
+  static int64_t SteadyMs();
 
   std::string program_folder_;
   snmp::EventLoop& loop_;
@@ -218,6 +236,18 @@ class TervixService {
   snmp::SendQueue::FailureHandler on_trap_not_sent_;
   relay::CurrentTrap trap_;
   relay::DefinitionTable definitions_;
+
+  // Set at start when the option StormControl is on.
+  std::optional<relay::StormControl> storm_;
+  snmp::EventLoop::TimerId storm_timer_ = 0;
+  relay::StormControl::EventSink storm_event_;
+  relay::StormControl::Resend storm_resend_;
+  // The first binding's OID as content octets, when it has to be encoded from its text.
+  std::array<uint8_t, snmp::kMaxOidContent> first_binding_{};
+  // The last trap of a storm, decoded again to be relayed.
+  snmp::DecodedMessage resent_;
+  // The rule of each traps_held_back counter.
+  std::vector<size_t> held_back_rules_;
 };
 
 }  // namespace tervane

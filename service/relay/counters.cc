@@ -22,6 +22,9 @@ void CounterRows(const RelayCounters& c, const std::vector<StationCounters>& sta
     out->push_back({"station_traps_sent", endpoints[i], stations[i].traps_sent});
     out->push_back({"station_send_failures", endpoints[i], stations[i].send_failures});
   }
+  for (const HeldBackCount& held : c.traps_held_back) {
+    out->push_back({"traps_held_back", held.rule, held.traps});
+  }
 }
 
 }  // namespace tervane::relay

@@ -17,13 +17,17 @@
 //   station_traps_sent      ADDRESS:PORT           traps that left for that station
 //   station_send_failures   ADDRESS:PORT           traps that station did not get (a failed
 //                                                  send, or a refusal it sent back)
+//   traps_held_back         a storm rule           traps storm control held back (only with
+//                                                  StormControl on, one per enabled rule)
 //
 // The label of a name that starts with "station_" is a station's ADDRESS:PORT; the label of
 // traps_dropped is one of the reasons: malformed_datagram (no SNMP message of a kind the
 // listener handles), malformed_snmpv2_message (no sysUpTime.0 and snmpTrapOID.0 head),
 // null_values (a binding without a value), wrapping_failed (a matched trap that could not be
 // wrapped), other (anything else: a message that is no trap, a trap that could not be
-// converted or rebuilt, an inform whose answer failed). All other names have an empty label.
+// converted or rebuilt, an inform whose answer failed). The label of traps_held_back is the
+// rule's name (store::StormRule::Label): "default" or its OID prefix; a held-back trap is not
+// counted as dropped. All other names have an empty label.
 // Later counters are added as further rows.
 #ifndef TERVANE_SERVICE_RELAY_COUNTERS_H_
 #define TERVANE_SERVICE_RELAY_COUNTERS_H_
@@ -55,6 +59,12 @@ struct StationCounters {
   uint64_t send_failures = 0;
 };
 
+// The traps one storm rule held back.
+struct HeldBackCount {
+  std::string rule;  // its label
+  uint64_t traps = 0;
+};
+
 struct RelayCounters {
   uint64_t datagrams_received = 0;
   uint64_t snmpv1_traps_received = 0;
@@ -65,6 +75,8 @@ struct RelayCounters {
   uint64_t traps_passed_through = 0;
   uint64_t traps_converted_to_v1 = 0;
   std::array<uint64_t, kDropReasons> traps_dropped{};
+  // Empty while storm control is off.
+  std::vector<HeldBackCount> traps_held_back;
 
   void Drop(DropReason reason) { ++traps_dropped[static_cast<size_t>(reason)]; }
 };
