@@ -35,6 +35,8 @@ Status TervixModel::ReadGeneral() {
   // A file older than version 2 has no options: each reads as the relay runs with it.
   Result<std::vector<store::RelayOption>> options = db->ReadRelayOptions();
   if (!options.ok()) return options.status();
+  // A file older than version 3 has no storm control: shown off, and not to be changed.
+  if (Status read = storm_.Read(*db, *options); !read.ok()) return read;
   general_stored_ = general_;
   source_address_.Read(*options);
   return Status::Ok();
@@ -58,22 +60,27 @@ std::optional<Refusal> TervixModel::SaveGeneralSetting(bool skip_refused) {
   row.Number(now.TrapForwPort, was.TrapForwPort, "TrapForwPort", store::kPortRange,
              "Forward Traps To, Port", Field{FieldKind::kTrapForwPort});
   row.Flag(now.ConvV2ToV1, was.ConvV2ToV1, "ConvV2ToV1");
+  // Storm control's numbers are checked with the row's: a refused one keeps the row unwritten,
+  // as a refused value of the row does.
+  if (std::optional<Refusal> storm = storm_.Check()) row.Refuse(storm->why, *storm->field);
   std::optional<Refusal> refused = row.Finish([&](const store::ColumnValues& columns) {
     Result<store::Store> db = store::Store::Open(folder_, access_);
     return db.ok() ? db->WriteSettings(columns) : db.status();
   });
-  // The option goes with the row: not when a value of the row is refused (the page is not
-  // left), but when the refused values are discarded and the other edits stored; and only
-  // when the user changed it, so that a value another program wrote meanwhile stays.
+  // The option and storm control go with the row: not when a value is refused (the page is
+  // not left), but when the refused values are discarded and the other edits stored; and only
+  // what the user changed, so that a value another program wrote meanwhile stays.
   const bool row_stored = !refused || (skip_refused && refused->field);
-  if (std::optional<std::string> option = source_address_.Edited(); option && row_stored) {
+  const std::optional<std::string> option = source_address_.Edited();
+  if (row_stored && (option || storm_.edited())) {
     Result<store::Store> db = store::Store::Open(folder_, access_);
-    Status written = db.ok() ? db->WriteRelayOption(source_address_.name(), *option) : db.status();
-    if (written.ok()) {
-      source_address_.Stored();
-    } else if (!refused) {
-      refused = Refusal{written, std::nullopt};
+    Status written = db.status();
+    if (db.ok() && option) {
+      written = db->WriteRelayOption(source_address_.name(), *option);
+      if (written.ok()) source_address_.Stored();
     }
+    if (db.ok() && written.ok()) written = storm_.Write(*db);
+    if (!written.ok() && !refused) refused = Refusal{written, std::nullopt};
   }
   if (refused && refused->why.error() == kErrorRowGone) {
     EndWithoutSettings(refused->why);

@@ -81,7 +81,8 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
   if (model_.read_only()) {
     for (QWidget* widget :
          {static_cast<QWidget*>(cmdAdd_), static_cast<QWidget*>(chkDebugMode_),
-          static_cast<QWidget*>(chkConvV2ToV1_), static_cast<QWidget*>(cboAddSourceAddress_)}) {
+          static_cast<QWidget*>(chkConvV2ToV1_), static_cast<QWidget*>(cboAddSourceAddress_),
+          static_cast<QWidget*>(chkStormControl_)}) {
       widget->setEnabled(false);
     }
     // Shaded like the window's other read-only boxes.
@@ -119,10 +120,12 @@ void MainWindow::SetTabOrder() {
     order.insert(order.end(), {row.name, row.pos, row.chars, row.type});
   }
   order.insert(order.end(),
-               {chkDebugMode_, txtTrapRecvIpAddr_, txtTrapRecvPort_, txtTrapRecvStatus_,
-                chkConvV2ToV1_, cboAddSourceAddress_, txtTrapForwIpAddr_, txtTrapForwPort_,
-                lbxStations_, cmdStationAdd_, cmdStationEdit_, cmdStationRemove_, cmdGenerateMIB_,
-                cmdStart_, cmdInstall_, tblCounters_, cmdReadMe_, cmdExit_});
+               {chkDebugMode_,    txtTrapRecvIpAddr_,   txtTrapRecvPort_,   txtTrapRecvStatus_,
+                chkConvV2ToV1_,   cboAddSourceAddress_, txtTrapForwIpAddr_, txtTrapForwPort_,
+                lbxStations_,     cmdStationAdd_,       cmdStationEdit_,    cmdStationRemove_,
+                chkStormControl_, txtStormPerMinute_,   txtStormBurst_,     cmdGenerateMIB_,
+                cmdStart_,        cmdInstall_,          tblCounters_,       cmdReadMe_,
+                cmdExit_});
   for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -173,6 +176,12 @@ void MainWindow::ShowModel() {
   chkDebugMode_->setChecked(general.DebugMode);
   chkConvV2ToV1_->setChecked(general.ConvV2ToV1);
   ShowSourceAddress();
+  // A file without storm control's settings shows it off, with nothing to change.
+  const StormSettings& storm = model_.storm();
+  chkStormControl_->setChecked(storm.shown().on);
+  chkStormControl_->setEnabled(storm.available() && !model_.read_only());
+  txtStormPerMinute_->setEnabled(storm.available());
+  txtStormBurst_->setEnabled(storm.available());
   // The service ends its status lines with CR LF, which the box keeps as line breaks and gives
   // back as LF: compared so, the box is set only when the text changed, and keeps its scroll
   // position while the user works on the page.

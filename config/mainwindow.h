@@ -78,6 +78,9 @@ class MainWindow : public QWidget {
   QWidget* MakeStations(QWidget* parent);
   // The list "Sender's address (snmpTrapAddress.0)" with its label, in the same frame.
   QHBoxLayout* MakeSourceAddress(QWidget* parent);
+  // The group "Storm Control": its check box, the default rule's rate and burst, and where the
+  // rules by trap OID prefix are edited.
+  QWidget* MakeStormControl(QWidget* parent);
   // The counters below the service buttons: their heading, the line that says when they were
   // written, and the table.
   void AddCounters(QWidget* page, QVBoxLayout* layout);
@@ -172,6 +175,9 @@ class MainWindow : public QWidget {
   QComboBox* cboAddSourceAddress_ = nullptr;
   QLineEdit* txtTrapForwIpAddr_ = nullptr;
   QLineEdit* txtTrapForwPort_ = nullptr;
+  QCheckBox* chkStormControl_ = nullptr;
+  QLineEdit* txtStormPerMinute_ = nullptr;
+  QLineEdit* txtStormBurst_ = nullptr;
   QPushButton* cmdGenerateMIB_ = nullptr;
   QListWidget* lbxStations_ = nullptr;
   QPushButton* cmdStationAdd_ = nullptr;

@@ -54,8 +54,10 @@ QWidget* MainWindow::MakeGeneralPage() {
   receive->setObjectName("fraTrapRecv");
   txtTrapRecvIpAddr_ = MakeField(receive, "txtTrapRecvIpAddr", {FieldKind::kTrapRecvIpAddr});
   txtTrapRecvIpAddr_->setAccessibleName("Receive Traps On: IP Address");
-  txtTrapRecvIpAddr_->setMaxLength(15);
-  FixWidth(txtTrapRecvIpAddr_, 15);
+  txtTrapRecvIpAddr_->setAccessibleDescription(
+      "An IPv4 or IPv6 address; 0.0.0.0 receives on every IPv4 address, :: on every address of "
+      "both families");
+  MakeAddressField(txtTrapRecvIpAddr_);
   txtTrapRecvPort_ = MakeField(receive, "txtTrapRecvPort", {FieldKind::kTrapRecvPort});
   txtTrapRecvPort_->setAccessibleName("Receive Traps On: Port");
   txtTrapRecvPort_->setMaxLength(5);
@@ -86,7 +88,8 @@ QWidget* MainWindow::MakeGeneralPage() {
                                 [this](bool on) { model_.SetConvV2ToV1(on); });
   txtTrapForwIpAddr_ = MakeField(forward, "txtTrapForwIpAddr", {FieldKind::kTrapForwIpAddr});
   txtTrapForwIpAddr_->setAccessibleName("Forward Traps To: IP Address");
-  FixWidth(txtTrapForwIpAddr_, 15);
+  txtTrapForwIpAddr_->setAccessibleDescription("An IPv4 or IPv6 address");
+  MakeAddressField(txtTrapForwIpAddr_);
   txtTrapForwPort_ = MakeField(forward, "txtTrapForwPort", {FieldKind::kTrapForwPort});
   txtTrapForwPort_->setAccessibleName("Forward Traps To: Port");
   FixWidth(txtTrapForwPort_, 6);
@@ -105,6 +108,8 @@ QWidget* MainWindow::MakeGeneralPage() {
   forward_layout->addWidget(stations, 5, 0, 1, 2);
   forward_layout->setColumnStretch(1, 1);
 
+  QWidget* storm = MakeStormControl(page);
+
   cmdGenerateMIB_ = MakeButton(page, "cmdGenerateMIB", "&Generate MIB File");
   connect(cmdGenerateMIB_, &QPushButton::clicked, this, [this] {
     model_.cmdGenerateMIB_Click();
@@ -115,6 +120,7 @@ QWidget* MainWindow::MakeGeneralPage() {
   layout->addWidget(chkDebugMode_);
   layout->addWidget(receive);
   layout->addWidget(forward);
+  layout->addWidget(storm);
   layout->addWidget(cmdGenerateMIB_, 0, Qt::AlignLeft);
   layout->addStretch();
   return page;
@@ -145,6 +151,51 @@ QHBoxLayout* MainWindow::MakeSourceAddress(QWidget* parent) {
   line->addWidget(cboAddSourceAddress_);
   line->addStretch();
   return line;
+}
+
+QWidget* MainWindow::MakeStormControl(QWidget* parent) {
+  auto* group = new QGroupBox("Storm Control", parent);
+  group->setObjectName("grpStormControl");
+  chkStormControl_ = MakeCheckBox(group, "chkStormControl", "&Hold back trap storms",
+                                  [this](bool on) { model_.SetStormControl(on); });
+  chkStormControl_->setAccessibleDescription(
+      "While on, the service holds back the traps of one kind (one sender, trap OID and first "
+      "variable) over their rule's limit, and sends the last one held back when the storm ends");
+  // The numbers stay usable while the box is off: they are the default rule's, which can be
+  // set before storm control is switched on, and a refused one can always take the focus.
+  txtStormPerMinute_ = MakeField(group, "txtStormPerMinute", {FieldKind::kStormPerMinute});
+  txtStormPerMinute_->setAccessibleName("Storm Control: Traps per minute");
+  txtStormPerMinute_->setAccessibleDescription(
+      "How many traps of one kind go on per minute once the burst is spent, 0 to 1000000; 0 "
+      "drops every trap that no rule by trap OID prefix covers");
+  txtStormPerMinute_->setMaxLength(7);
+  FixWidth(txtStormPerMinute_, 8);
+  txtStormBurst_ = MakeField(group, "txtStormBurst", {FieldKind::kStormBurst});
+  txtStormBurst_->setAccessibleName("Storm Control: Burst");
+  txtStormBurst_->setAccessibleDescription(
+      "How many traps of one kind go on at once before the rate per minute holds them back, 1 "
+      "to 100000");
+  txtStormBurst_->setMaxLength(6);
+  FixWidth(txtStormBurst_, 7);
+  auto* rules =
+      new QLabel("Rules by trap OID prefix are set with the command tervane-svc storm.", group);
+  rules->setObjectName("lblStormRules");
+
+  // The check box and the numbers it governs on one line, the note under them.
+  auto* line = new QHBoxLayout;
+  line->setSpacing(6);
+  line->addWidget(chkStormControl_);
+  line->addSpacing(18);
+  line->addWidget(MakeLabel(group, "Traps &per minute:", txtStormPerMinute_));
+  line->addWidget(txtStormPerMinute_);
+  line->addSpacing(12);
+  line->addWidget(MakeLabel(group, "&Burst:", txtStormBurst_));
+  line->addWidget(txtStormBurst_);
+  line->addStretch();
+  auto* layout = new QVBoxLayout(group);
+  layout->addLayout(line);
+  layout->addWidget(rules);
+  return group;
 }
 
 void MainWindow::ShowSourceAddress() {

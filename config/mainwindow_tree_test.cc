@@ -50,6 +50,7 @@ TEST_F(WindowTreeTest, ButtonsAndCheckBoxesByNameAndText) {
       {"cmdValToSplit", "..."},
       {"chkDebugMode", "Debug Mode"},
       {"chkConvV2ToV1", "Convert SNMPv2 to SNMPv1"},
+      {"chkStormControl", "&Hold back trap storms"},
       {"cmdGenerateMIB", "&Generate MIB File"},
       {"cmdStart", "&Start Service"},
       {"cmdInstall", "&Install Service"},
@@ -76,7 +77,8 @@ TEST_F(WindowTreeTest, GroupsAndServicePage) {
   QStringList titles;
   for (const QGroupBox* group : window_->findChildren<QGroupBox*>()) titles << group->title();
   titles.sort();
-  EXPECT_EQ(titles, QStringList({"Forward Traps To", "Receive Traps On", "Variable Binding"}));
+  EXPECT_EQ(titles, QStringList({"Forward Traps To", "Receive Traps On", "Storm Control",
+                                 "Variable Binding"}));
   EXPECT_EQ(Find<QLabel>("lblInfo")->text(), "Info");
   auto* progress = Find<QProgressBar>("pgbInfo");
   EXPECT_EQ(progress->minimum(), 0);
@@ -101,6 +103,8 @@ TEST_F(WindowTreeTest, LabelsAndTheirFields) {
       {"Further &Stations:", "lbxStations"},
       {"&Counters:", "tblCounters"},
       {"Se&nder's address (snmpTrapAddress.0):", "cboAddSourceAddress"},
+      {"Traps &per minute:", "txtStormPerMinute"},
+      {"&Burst:", "txtStormBurst"},
   };
   std::vector<std::pair<QString, QString>> buddies;
   QStringList plain;
@@ -126,7 +130,8 @@ TEST_F(WindowTreeTest, LabelsAndTheirFields) {
              << "Variable Name:";
   }
   headings << "Into"
-           << "New Variables";
+           << "New Variables"
+           << "Rules by trap OID prefix are set with the command tervane-svc storm.";
   headings.sort();
   EXPECT_EQ(plain, headings);
 }
@@ -196,8 +201,8 @@ TEST_F(WindowTreeTest, AccessibleNamesContainWhatIsOnTheScreen) {
     }
     ++controls;
   }
-  // 14 variable rows of five controls, 11 more on page 0, 13 on page 1, 5 on page 2, 2 below.
-  EXPECT_EQ(controls, 5 * kVarRows + 11 + 13 + 5 + 2);
+  // 14 variable rows of five controls, 11 more on page 0, 16 on page 1, 5 on page 2, 2 below.
+  EXPECT_EQ(controls, 5 * kVarRows + 11 + 16 + 5 + 2);
   QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find<QWidget>("lbxTrapName"));
   EXPECT_EQ(list->role(), QAccessible::List);
   QAccessibleInterface* tabs =
@@ -214,8 +219,9 @@ TEST_F(WindowTreeTest, LengthsAndEditability) {
     bool read_only;
   };
   const Case cases[] = {
-      {"txtTrapRecvIpAddr", 15, false},     {"txtTrapRecvPort", 5, false},
-      {"txtTrapForwIpAddr", 32767, false},  {"txtTrapForwPort", 32767, false},
+      {"txtTrapRecvIpAddr", 45, false},     {"txtTrapRecvPort", 5, false},
+      {"txtTrapForwIpAddr", 45, false},     {"txtTrapForwPort", 32767, false},
+      {"txtStormPerMinute", 7, false},      {"txtStormBurst", 6, false},
       {"txtTrapOID", 32767, false},         {"txtTrapNewEnterprise", 32767, true},
       {"txtTrapSourceVarNo", 32767, false}, {"txtValToSplit", 32767, false},
       {"txtVarName1", 32767, false},        {"txtVarPos7", 32767, false},
@@ -330,6 +336,9 @@ TEST_F(WindowTreeTest, TabOrderFollowsTheReadingOrder) {
            << "cmdStationAdd"
            << "cmdStationEdit"
            << "cmdStationRemove"
+           << "chkStormControl"
+           << "txtStormPerMinute"
+           << "txtStormBurst"
            << "cmdGenerateMIB"
            << "cmdStart"
            << "cmdInstall"
@@ -359,7 +368,7 @@ TEST_F(WindowTreeTest, TabKeyOnGeneralSettings) {
   ClickCheckBox("chkDebugMode");  // twice: the box is left as it was, with the focus
   ASSERT_EQ(FocusedName(), "chkDebugMode");
   QStringList visited;
-  for (int n = 0; n < 10; ++n) {
+  for (int n = 0; n < 13; ++n) {
     Key(Qt::Key_Tab);
     visited << FocusedName();
   }
@@ -367,7 +376,8 @@ TEST_F(WindowTreeTest, TabKeyOnGeneralSettings) {
   EXPECT_EQ(visited,
             QStringList({"txtTrapRecvIpAddr", "txtTrapRecvPort", "txtTrapRecvStatus",
                          "chkConvV2ToV1", "cboAddSourceAddress", "txtTrapForwIpAddr",
-                         "txtTrapForwPort", "lbxStations", "cmdStationAdd", "cmdGenerateMIB"}));
+                         "txtTrapForwPort", "lbxStations", "cmdStationAdd", "chkStormControl",
+                         "txtStormPerMinute", "txtStormBurst", "cmdGenerateMIB"}));
 }
 
 }  // namespace
@@ -378,7 +388,8 @@ namespace {
 
 // Enlarged, the window keeps its labels beside their fields: the list right under its
 // heading and level with its buttons, the frame "Variable Binding" under the list, the lines of
-// "Receive Traps On" one under another; the spare room goes below the last control.
+// "Receive Traps On" one under another, "Storm Control" on one line under "Forward Traps To";
+// the spare room goes below the last control.
 TEST_F(WindowTreeTest, LabelsStayWithTheirFieldsWhenEnlarged) {
   ASSERT_NO_FATAL_FAILURE(OpenWindow());
   const auto rect = [this](const QWidget* widget) {
@@ -411,7 +422,15 @@ TEST_F(WindowTreeTest, LabelsStayWithTheirFieldsWhenEnlarged) {
     EXPECT_LE(status.top() - port.bottom(), 12);
     EXPECT_LE(
         rect(Find<QWidget>("fraTrapForw")).top() - rect(Find<QWidget>("fraTrapRecv")).bottom(), 30);
-    EXPECT_GT(window_->height() - rect(Find<QWidget>("cmdGenerateMIB")).bottom(), 300);
+    EXPECT_LE(
+        rect(Find<QWidget>("grpStormControl")).top() - rect(Find<QWidget>("fraTrapForw")).bottom(),
+        30);
+    // The fields of "Storm Control" on one line with the check box.
+    const QRect box = rect(Find<QWidget>("chkStormControl"));
+    for (const char* name : {"txtStormPerMinute", "txtStormBurst"}) {
+      EXPECT_LE(std::abs(rect(Find<QWidget>(name)).center().y() - box.center().y()), 4) << name;
+    }
+    EXPECT_GT(window_->height() - rect(Find<QWidget>("cmdGenerateMIB")).bottom(), 250);
   }
 }
 

@@ -42,7 +42,15 @@ enum class FieldKind {
   kVarPos,
   kVarChar,
   kValToSplit,
+  kStormPerMinute,
+  kStormBurst,
 };
+// The fields of page 1, which are stored with the General_Setting row.
+inline bool IsGeneralField(FieldKind kind) {
+  return kind == FieldKind::kTrapRecvIpAddr || kind == FieldKind::kTrapRecvPort ||
+         kind == FieldKind::kTrapForwIpAddr || kind == FieldKind::kTrapForwPort ||
+         kind == FieldKind::kStormPerMinute || kind == FieldKind::kStormBurst;
+}
 struct Field {
   FieldKind kind;
   int row = 0;

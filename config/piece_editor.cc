@@ -43,9 +43,7 @@ size_t Utf8Bytes(std::string_view text, size_t units) {
 }  // namespace
 
 void TervixModel::RunLeaveRule(const Field& field) {
-  const bool definition_field =
-      field.kind != FieldKind::kTrapRecvIpAddr && field.kind != FieldKind::kTrapRecvPort &&
-      field.kind != FieldKind::kTrapForwIpAddr && field.kind != FieldKind::kTrapForwPort;
+  const bool definition_field = !IsGeneralField(field.kind);
   if ((definition_field && !showing()) || read_only()) return;
   std::string& text = TextOf(field);
   switch (field.kind) {

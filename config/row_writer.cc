@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "service/snmp/ip_text.h"
 #include "store/station_rules.h"
 
 namespace tervane::config {
@@ -33,7 +34,7 @@ void RowWriter::Address(const std::string& now, std::string& was, const std::str
   if (now == was || !going()) return;
   // The rule the service and tervane-svc apply to the same value, in the same words.
   if (Status s = store::CheckAddressText(now, any_allowed, what); !s.ok()) return Refuse(s, field);
-  columns_.emplace_back(column, store::Value(now));
+  columns_.emplace_back(column, store::Value(snmp::CanonicalAddressText(now)));
   updates_.emplace_back(&now, &was);
 }
 

@@ -1,6 +1,7 @@
 // RowWriter: collects the columns of one row to store, from the texts the user sees and the
 // texts as they were read. Only what the user changed is written: a changed text as it is, a
-// changed number checked and written as a number, a changed address checked. The first value
+// changed number checked and written as a number, a changed address checked and written in the
+// form the programs write it. The first value
 // that may not be stored is kept as the refusal; with `skip_refused` the refused values are
 // left out and the others written all the same.
 #ifndef TERVANE_CONFIG_ROW_WRITER_H_
@@ -28,7 +29,8 @@ class RowWriter {
   void Number(const std::string& now, std::string& was, const std::string& column,
               const store::NumberRange& range, const std::string& what, const Field& field);
   void Flag(const bool& now, bool& was, const std::string& column);
-  // An IPv4 address; 0.0.0.0 only when `any_allowed`.
+  // An IPv4 or IPv6 address, without a zone ID; 0.0.0.0 or :: only when `any_allowed`. IPv6
+  // text is written in its RFC 5952 form, IPv4 text as typed.
   void Address(const std::string& now, std::string& was, const std::string& column,
                bool any_allowed, const std::string& what, const Field& field);
   void Refuse(const Status& why, const Field& field) {

@@ -3,15 +3,15 @@
 //
 //   tervix_screenshots <output folder>
 //
-// The sample folder is made in a temporary directory: the default settings, three further
-// stations, counters as a running service writes them, two trap definitions, the second using
-// all fourteen variables, and a copy of TervixSrv. The window is driven with QTest's mouse and
-// keyboard as a user would, and each picture is QWidget::grab() of a window or dialog: the
-// three pages at four sizes, the "Service Control" page again with the service installed and
-// started, the "Add New" and station dialogs and the message that refuses a port. The service
-// runs under the built-in service manager with its registry in the temporary directory, so the
-// machine's own services are never touched, and it is stopped and removed before the end.
-// Exit status 0 when every picture was written, 1 otherwise.
+// The sample folder is made in a temporary directory: the default settings, four further
+// stations (one on IPv6), storm control on, counters as a running service writes them, two trap
+// definitions, the second using all fourteen variables, and a copy of TervixSrv. The window is
+// driven with QTest's mouse and keyboard as a user would, and each picture is QWidget::grab() of a
+// window or dialog: the three pages at four sizes, the "Service Control" page again with the
+// service installed and started, the "Add New" and station dialogs and the message that refuses a
+// port. The service runs under the built-in service manager with its registry in the temporary
+// directory, so the machine's own services are never touched, and it is stopped and removed before
+// the end. Exit status 0 when every picture was written, 1 otherwise.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -40,6 +40,7 @@
 #include "config/tervix_model.h"
 #include "platform/service_manager.h"
 #include "platform/service_record.h"
+#include "store/relay_options.h"
 #include "store/statistics.h"
 #include "store/store.h"
 #include "tests/free_port.h"
@@ -98,7 +99,8 @@ Status MakeSampleFolder(const std::string& folder) {
                                       {"TrapForwPort", store::Value(1162)},
                                       {"TrapRecvStatus", store::Value("Not Started")}});
   if (!written.ok()) return written;
-  // Three more stations: one that gets SNMPv1 with a community of its own, one switched off.
+  // Four more stations: one that gets SNMPv1 with a community of its own, one switched off,
+  // one on IPv6.
   const store::ColumnValues stations[] = {
       {{"Address", store::Value("192.0.2.20")},
        {"Port", store::Value(162)},
@@ -115,6 +117,11 @@ Status MakeSampleFolder(const std::string& folder) {
        {"ConvV2ToV1", store::Value(0)},
        {"Community", store::Value("")},
        {"Enabled", store::Value(0)}},
+      {{"Address", store::Value("2001:db8:5e::20")},
+       {"Port", store::Value(162)},
+       {"ConvV2ToV1", store::Value(0)},
+       {"Community", store::Value("")},
+       {"Enabled", store::Value(1)}},
   };
   for (const store::ColumnValues& station : stations) {
     tervane::Result<int64_t> id = db->AddStation(station);
@@ -144,11 +151,17 @@ Status MakeSampleFolder(const std::string& folder) {
         {"station_send_failures", "192.0.2.20:162", 0},
         {"station_traps_sent", "198.51.100.7:10162", 48191},
         {"station_send_failures", "198.51.100.7:10162", 12},
+        {"station_traps_sent", "[2001:db8:5e::20]:162", 48203},
+        {"station_send_failures", "[2001:db8:5e::20]:162", 0},
     };
     const std::time_t now = std::time(nullptr);
     Status counted = writer->Write(counters, store::UtcStamp(now - 3600), store::UtcStamp(now - 4));
     if (!counted.ok()) return counted;
   }
+  // Storm control on, with a default rule of its own.
+  written = db->WriteRelayOption(store::kOptionStormControl, "1");
+  if (written.ok()) written = db->SetStormRule({"", 120, 20, true});
+  if (!written.ok()) return written;
   tervane::Result<int64_t> added = db->AddTrap({{"TrapName", store::Value("linkDown")},
                                                 {"TrapOID", store::Value("1.3.6.1.6.3.1.1.5.3")},
                                                 {"TrapSourceVarNo", store::Value(2)},

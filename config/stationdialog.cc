@@ -22,7 +22,8 @@ StationDialog::StationDialog(const std::string& title, const StationFields& fiel
   txtAddress_ = new QLineEdit(Q(fields.address), this);
   txtAddress_->setObjectName("txtStationIpAddr");
   txtAddress_->setAccessibleName("Further Station: IP Address");
-  FixWidth(txtAddress_, 15);
+  txtAddress_->setAccessibleDescription("An IPv4 or IPv6 address");
+  MakeAddressField(txtAddress_);
   txtPort_ = new QLineEdit(Q(fields.port), this);
   txtPort_->setObjectName("txtStationPort");
   txtPort_->setAccessibleName("Further Station: Port");

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config/model_fields.h"
+#include "service/snmp/ip_text.h"
 #include "store/convert.h"
 #include "store/station_rules.h"
 
@@ -16,7 +17,15 @@ bool FlagOf(const store::Value& value, bool fallback) {
   return on.ok() && *on;
 }
 
-std::string Endpoint(const StationFields& station) { return station.address + ":" + station.port; }
+// "ADDRESS:PORT", an IPv6 address in brackets, as the service writes a station; a port written
+// by hand that is no port number is shown as it is.
+std::string Endpoint(const StationFields& station) {
+  Result<uint16_t> port = store::ParsePortText(station.port, "");
+  if (port.ok()) return snmp::FormatEndpoint(station.address, *port);
+  std::string endpoint = snmp::FormatEndpoint(station.address, 0);
+  endpoint.pop_back();
+  return endpoint + station.port;
+}
 
 }  // namespace
 
@@ -109,7 +118,7 @@ StationVerdict StationList::Store(const StationFields& now, int64_t id, const St
     if (Status s = store::CheckAddressText(now.address, false, kStationAddressWhat); !s.ok()) {
       return refuse(s, StationField::kAddress);
     }
-    columns.emplace_back("Address", store::Value(now.address));
+    columns.emplace_back("Address", store::Value(snmp::CanonicalAddressText(now.address)));
   }
   if (adding || now.port != was.port) {
     Result<uint16_t> port = store::ParsePortText(now.port, kStationPortWhat);

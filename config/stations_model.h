@@ -32,8 +32,9 @@ inline constexpr char kStationPortWhat[] = "Further Station, Port";
 inline constexpr char kAddStationTitle[] = "Add Further Station";
 inline constexpr char kEditStationTitle[] = "Edit Further Station";
 
-// The list entry of a station: "10.0.0.2:162", then "  SNMPv1" when it converts,
-// "  community \"x\"" when it replaces the trap's community, "  (disabled)" when it is off.
+// The list entry of a station: "10.0.0.2:162" ("[2001:db8::2]:162" for IPv6), then "  SNMPv1" when
+// it converts, "  community \"x\"" when it replaces the trap's community, "  (disabled)" when it is
+// off.
 std::string StationEntry(const StationFields& station);
 
 // A ForwardTarget row as the dialog shows it: a flag left Null reads as the service reads it

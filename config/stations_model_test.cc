@@ -135,6 +135,62 @@ TEST_F(StationsModelTest, ChangesAreStoredAtOnce) {
   EXPECT_TRUE(Stations().empty());
 }
 
+// Addresses of both families in the first station's and the receive fields and in the dialog:
+// IPv6 text is stored in its RFC 5952 form and IPv4 text as typed; "::" receives on every
+// address but names no station; a zone ID is refused in the shared words. A station's entry
+// brackets an IPv6 address.
+TEST_F(StationsModelTest, AddressesOfBothFamilies) {
+  struct Case {
+    FieldKind field;
+    const char* typed;
+    const char* stored;  // nullptr: refused with `refusal`
+    const char* refusal;
+  };
+  const Case cases[] = {
+      {FieldKind::kTrapRecvIpAddr, "::", "::", nullptr},
+      {FieldKind::kTrapRecvIpAddr, "0:0::1", "::1", nullptr},
+      {FieldKind::kTrapRecvIpAddr, "::FFFF:192.0.2.7", "::ffff:192.0.2.7", nullptr},
+      {FieldKind::kTrapForwIpAddr, "2001:DB8:0:0:0:0:0:7", "2001:db8::7", nullptr},
+      {FieldKind::kTrapForwIpAddr, "192.0.2.10", "192.0.2.10", nullptr},
+      {FieldKind::kTrapForwIpAddr, "::", nullptr,
+       "Tervix: Forward Traps To, IP Address: \"::\" means every address (0.0.0.0 or ::), not "
+       "one that traps can be sent to."},
+      // The store's words for a zone ID.
+      {FieldKind::kTrapRecvIpAddr, "fe80::1%eth0", nullptr,
+       "Tervix: Receive Traps On, IP Address: \"fe80::1%eth0\" has a zone ID (%...); zone IDs "
+       "are not supported: give the address alone."},
+  };
+  ASSERT_NO_FATAL_FAILURE(OpenModel());
+  ASSERT_TRUE(model_->tab1_Click(kPageGeneral));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    const char* column =
+        c.field == FieldKind::kTrapRecvIpAddr ? "TrapRecvIpAddr" : "TrapForwIpAddr";
+    const std::string before = Settings().ByName(column).AsText();
+    Type({c.field}, c.typed);
+    EXPECT_EQ(model_->tab1_Click(kPageTraps), c.stored != nullptr);
+    EXPECT_EQ(Settings().ByName(column).AsText(), c.stored != nullptr ? c.stored : before);
+    if (c.stored == nullptr) {
+      EXPECT_EQ(dialogs_.TakeMessages(), std::vector<std::string>{c.refusal});
+      Type({c.field}, before);
+    }
+    ASSERT_TRUE(model_->tab1_Click(kPageGeneral));
+  }
+  EXPECT_TRUE(dialogs_.messages.empty()) << dialogs_.messages[0];
+
+  dialogs_.station_tries.push_back(
+      {{"fe80::7%eth0", "162", false, "", true}, {"2001:DB8::0:20", "162", false, "", true}});
+  model_->stations().cmdStationAdd_Click();
+  EXPECT_EQ(dialogs_.TakeMessages(),
+            (std::vector<std::string>{"Add Further Station: :162",
+                                      "Tervix: Further Station, IP Address: \"fe80::7%eth0\" has a "
+                                      "zone ID (%...); zone IDs are not supported: give the "
+                                      "address alone."}));
+  ASSERT_EQ(Stations().size(), 1u);
+  EXPECT_EQ(Stations()[0].address, store::Value("2001:db8::20"));
+  EXPECT_EQ(model_->stations().entries(), std::vector<std::string>{"[2001:db8::20]:162"});
+}
+
 // Fifteen further stations are the most: "Add..." is then of no use, and an add that another
 // program's add overtook is refused and the list shows the fifteen.
 TEST_F(StationsModelTest, FifteenFurtherStationsAtMost) {

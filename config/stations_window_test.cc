@@ -68,7 +68,7 @@ TEST_F(StationsWindowTest, StationsAreAddedEditedAndRemovedFromTheKeyboard) {
   ExpectNamesContainCaptions(Find<QWidget>("fraTrapForw"));
   Edit("txtTrapForwPort")->setFocus(Qt::TabFocusReason);
   for (const char* next :
-       {"lbxStations", "cmdStationAdd", "cmdStationEdit", "cmdStationRemove", "cmdGenerateMIB"}) {
+       {"lbxStations", "cmdStationAdd", "cmdStationEdit", "cmdStationRemove", "chkStormControl"}) {
     Key(Qt::Key_Tab);
     EXPECT_EQ(FocusedName(), next);
   }

@@ -125,6 +125,10 @@ auto& TervixModel::TextIn(Model& m, const Field& field) {
       return m.shown_.vars[row].VarPos;
     case FieldKind::kVarChar:
       return m.shown_.vars[row].VarChar;
+    case FieldKind::kStormPerMinute:
+      return m.storm_.shown().per_minute;
+    case FieldKind::kStormBurst:
+      return m.storm_.shown().burst;
     case FieldKind::kValToSplit:
       break;
   }
@@ -138,6 +142,10 @@ std::string& TervixModel::TextOf(const Field& field) { return TextIn(*this, fiel
 void TervixModel::SetText(const Field& field, std::string text) {
   // Read-only, only the sample (which is never stored) takes text.
   if (read_only() && field.kind != FieldKind::kValToSplit) return;
+  // A file without storm control's settings has nothing to edit of them.
+  const bool storm =
+      field.kind == FieldKind::kStormPerMinute || field.kind == FieldKind::kStormBurst;
+  if (storm && !storm_.available()) return;
   TextOf(field) = std::move(text);
   if (focused_ == field) focused_rule_ran_ = false;  // the new text has its rule to come
 }

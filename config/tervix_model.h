@@ -12,13 +12,14 @@
 // Commit points: the General_Setting row is stored when page 0 or 2 is selected and on exit;
 // the shown definition when page 1 or 2 is selected, another definition is selected, a
 // definition is added, and on exit. Before storing, what the user typed is checked (whole
-// numbers in their ranges, IPv4 addresses); a refused value is named in a message titled
+// numbers in their ranges, IPv4 or IPv6 addresses); a refused value is named in a message titled
 // "Tervix", the move that asked for the commit does not happen, and the field keeps its text
 // and gets the focus. Only the columns whose text the user changed are written, so merely
 // showing a row never changes a stored value, and the service's status is never written.
 // The further stations of page 1 are stored apart from the row, each change at once
-// (stations_model.h). The relay option on page 1 (relay_option_list.h) is read and stored with
-// the row, and written only when the user changed it.
+// (stations_model.h). The relay option on page 1 (relay_option_list.h) and storm control's
+// switch and default rule (storm_settings.h) are read and stored with the row, and written only
+// when the user changed them. An IPv6 address is stored in its RFC 5952 form.
 #ifndef TERVANE_CONFIG_TERVIX_MODEL_H_
 #define TERVANE_CONFIG_TERVIX_MODEL_H_
 
@@ -34,6 +35,7 @@
 #include "config/relay_option_list.h"
 #include "config/service_page.h"
 #include "config/stations_model.h"
+#include "config/storm_settings.h"
 #include "platform/status.h"
 #include "store/rows.h"
 #include "store/store.h"
@@ -59,6 +61,8 @@ class TervixModel {
   const GeneralFields& general() const { return general_; }
   // The list "Sender's address (snmpTrapAddress.0)" of page 1: option AddSourceAddress.
   const OptionList& source_address() const { return source_address_; }
+  // The group "Storm Control" of page 1: its check box and the default rule's two fields.
+  const StormSettings& storm() const { return storm_; }
   // The definition list, in table order, and the selected entry (-1: none).
   const std::vector<std::string>& trap_names() const { return names_; }
   int selected() const { return selected_; }
@@ -99,6 +103,9 @@ class TervixModel {
   }
   void SetConvV2ToV1(bool on) {
     if (!read_only()) general_.ConvV2ToV1 = on;
+  }
+  void SetStormControl(bool on) {
+    if (!read_only() && storm_.available()) storm_.shown().on = on;
   }
   // Picking entry `index` of the list "Sender's address (snmpTrapAddress.0)".
   void cboAddSourceAddress_Click(int index) {
@@ -182,6 +189,7 @@ class TervixModel {
   GeneralFields general_;
   GeneralFields general_stored_;  // as read: what the user changed is what differs
   OptionList source_address_{store::kOptionAddSourceAddress, kSourceAddressChoices};
+  StormSettings storm_;
 
   std::vector<std::string> names_;
   int selected_ = -1;

@@ -350,7 +350,9 @@ class MainWindowTest : public WindowTest {
         {"txtTrapForwPort", FieldKind::kTrapForwPort},
         {"txtTrapOID", FieldKind::kTrapOID},
         {"txtTrapSourceVarNo", FieldKind::kTrapSourceVarNo},
-        {"txtValToSplit", FieldKind::kValToSplit}};
+        {"txtValToSplit", FieldKind::kValToSplit},
+        {"txtStormPerMinute", FieldKind::kStormPerMinute},
+        {"txtStormBurst", FieldKind::kStormBurst}};
     for (const auto& [fixed, kind] : kFixed) {
       if (name == fixed) return {kind};
     }

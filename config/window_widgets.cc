@@ -21,6 +21,11 @@ void FixWidth(QLineEdit* edit, int chars) {
                       margins.right() + 12);
 }
 
+void MakeAddressField(QLineEdit* edit) {
+  edit->setMaxLength(kAddressMaxLength);
+  FixWidth(edit, kAddressWidthChars);
+}
+
 QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy) {
   auto* label = new QLabel(text, parent);
   if (buddy != nullptr) label->setBuddy(buddy);

@@ -21,6 +21,13 @@ void Shade(QWidget* widget);
 // A box wide enough for `chars` digits or letters of its font, and no wider.
 void FixWidth(QLineEdit* edit, int chars);
 
+// The address fields: IPv4 or IPv6 text of up to 45 characters (an IPv6 address with an IPv4
+// tail, ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255), in a box wide enough for the 39 of
+// the longest address in the form the programs write it.
+inline constexpr int kAddressMaxLength = 45;
+inline constexpr int kAddressWidthChars = 39;
+void MakeAddressField(QLineEdit* edit);
+
 // A label for `buddy`, which its mnemonic and a screen reader's name then lead to.
 QLabel* MakeLabel(QWidget* parent, const QString& text, QWidget* buddy = nullptr);
 
