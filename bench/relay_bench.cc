@@ -27,11 +27,29 @@
 // each of the two, and the longest gap between forwarded traps is reported: what a counter
 // write held intake up, at most, beside what pacing and scheduling alone cause.
 //
+// The storm cases run TervixSrv passing through with storm control on (storm_steps.cc).
+// With one key (every trap of one source, trap OID and first binding) under a default rule of
+// 60 a minute after a burst of 10, nearly every trap is held back; the relay reports those
+// only when it stops (traps_held_back in RelayStatistics), so each step of its search has a
+// relay of its own, stopped after the step. Such a step passes when every trap is accounted
+// for (arrived or held back), the relay's socket dropped none, and the step's last trap, of
+// another key, arrives within the limit above (which shows that the relay kept up). With many
+// keys (--storm-keys, default 1,000,000: each trap of a key of its own, trap OID and key
+// binding of 128 sub-identifiers, under a rule of 60 a minute after a burst of 5) every trap
+// goes on, and steps pass as pass-through's do; the case many-keys sends the same traps with
+// storm control off, for reference. Each storm case's zero-loss rate is set beside
+// pass-through's, the many keys' also beside many-keys'. After the rounds, a relay of the
+// storm-many-keys case started anew gets one trap of each key (at --flood-rate, default a
+// quarter of that case's zero-loss rate), and its VmRSS before, VmRSS and VmHWM after are
+// reported: what so many keys cost it in memory.
+//
 // Usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]
 //                    [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]
-//                    [--max-rate N] [--gap-seconds S] [--gap-rate N]
-//   NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out (and
-//   pass-through-before, wrapping-before with --before).
+//                    [--max-rate N] [--gap-seconds S] [--gap-rate N] [--storm-keys N]
+//                    [--flood-rate N]
+//   NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out,
+//   storm-one-key, storm-many-keys, many-keys (and pass-through-before, wrapping-before with
+//   --before).
 //   --gap-seconds: length of the steady stream (default 32 s, 0 for none); --gap-rate its
 //   pace (default 5000 traps/s).
 //   --before: another TervixSrv executable (say, one built from an earlier commit), measured
@@ -42,6 +60,8 @@
 //   above). --max-rate: highest rate tried.
 // This is a measuring tool, not a test: it prints its figures and PASS or MISS for each
 // target, and exits 0 either way (non-zero only when it could not measure).
+#include "bench/relay_bench.h"
+
 #include <signal.h>
 
 #include <algorithm>
@@ -63,22 +83,14 @@
 #include "bench/relay_report.h"
 #include "bench/trap_load.h"
 #include "service/snmp/codec.h"
-#include "tests/subprocess.h"
 
 namespace tervane::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::atomic<bool> g_stop{false};
-
 void OnSignal(int) { g_stop = true; }
 
-// The last trap of a step must arrive this soon after the last send.
-constexpr auto kArrivalLimit = std::chrono::milliseconds(250);
-// A step shows that a relay sustains a rate only when the generator kept that pace: on two
-// cores shared by generator, sink and relay, it may not.
-constexpr double kPaceTolerance = 0.97;
 // The search stops when the highest passing and the lowest failing rate are this close.
 constexpr double kResolution = 0.03;
 // The pace of the CPU runs, as a share of the lowest zero-loss rate (snmptrapd's aside).
@@ -124,65 +136,12 @@ class RateSearch {
   bool done_ = false;
 };
 
-struct Relay {
-  Relay(std::string key_, RelayKindInfo kind) : key(std::move(key_)) {
-    figures.relay_kind = std::move(kind);
-  }
-  std::string key;
-  RelayFigures figures;
-  std::unique_ptr<RelayProcess> process;
-  // Where its search starts: snmptrapd is two orders slower than the others.
-  double start_rate = 10000;
-};
+}  // namespace
 
-struct StepResult {
-  uint64_t sent = 0;
-  uint64_t good = 0;
-  uint64_t bad = 0;
-  double achieved = 0;     // traps per second actually sent
-  double last_after = -1;  // seconds from the last send to the last good arrival
-  bool passed() const {
-    return sent > 0 && good == sent && bad == 0 &&
-           last_after <= std::chrono::duration<double>(kArrivalLimit).count();
-  }
-};
-
-class Bench {
- public:
-  explicit Bench(Options options) : options_(std::move(options)) {}
-
-  int Run();
-
- private:
-  bool Wanted(const std::string& key) const {
-    return options_.only.empty() ||
-           std::find(options_.only.begin(), options_.only.end(), key) != options_.only.end();
-  }
-  std::unique_ptr<RelayProcess> StartRelay(const RelayKindInfo& relay_kind);
-  // Sends `count` traps at `rate` through the relay and waits for them at the sink.
-  StepResult Step(const Relay& relay, double rate, uint64_t count, bool quiet = false);
-  static bool Alive(Relay& relay);
-  void FindZeroLossRates(std::vector<Relay>& relays, int round);
-  void MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round);
-  uint64_t CpuCount(double cpu_rate) const;
-  // The longest gap between forwarded traps in a steady stream through `relay`, in ms.
-  std::optional<double> LongestGap(const Relay& relay);
-  // The sinks that `relay` sends to.
-  std::vector<Sink*> SinksOf(const Relay& relay) {
-    std::vector<Sink*> sinks = {&sink_};
-    if (relay.figures.relay_kind.stations > 1) sinks.insert(sinks.end(), {&sink2_, &sink3_});
-    return sinks;
-  }
-
-  Options options_;
-  testing::TempDir work_;
-  Sink sink_;
-  // The further stations of the fan-out cases.
-  Sink sink2_;
-  Sink sink3_;
-  Generator generator_;
-  uint32_t trial_ = 0;
-};
+bool Bench::Wanted(const std::string& key) const {
+  return options_.only.empty() ||
+         std::find(options_.only.begin(), options_.only.end(), key) != options_.only.end();
+}
 
 std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind) {
   // A port probed free may be taken again before the relay binds it; try a few.
@@ -212,16 +171,14 @@ StepResult Bench::Step(const Relay& relay, double rate, uint64_t count, bool qui
   const std::vector<Sink*> sinks = SinksOf(relay);
   ++trial_;
   for (Sink* sink : sinks) sink->BeginTrial(trial_, relay.figures.relay_kind.trap_oid);
-  std::vector<uint8_t> datagram;
-  if (Status s = snmp::Encode(MakeTrap(trial_), &datagram); !s.ok()) {
-    std::fprintf(stderr, "relay_bench: cannot encode the trap: %s\n", s.ToString().c_str());
-    std::exit(1);
-  }
+  std::optional<KeySequence> keys;
+  const std::vector<uint8_t> datagram = Datagram(relay.figures.relay_kind, trial_, count, &keys);
   StepResult result;
   const uint64_t relay_drops = UdpDrops(relay.process->port());
   uint64_t sink_drops = 0;
   for (Sink* sink : sinks) sink_drops += UdpDrops(sink->port());
-  Result<SendReport> sent = generator_.Run(datagram, relay.process->port(), rate, count, g_stop);
+  Result<SendReport> sent =
+      generator_.Run(datagram, relay.process->port(), rate, count, g_stop, keys ? &*keys : nullptr);
   if (!sent.ok()) {
     std::fprintf(stderr, "  send failed: %s\n", sent.status().ToString().c_str());
     return result;
@@ -294,7 +251,8 @@ void Bench::FindZeroLossRates(std::vector<Relay>& relays, int round) {
       }
       const double rate = search.next();
       const auto count = static_cast<uint64_t>(std::ceil(rate * options_.step_seconds));
-      const StepResult step = Step(relays[i], rate, count);
+      const StepResult step = RestartsPerStep(relays[i]) ? StormStep(relays[i], rate, count)
+                                                         : Step(relays[i], rate, count);
       search.Record(step.passed() && step.achieved >= rate * kPaceTolerance);
       more |= !search.done();
     }
@@ -320,6 +278,10 @@ void Bench::MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round) {
     uint64_t sent = 0;
     uint64_t lost = 0;
     std::optional<uint64_t> allocations = 0;
+    // Storm control with one key: every trap sent to the relay of the run, and every one
+    // that arrived, its warm-up's included.
+    uint64_t storm_sent = 0;
+    uint64_t storm_arrived = 0;
   };
   const size_t n = relays.size();
   std::vector<Account> accounts(n);
@@ -333,6 +295,15 @@ void Bench::MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round) {
   }
   const uint64_t total = CpuCount(cpu_rate);
   const uint64_t slices = std::min<uint64_t>(total, options_.quick ? 1 : kCpuSlices);
+  // Storm control with one key: the relay of the last step serves the whole run, warmed up
+  // first with a slice's worth of traps that are not measured (a relay new to traps grows its
+  // buffers to the load), as the others have been warmed by their steps.
+  for (size_t i = 0; i < n && !g_stop; ++i) {
+    if (!RestartsPerStep(relays[i]) || !Alive(relays[i])) continue;
+    const StepResult warm = StormSend(relays[i], accounts[i].rate, total / slices);
+    accounts[i].storm_sent += warm.sent;
+    accounts[i].storm_arrived += warm.good;
+  }
   for (uint64_t slice = 0; slice < slices && !g_stop; ++slice) {
     const uint64_t count = total / slices + (slice < total % slices ? 1 : 0);
     for (size_t k = 0; k < n && !g_stop; ++k) {
@@ -345,7 +316,8 @@ void Bench::MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round) {
       }
       const Result<ProcStats> before = ReadProcStats(relay.process->pid());
       const std::optional<AllocCounts> allocations_before = relay.process->Allocations();
-      const StepResult run = Step(relay, a.rate, count, /*quiet=*/true);
+      const StepResult run = RestartsPerStep(relay) ? StormSend(relay, a.rate, count)
+                                                    : Step(relay, a.rate, count, /*quiet=*/true);
       const Result<ProcStats> after = ReadProcStats(relay.process->pid());
       const std::optional<AllocCounts> allocations_after = relay.process->Allocations();
       if (!before.ok() || !after.ok() || run.sent == 0) {
@@ -357,12 +329,21 @@ void Bench::MeasureCpu(std::vector<Relay>& relays, double cpu_rate, int round) {
       a.system_seconds += after->system_seconds - before->system_seconds;
       a.sent += run.sent;
       a.lost += run.sent - std::min(run.sent, run.good);
+      a.storm_sent += run.sent;
+      a.storm_arrived += run.good;
       if (a.allocations && allocations_before && allocations_after) {
         *a.allocations += allocations_after->allocations - allocations_before->allocations;
       } else {
         a.allocations.reset();
       }
     }
+  }
+  // The traps the one-key relay did not forward are lost only where it did not hold them back.
+  for (size_t i = 0; i < n && !g_stop; ++i) {
+    if (!RestartsPerStep(relays[i]) || !Alive(relays[i])) continue;
+    const std::optional<uint64_t> held = RenewStormRelay(relays[i]);
+    Account& a = accounts[i];
+    a.lost = a.storm_sent - std::min(a.storm_sent, a.storm_arrived + held.value_or(0));
   }
   for (size_t i = 0; i < n; ++i) {
     const Account& a = accounts[i];
@@ -451,6 +432,22 @@ int Bench::Run() {
   all.push_back({"trivial-fan-out",
                  {RelayKind::kTrivial, "trivial forwarder to 3 sinks", kSourceTrapOid, "", 3}});
   all.push_back({"snmptrapd", {RelayKind::kSnmptrapd, "snmptrapd forward", kSourceTrapOid, ""}});
+  const std::string keys = std::to_string(options_.storm_keys);
+  StormCase many_keys = kStormManyKeys;
+  many_keys.keys = options_.storm_keys;
+  StormCase many_keys_off = many_keys;
+  many_keys_off.control = false;
+  const std::pair<std::string, std::pair<std::string, StormCase>> storms[] = {
+      {"storm-one-key", {"TervixSrv storm, 1 key", kStormOneKey}},
+      {"storm-many-keys", {"TervixSrv storm, " + keys + " keys", many_keys}},
+      {"many-keys", {"TervixSrv no storm, " + keys + " keys", many_keys_off}},
+  };
+  for (const auto& [key, named] : storms) {
+    RelayKindInfo storm{RelayKind::kTervixPassThrough, named.first,
+                        StormShape(named.second).trap_oid, ""};
+    storm.storm = named.second;
+    all.emplace_back(key, storm);
+  }
 
   std::vector<Relay> relays;
   bool complete = true;
@@ -478,8 +475,18 @@ int Bench::Run() {
       double lowest = 0;
       for (const Relay& r : relays) {
         const double rate = r.figures.rounds.back().zero_loss_rate;
-        if (r.figures.relay_kind.kind == RelayKind::kSnmptrapd || rate <= 0) continue;
+        // The storm cases are measured at the others' pace, which they leave as it was.
+        if (r.figures.relay_kind.kind == RelayKind::kSnmptrapd || r.figures.relay_kind.storm ||
+            rate <= 0) {
+          continue;
+        }
         lowest = lowest == 0 ? rate : std::min(lowest, rate);
+      }
+      // With storm cases alone, theirs.
+      for (const Relay& r : relays) {
+        const double rate = r.figures.rounds.back().zero_loss_rate;
+        if (lowest > 0 || r.figures.relay_kind.kind == RelayKind::kSnmptrapd || rate <= 0) continue;
+        lowest = rate;
       }
       cpu_rate = std::max(100.0, std::round(lowest * kCpuPace / 100) * 100);
     }
@@ -509,13 +516,32 @@ int Bench::Run() {
     }
   }
 
+  for (const Relay& r : relays) {
+    const std::optional<StormCase>& storm = r.figures.relay_kind.storm;
+    if (!storm || !storm->many_keys || !storm->control || g_stop) continue;
+    // A quarter of the case's zero-loss rate, so that every key reaches the relay.
+    double rate = options_.flood_rate;
+    if (rate == 0) {
+      rate = std::max(1000.0, std::round(r.figures.ZeroLossRate().value_or(0) / 400) * 100);
+    }
+    std::printf("storm control: resident memory over %u distinct keys\n", storm->keys);
+    setup.storm_memory = MeasureStormMemory(r.figures.relay_kind, rate);
+  }
+
   std::vector<RelayFigures> figures;
   for (Relay& r : relays) {
     if (Result<ProcStats> stats = ReadProcStats(r.process->pid()); stats.ok()) {
-      r.figures.peak_mb = stats->peak_mb;
+      // A relay made anew for each step has noted its steps' peaks already.
+      r.figures.peak_mb = std::max(r.figures.peak_mb.value_or(0), stats->peak_mb);
     }
     r.process->Stop();
     complete &= !r.figures.ended;
+    const std::optional<StormCase>& storm = r.figures.relay_kind.storm;
+    if (storm && storm->many_keys && storm->control && !r.figures.ended) {
+      if (Result<int64_t> held = r.process->Counter("traps_held_back"); held.ok()) {
+        r.figures.held_at_end = *held;
+      }
+    }
     figures.push_back(r.figures);
   }
   if (g_stop) {
@@ -531,7 +557,6 @@ int Bench::Run() {
   return complete ? 0 : 1;
 }
 
-}  // namespace
 }  // namespace tervane::bench
 
 int main(int argc, char** argv) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/trap_load.h"
+
 namespace tervane::bench {
 namespace {
 
@@ -23,9 +25,10 @@ std::vector<std::string> SplitList(const std::string& text) {
   std::fputs(
       "usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]\n"
       "                   [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]\n"
-      "                   [--max-rate N] [--gap-seconds S] [--gap-rate N]\n"
-      "  NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out, and with\n"
-      "        --before\n"
+      "                   [--max-rate N] [--gap-seconds S] [--gap-rate N] [--storm-keys N]\n"
+      "                   [--flood-rate N]\n"
+      "  NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out,\n"
+      "        storm-one-key, storm-many-keys, many-keys, and with --before\n"
       "        pass-through-before, wrapping-before\n",
       stderr);
   std::exit(2);
@@ -49,7 +52,8 @@ Options ParseOptions(int argc, char** argv) {
       for (const std::string& name : SplitList(argv[++i])) {
         if (name != "pass-through" && name != "wrapping" && name != "snmptrapd" &&
             name != "trivial" && name != "pass-through-before" && name != "wrapping-before" &&
-            name != "fan-out" && name != "trivial-fan-out") {
+            name != "fan-out" && name != "trivial-fan-out" && name != "storm-one-key" &&
+            name != "storm-many-keys" && name != "many-keys") {
           Usage();
         }
         options.only.push_back(name);
@@ -77,6 +81,13 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--gap-rate" && has_value) {
       options.gap_rate = std::strtod(argv[++i], nullptr);
       if (!(options.gap_rate >= 100)) Usage();
+    } else if (arg == "--storm-keys" && has_value) {
+      const unsigned long long keys = std::strtoull(argv[++i], nullptr, 10);
+      if (keys < 1 || keys >= kMaxKeys) Usage();
+      options.storm_keys = static_cast<uint32_t>(keys);
+    } else if (arg == "--flood-rate" && has_value) {
+      options.flood_rate = std::strtod(argv[++i], nullptr);
+      if (!(options.flood_rate >= 100)) Usage();
     } else if (arg == "--max-rate" && has_value) {
       options.max_rate = std::strtod(argv[++i], nullptr);
       if (!(options.max_rate >= 100)) Usage();

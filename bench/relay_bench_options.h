@@ -20,6 +20,10 @@ struct Options {
   double max_rate = 1600000;
   double gap_seconds = 32;
   double gap_rate = 5000;
+  // Storm control with many keys: how many distinct keys, and the pace of the memory run
+  // (0: a quarter of the case's zero-loss rate).
+  uint32_t storm_keys = 1000000;
+  double flood_rate = 0;
 };
 
 // The options of `argv`; prints the usage and exits with status 2 on any it does not take.

@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "bench/trap_load.h"
+#include "store/relay_options.h"
 #include "store/statistics.h"
 #include "store/store.h"
+#include "store/storm_rules.h"
 
 namespace tervane::bench {
 namespace {
@@ -44,7 +46,8 @@ constexpr int kRelayBufferBytes = 4 << 20;
 // executable, so a symlink would not do) and a database that receives on `port` and
 // forwards to the sink.
 Status PrepareTervix(const fs::path& folder, const std::string& program, bool wrapping,
-                     uint16_t port, const std::vector<uint16_t>& sink_ports) {
+                     uint16_t port, const std::vector<uint16_t>& sink_ports,
+                     const std::optional<StormCase>& storm) {
   const uint16_t sink_port = sink_ports.front();
   std::error_code ec;
   fs::remove_all(folder, ec);
@@ -74,6 +77,13 @@ Status PrepareTervix(const fs::path& folder, const std::string& program, bool wr
                         {"Community", store::Value("")},
                         {"Enabled", store::Value(1)}});
     if (!station.ok()) return station.status();
+  }
+  if (storm && storm->control) {
+    if (Status s = db->WriteRelayOption(store::kOptionStormControl, "1"); !s.ok()) return s;
+    if (Status s = db->SetStormRule(store::StormRule{"", storm->per_minute, storm->burst, true});
+        !s.ok()) {
+      return s;
+    }
   }
   if (!wrapping) return written;
   store::ColumnValues columns = {
@@ -131,8 +141,11 @@ Result<ProcStats> ReadProcStats(pid_t pid) {
   std::string line;
   bool found = false;
   while (std::getline(status_file, line)) {
+    // The kernel reports kB.
+    if (line.rfind("VmRSS:", 0) == 0)
+      stats.rss_mb = std::strtod(line.c_str() + 6, nullptr) / 1024.0;
     if (line.rfind("VmHWM:", 0) != 0) continue;
-    stats.peak_mb = std::strtod(line.c_str() + 6, nullptr) / 1024.0;  // the kernel reports kB
+    stats.peak_mb = std::strtod(line.c_str() + 6, nullptr) / 1024.0;
     found = true;
   }
   if (!found) return Failed("no VmHWM in " + base + "/status");
@@ -202,6 +215,7 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& r
   std::vector<std::string> argv;
   std::vector<std::string> env;
   fs::path alloc_counts;
+  fs::path tervix_folder;
   switch (kind) {
     case RelayKind::kTervixPassThrough:
     case RelayKind::kTervixWrapping: {
@@ -218,7 +232,11 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& r
           sink_ports.begin(),
           sink_ports.begin() +
               std::min<long>(relay_kind.stations, static_cast<long>(sink_ports.size())));
-      if (Status s = PrepareTervix(folder, program, wrapping, port, stations); !s.ok()) return s;
+      if (Status s = PrepareTervix(folder, program, wrapping, port, stations, relay_kind.storm);
+          !s.ok()) {
+        return s;
+      }
+      tervix_folder = folder;
       argv = {(folder / "TervixSrv").string()};
       if (!alloc_counter.empty()) {
         alloc_counts = folder / "alloc.counts";
@@ -269,6 +287,7 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& r
   if (!child) return Failed(error);
   std::unique_ptr<RelayProcess> relay(new RelayProcess(std::move(child), port));
   relay->alloc_counts_ = alloc_counts;
+  relay->folder_ = tervix_folder;
   if (kind == RelayKind::kTervixPassThrough || kind == RelayKind::kTervixWrapping) {
     const bool started = relay->child_->ReadUntil(
         [](const std::string& out) {
@@ -303,6 +322,19 @@ std::optional<AllocCounts> RelayProcess::Allocations() const {
   uint64_t words[2];
   if (!file.read(reinterpret_cast<char*>(words), sizeof words)) return std::nullopt;
   return AllocCounts{words[0], words[1]};
+}
+
+Result<int64_t> RelayProcess::Counter(const std::string& name) const {
+  if (folder_.empty()) return Failed("no counters: not TervixSrv");
+  Result<store::Store> db = store::Store::Open(folder_.string(), store::Access::kReadOnly);
+  if (!db.ok()) return db.status();
+  Result<std::vector<store::StatisticRow>> rows = db->ReadStatistics();
+  if (!rows.ok()) return rows.status();
+  int64_t sum = 0;
+  for (const store::StatisticRow& row : *rows) {
+    if (row.name == name) sum += row.value;
+  }
+  return sum;
 }
 
 void RelayProcess::Stop() {

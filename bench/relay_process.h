@@ -27,6 +27,17 @@ namespace tervane::bench {
 
 enum class RelayKind { kTervixPassThrough, kTervixWrapping, kSnmptrapd, kTrivial };
 
+// TervixSrv passing through keyed traps (trap_load.h), all of one key or each of its own,
+// with storm control on (RelayOption StormControl "1") and a default rule of `per_minute`
+// and `burst`, or, for the reference that the many keys are measured against, off.
+struct StormCase {
+  uint32_t per_minute = 0;
+  uint32_t burst = 1;
+  bool many_keys = false;
+  uint32_t keys = 1;  // how many distinct keys the traps cycle through
+  bool control = true;
+};
+
 struct RelayKindInfo {
   RelayKind kind;
   std::string name;      // for the table
@@ -35,6 +46,8 @@ struct RelayKindInfo {
   std::string program;
   // Stations (sinks) that every trap goes to: 1, or 3 for the fan-out cases.
   int stations = 1;
+  // The storm-control cases only (kind kTervixPassThrough).
+  std::optional<StormCase> storm = std::nullopt;
 };
 
 // CPU time and peak resident memory of a process, from /proc.
@@ -47,6 +60,7 @@ struct ProcStats {
   double user_seconds = 0;
   double system_seconds = 0;
   double peak_mb = 0;  // VmHWM
+  double rss_mb = 0;   // VmRSS
 };
 Result<ProcStats> ReadProcStats(pid_t pid);
 
@@ -85,6 +99,9 @@ class RelayProcess {
   void Stop();
   // The allocations counted in the relay so far; nothing when it runs without the counter.
   std::optional<AllocCounts> Allocations() const;
+  // TervixSrv only, once it has ended: the sum of its RelayStatistics rows named `name`
+  // (every label), as it wrote them at its stop. Fails when the rows cannot be read.
+  Result<int64_t> Counter(const std::string& name) const;
 
  private:
   RelayProcess(std::unique_ptr<testing::Subprocess> child, uint16_t port)
@@ -93,6 +110,7 @@ class RelayProcess {
   std::unique_ptr<testing::Subprocess> child_;
   uint16_t port_;
   std::filesystem::path alloc_counts_;  // the counter's file, empty without it
+  std::filesystem::path folder_;        // TervixSrv's program folder, empty for the others
 };
 
 // How long one round of TervixSrv's counter write takes, which is how long it holds intake

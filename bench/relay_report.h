@@ -30,12 +30,29 @@ struct RelayFigures {
   std::vector<RoundFigures> rounds;
   bool ended = false;             // the relay process ended during the measurement
   std::optional<double> peak_mb;  // peak resident memory over the whole run
+  // Storm control with many keys: the traps it held back over the whole run (none expected).
+  std::optional<int64_t> held_at_end;
 
   // Medians over the rounds; nothing when no round has the figure.
   std::optional<double> ZeroLossRate() const;
   std::optional<double> CpuMicroseconds() const;
   std::optional<double> UserShare() const;
   std::optional<double> AllocationsPerTrap() const;
+};
+
+// Storm control with many keys: the resident memory of a relay started anew, before and after
+// a flood of `sent` traps of as many distinct keys.
+struct StormMemory {
+  uint32_t keys = 0;
+  double rate = 0;  // of the flood, traps per second
+  uint64_t sent = 0;
+  uint64_t arrived = 0;
+  int64_t held = 0;  // traps_held_back at the relay's stop
+  double rss_before_mb = 0;
+  double rss_after_mb = 0;
+  double peak_after_mb = 0;
+  // What the flood added at its peak.
+  double growth_mb() const { return peak_after_mb - rss_before_mb; }
 };
 
 // How the figures were taken, for the lines under the table.
@@ -58,6 +75,7 @@ struct BenchSetup {
   int writes = 0;
   std::optional<double> write_ms_longest;
   std::optional<double> write_ms_median;
+  std::optional<StormMemory> storm_memory;
 };
 
 // Prints the table and the targets to standard output.

@@ -35,6 +35,8 @@ constexpr size_t kSinkSlotBytes = 4096;
 // one go (so that it notices a stop request even under a flood).
 constexpr auto kSinkNap = std::chrono::microseconds(500);
 constexpr int kMaxRounds = 10000;
+// The key binding's last sub-identifier is this plus the key: three octets in BER.
+constexpr uint32_t kKeyBase = 1U << 14;
 
 void RaiseBuffer(int fd, int force_option, int option, int bytes) {
   // The forcing option ignores the system limit but needs CAP_NET_ADMIN; without it the
@@ -80,6 +82,60 @@ snmp::Message MakeTrap(uint32_t trial) {
       {"1.3.6.1.2.1.2.2.1.10.7", snmp::kTypeCounter32, "3000000000"},
   };
   return m;
+}
+
+snmp::Message MakeKeyedTrap(uint32_t trial, const KeyedTrapShape& shape, uint32_t key) {
+  snmp::Message m = MakeTrap(trial);
+  m.variables[1].value = shape.trap_oid;
+  // ifOperStatus of the keyed interface: down.
+  m.variables.insert(m.variables.begin() + 2,
+                     snmp::Variable{KeyName(shape, key), snmp::kTypeInteger32, "2"});
+  return m;
+}
+
+std::string KeyName(const KeyedTrapShape& shape, uint32_t key) {
+  return shape.key_prefix + "." + std::to_string(kKeyBase + key);
+}
+
+std::string LongOid(const std::string& base, int sub_ids) {
+  std::string oid = base;
+  const int have = static_cast<int>(std::count(base.begin(), base.end(), '.')) + 1;
+  for (int i = have; i < sub_ids; ++i) oid += "." + std::to_string(1001 + i - have);
+  return oid;
+}
+
+void SetKey(uint8_t* at, uint32_t key) {
+  const uint32_t v = kKeyBase + key;
+  at[0] = static_cast<uint8_t>(0x80 | ((v >> 14) & 0x7f));
+  at[1] = static_cast<uint8_t>(0x80 | ((v >> 7) & 0x7f));
+  at[2] = static_cast<uint8_t>(v & 0x7f);
+}
+
+Result<KeyedDatagram> EncodeKeyedTrap(uint32_t trial, const KeyedTrapShape& shape, uint32_t key) {
+  KeyedDatagram keyed;
+  std::vector<uint8_t> other;
+  if (Status s = snmp::Encode(MakeKeyedTrap(trial, shape, 0), &keyed.bytes); !s.ok()) return s;
+  if (Status s = snmp::Encode(MakeKeyedTrap(trial, shape, 1), &other); !s.ok()) return s;
+  // Keys 0 and 1 differ in the last of the three octets only: where the encodings differ is
+  // that octet.
+  if (other.size() != keyed.bytes.size()) {
+    return Status::Error(kErrorInvalidArgument, "the keyed trap's size depends on its key");
+  }
+  const auto differs = std::mismatch(keyed.bytes.begin(), keyed.bytes.end(), other.begin());
+  if (differs.first - keyed.bytes.begin() < 2) {
+    return Status::Error(kErrorInvalidArgument, "the keyed trap's key cannot be located");
+  }
+  keyed.key_offset = static_cast<size_t>(differs.first - keyed.bytes.begin()) - 2;
+  // The codec agrees with SetKey: the largest key, written in place, decodes as itself.
+  std::vector<uint8_t> check = keyed.bytes;
+  SetKey(check.data() + keyed.key_offset, kMaxKeys - 1);
+  snmp::Message decoded;
+  if (!snmp::Decode(check, &decoded).ok() || decoded.variables.size() < 3 ||
+      decoded.variables[2].oid != KeyName(shape, kMaxKeys - 1)) {
+    return Status::Error(kErrorInvalidArgument, "the keyed trap's key is not where it seems");
+  }
+  SetKey(keyed.bytes.data() + keyed.key_offset, key);
+  return keyed;
 }
 
 Result<int> OpenLoopbackSocket(uint16_t port, int buffer_bytes) {
@@ -138,12 +194,26 @@ Status Generator::Open() {
 }
 
 Result<SendReport> Generator::Run(const std::vector<uint8_t>& datagram, uint16_t port, double rate,
-                                  uint64_t count, const std::atomic<bool>& stop) {
+                                  uint64_t count, const std::atomic<bool>& stop,
+                                  const KeySequence* keys) {
   sockaddr_in to = Loopback(port);
   std::array<iovec, kSendBatch> iov{};
   std::array<mmsghdr, kSendBatch> headers{};
+  // Keyed traps: a copy of the datagram per slot of the batch, each given its key just
+  // before it goes out.
+  std::vector<uint8_t> slots;
+  if (keys != nullptr) {
+    if (keys->count == 0 || keys->offset + 3 > datagram.size()) {
+      return Status::Error(kErrorInvalidArgument, "no room for the key in the datagram");
+    }
+    slots.resize(kSendBatch * datagram.size());
+    for (size_t i = 0; i < kSendBatch; ++i) {
+      std::copy(datagram.begin(), datagram.end(), slots.begin() + i * datagram.size());
+    }
+  }
   for (size_t i = 0; i < kSendBatch; ++i) {
-    iov[i].iov_base = const_cast<uint8_t*>(datagram.data());
+    iov[i].iov_base = keys != nullptr ? slots.data() + i * datagram.size()
+                                      : const_cast<uint8_t*>(datagram.data());
     iov[i].iov_len = datagram.size();
     headers[i].msg_hdr.msg_name = &to;
     headers[i].msg_hdr.msg_namelen = sizeof to;
@@ -163,6 +233,12 @@ Result<SendReport> Generator::Run(const std::vector<uint8_t>& datagram, uint16_t
                     std::chrono::duration<double>(static_cast<double>(report.sent) / rate));
     if (Clock::now() < due) std::this_thread::sleep_until(due);
     const auto k = static_cast<unsigned>(std::min(batch, count - report.sent));
+    if (keys != nullptr) {
+      for (unsigned j = 0; j < k; ++j) {
+        const auto key = static_cast<uint32_t>((keys->first + report.sent + j) % keys->count);
+        SetKey(slots.data() + j * datagram.size() + keys->offset, key);
+      }
+    }
     const int n = sendmmsg(fd_, headers.data(), k, 0);
     if (n > 0) {
       report.sent += static_cast<uint64_t>(n);
@@ -195,10 +271,12 @@ Status Sink::Start() {
   return Status::Ok();
 }
 
-void Sink::BeginTrial(uint32_t trial, const std::string& trap_oid) {
+void Sink::BeginTrial(uint32_t trial, const std::string& trap_oid, const std::string& marker) {
   std::lock_guard<std::mutex> lock(mutex_);
   trial_ = trial;
   trap_oid_ = trap_oid;
+  marker_ = marker;
+  marker_ns_ = 0;
   good_ = 0;
   bad_ = 0;
   stale_ = 0;
@@ -212,6 +290,22 @@ std::chrono::steady_clock::time_point Sink::last_arrival() const {
 
 std::chrono::steady_clock::time_point Sink::last_good() const {
   return Clock::time_point(std::chrono::nanoseconds(last_good_ns_.load(std::memory_order_acquire)));
+}
+
+std::chrono::steady_clock::time_point Sink::marker_arrival() const {
+  return Clock::time_point(std::chrono::nanoseconds(marker_ns_.load(std::memory_order_acquire)));
+}
+
+bool Sink::WaitForMarker(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) const {
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + limit;
+  while (marker_ns_.load(std::memory_order_acquire) == 0) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) break;
+    if (now - std::max(start, last_arrival()) >= quiet) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return marker_ns_.load(std::memory_order_acquire) != 0;
 }
 
 uint64_t Sink::WaitFor(uint64_t expected, std::chrono::milliseconds quiet,
@@ -293,7 +387,12 @@ bool Sink::Check(const uint8_t* data, size_t size) {
   const bool expected = numbered && message.kind == snmp::kKindTrapV2 &&
                         message.variables.size() >= 2 && message.variables[1].oid == kSnmpTrapOid &&
                         message.variables[1].value == trap_oid_;
-  if (!expected) bad_.fetch_add(1, std::memory_order_relaxed);
+  if (!expected) {
+    bad_.fetch_add(1, std::memory_order_relaxed);
+  } else if (!marker_.empty() && message.variables.size() > 2 &&
+             message.variables[2].oid == marker_) {
+    marker_ns_.store(NowNs(), std::memory_order_release);
+  }
   return expected;
 }
 

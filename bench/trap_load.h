@@ -39,6 +39,46 @@ inline constexpr int kSourceVarNo = 2;
 // bindings of assorted types, about 400 bytes on the wire.
 snmp::Message MakeTrap(uint32_t trial);
 
+// The traps of the storm-control cases. Storm control keys its buckets on (source address,
+// trap OID, name of the first binding after the header); every trap here comes from the
+// generator's one socket, so the key is set by the trap OID and that binding. The key
+// binding's name ends in the sub-identifier 16384 + key, which takes three octets in BER
+// for every key below kMaxKeys: the encoded traps of all keys have one size, and the key is
+// set in a datagram by rewriting those octets (SetKey), not by encoding it again.
+inline constexpr uint32_t kMaxKeys = (1U << 21) - (1U << 14);
+struct KeyedTrapShape {
+  std::string trap_oid;
+  // The key binding's name without its last sub-identifier.
+  std::string key_prefix;
+};
+// The generated trap of trial `trial` with trap OID `shape.trap_oid` and the binding
+// key_prefix.(16384 + key) first after the header, then the bindings of MakeTrap.
+snmp::Message MakeKeyedTrap(uint32_t trial, const KeyedTrapShape& shape, uint32_t key);
+// The name of the key binding of key `key`.
+std::string KeyName(const KeyedTrapShape& shape, uint32_t key);
+// A dotted OID of exactly `sub_ids` sub-identifiers: `base`, then 1001, 1002, ... as filler.
+std::string LongOid(const std::string& base, int sub_ids);
+
+// One encoded keyed trap and where its key lies.
+struct KeyedDatagram {
+  std::vector<uint8_t> bytes;
+  size_t key_offset = 0;  // the three octets of the key's sub-identifier
+};
+// The trap of trial `trial` encoded with key `key`, its key located by comparing it with
+// the encoding of another key. Fails when the shape does not encode, or a check of SetKey
+// against the codec does not hold.
+Result<KeyedDatagram> EncodeKeyedTrap(uint32_t trial, const KeyedTrapShape& shape, uint32_t key);
+// Writes key `key` (below kMaxKeys) into the three octets at `at`.
+void SetKey(uint8_t* at, uint32_t key);
+
+// The keys of one paced run: trap i of the run carries key (first + i) % count, written at
+// `offset` of the datagram.
+struct KeySequence {
+  size_t offset = 0;
+  uint64_t first = 0;
+  uint32_t count = 1;
+};
+
 // A UDP socket on 127.0.0.1 with send and receive buffers of `buffer_bytes` (forced past
 // the system limit when the process may). Returns the descriptor, or the failure.
 Result<int> OpenLoopbackSocket(uint16_t port, int buffer_bytes);
@@ -67,9 +107,11 @@ class Generator {
   // Sends `count` copies of `datagram` to 127.0.0.1:`port` at `rate` per second, in
   // batches of up to 64 that are spread out so that no burst is longer than about 1 ms of
   // traffic. Gives up early when `stop` becomes true. A send failure other than a full
-  // buffer ends the run and is returned.
+  // buffer ends the run and is returned. With `keys`, each trap sent is a copy of
+  // `datagram` carrying its own key of the sequence.
   Result<SendReport> Run(const std::vector<uint8_t>& datagram, uint16_t port, double rate,
-                         uint64_t count, const std::atomic<bool>& stop);
+                         uint64_t count, const std::atomic<bool>& stop,
+                         const KeySequence* keys = nullptr);
 
  private:
   int fd_ = -1;
@@ -87,8 +129,9 @@ class Sink {
   uint16_t port() const { return port_; }
 
   // Starts counting for trial `trial`, whose traps must carry `trap_oid`; resets the
-  // counters.
-  void BeginTrial(uint32_t trial, const std::string& trap_oid);
+  // counters. A good trap whose first binding after the header is named `marker` is noted
+  // (marker_arrived): the storm cases end a step with such a trap.
+  void BeginTrial(uint32_t trial, const std::string& trap_oid, const std::string& marker = "");
   // Traps of the current trial that decoded and carried the expected trap OID.
   uint64_t good() const { return good_.load(std::memory_order_acquire); }
   // Datagrams of the current trial that did not decode, were cut short or carried another
@@ -99,6 +142,8 @@ class Sink {
   // Time of the last datagram of any kind, and of the last good trap of the current trial.
   std::chrono::steady_clock::time_point last_arrival() const;
   std::chrono::steady_clock::time_point last_good() const;
+  // When the marker trap of the current trial arrived; the epoch while it has not.
+  std::chrono::steady_clock::time_point marker_arrival() const;
   // The longest time between two batches of good traps of the current trial: with a steady
   // stream, how long the relay held its traps back at most.
   std::chrono::nanoseconds longest_gap() const {
@@ -109,6 +154,9 @@ class Sink {
   // `limit` has passed. Returns the good count.
   uint64_t WaitFor(uint64_t expected, std::chrono::milliseconds quiet,
                    std::chrono::milliseconds limit) const;
+  // Waits until the marker trap has arrived, or nothing has arrived for `quiet`, or `limit`
+  // has passed. Returns whether it arrived.
+  bool WaitForMarker(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) const;
 
  private:
   static constexpr size_t kBatch = 64;
@@ -128,12 +176,14 @@ class Sink {
   std::mutex mutex_;
   uint32_t trial_ = 0;
   std::string trap_oid_;
+  std::string marker_;
   std::atomic<uint64_t> good_{0};
   std::atomic<uint64_t> bad_{0};
   std::atomic<uint64_t> stale_{0};
   std::atomic<int64_t> last_arrival_ns_{0};
   std::atomic<int64_t> last_good_ns_{0};
   std::atomic<int64_t> longest_gap_ns_{0};
+  std::atomic<int64_t> marker_ns_{0};
   // Used by the sink thread only. The message is reused so that checking costs no
   // allocation once its strings have grown.
   std::unique_ptr<uint8_t[]> data_;
