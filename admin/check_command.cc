@@ -21,6 +21,7 @@
 #include "platform/run_command.h"
 #include "platform/service_manager.h"
 #include "platform/service_record.h"
+#include "service/snmp/ip_text.h"
 #include "service/snmp/value_text.h"
 #include "store/convert.h"
 #include "store/store.h"
@@ -88,13 +89,15 @@ std::optional<std::set<uint64_t>> SocketsOf(pid_t pid) {
   return inodes;
 }
 
-// The socket table of the process's network namespace, or of this one's.
-Result<std::string> UdpTable(const std::optional<MainProcess>& process) {
+// The socket table of the process's network namespace, or of this one's: udp for IPv4, udp6
+// for IPv6 (a socket bound to :: is listed there, whichever families it receives).
+Result<std::string> UdpTable(const std::optional<MainProcess>& process, bool v6) {
+  const std::string table = v6 ? "/net/udp6" : "/net/udp";
   if (process) {
-    Result<std::string> own = ReadFile("/proc/" + std::to_string(process->pid) + "/net/udp");
+    Result<std::string> own = ReadFile("/proc/" + std::to_string(process->pid) + table);
     if (own.ok()) return own;
   }
-  return ReadFile("/proc/net/udp");
+  return ReadFile("/proc" + table);
 }
 
 struct Verdict {
@@ -126,15 +129,15 @@ Verdict Check(const SvcCommandLine& line) {
   Result<uint16_t> port = store::ToPort(settings->ByName("TrapRecvPort"), "TrapRecvPort");
   if (!address.ok()) return {false, address.status().description()};
   if (!port.ok()) return {false, port.status().description()};
-  std::array<uint8_t, 4> octets{};
-  if (const char* why = snmp::ParseIpText(*address, octets.data())) {
+  snmp::IpAddress bound;
+  if (const char* why = snmp::ParseAddressText(*address, &bound)) {
     return {false, "TrapRecvIpAddr: " + snmp::QuoteText(*address) + " " + why};
   }
-  const std::string endpoint = EndpointText(octets, *port);
+  const std::string endpoint = EndpointText(bound, *port);
   const std::optional<MainProcess> process = FindMainProcess(*scm, line.name);
-  Result<std::string> table = UdpTable(process);
+  Result<std::string> table = UdpTable(process, bound.is_v6());
   if (!table.ok()) return {false, table.status().description()};
-  const std::vector<UdpSocket> listeners = ListenersOn(ParseUdpTable(*table), octets, *port);
+  const std::vector<UdpSocket> listeners = ListenersOn(ParseUdpTable(*table), bound, *port);
   if (listeners.empty()) return {false, "nothing listens on " + endpoint};
   if (process) {
     if (std::optional<std::set<uint64_t>> own = SocketsOf(process->pid)) {

@@ -10,19 +10,20 @@ namespace tervane::svc {
 
 // Exits 0, printing one line on standard output, when the service NAME
 //   (a) runs: the service manager reads it RUNNING, as `tervane-svc query` reads it;
-//   (b) listens: the kernel's socket table of the service's network namespace
-//       (/proc/PID/net/udp of its main process when the manager names one and it can be read,
-//       else /proc/net/udp of this process's namespace, which is the service's when
-//       keepalived runs in it) holds an unconnected UDP socket bound to the receive port
-//       TrapRecvPort on the receive address TrapRecvIpAddr as stored (the service writes back
-//       the address it bound) or on 0.0.0.0; when this user may read the service's
+//   (b) listens: the kernel's socket table of the service's network namespace for the family
+//       of the receive address (/proc/PID/net/udp, or udp6 for IPv6 and ::, of its main
+//       process when the manager names one and it can be read, else /proc/net/udp or udp6 of
+//       this process's namespace, which is the service's when keepalived runs in it) holds an
+//       unconnected UDP socket bound to the receive port TrapRecvPort on the receive address
+//       TrapRecvIpAddr as stored (the service writes back the address it bound) or on every
+//       address of its family (0.0.0.0, ::); when this user may read the service's
 //       descriptors (root, or the service's own user), the socket must be one of them;
 //   (c) runs its loop: its counters were written within the last 30 s, or it started less
 //       than 30 s ago (health_check.h). A user who may not read Tervix.mdb-shm and -wal sees
 //       the file only as last checkpointed (store.h), without the latest rounds: that fails.
 // Else exits 1 with one line on standard error saying why, the service's name first:
 //   "Tervane: not running (STOPPED)"
-//   "Tervane: nothing listens on 10.0.0.100:162"
+//   "Tervane: nothing listens on 10.0.0.100:162" ("[2001:db8::64]:162" for IPv6)
 //   "Tervane: counters last written 47 s ago"
 // It reads the program folder's Tervix.mdb (--folder DIR for another) read-only, waits for
 // nothing and needs no privileges: a member of the group tervane may run it.

@@ -36,18 +36,23 @@ std::vector<std::string_view> Fields(std::string_view line) {
   return fields;
 }
 
-// "AAAAAAAA:PPPP" as an address and a port.
+// "AAAAAAAA:PPPP" (IPv4) or 32 hexadecimal digits and ":PPPP" (IPv6) as an address and a port.
 bool ParseEndpoint(std::string_view text, std::endian order, UdpSocket* socket) {
   const size_t colon = text.find(':');
-  if (colon != 8 || text.size() != 13) return false;
-  const std::optional<uint64_t> address = Hex(text.substr(0, 8));
-  const std::optional<uint64_t> port = Hex(text.substr(9));
-  if (!address || !port || *port > 0xFFFF) return false;
-  for (int i = 0; i < 4; ++i) {
-    // The octet that lies at byte i of the 32-bit number in memory.
-    const int shift = order == std::endian::little ? 8 * i : 8 * (3 - i);
-    socket->address[static_cast<size_t>(i)] = static_cast<uint8_t>(*address >> shift);
+  if ((colon != 8 && colon != 32) || text.size() != colon + 5) return false;
+  uint8_t octets[16] = {};
+  for (size_t word = 0; word < colon / 8; ++word) {
+    const std::optional<uint64_t> value = Hex(text.substr(8 * word, 8));
+    if (!value) return false;
+    for (size_t i = 0; i < 4; ++i) {
+      // The octet that lies at byte i of the 32-bit number in memory.
+      const size_t shift = order == std::endian::little ? 8 * i : 8 * (3 - i);
+      octets[4 * word + i] = static_cast<uint8_t>(*value >> shift);
+    }
   }
+  const std::optional<uint64_t> port = Hex(text.substr(colon + 1));
+  if (!port || *port > 0xFFFF) return false;
+  socket->address = colon == 8 ? snmp::IpAddress::V4(octets) : snmp::IpAddress::V6(octets);
   socket->port = static_cast<uint16_t>(*port);
   return true;
 }
@@ -76,12 +81,12 @@ std::vector<UdpSocket> ParseUdpTable(std::string_view text, std::endian order) {
 }
 
 std::vector<UdpSocket> ListenersOn(const std::vector<UdpSocket>& table,
-                                   const std::array<uint8_t, 4>& address, uint16_t port) {
-  constexpr std::array<uint8_t, 4> kEvery = {0, 0, 0, 0};
+                                   const snmp::IpAddress& address, uint16_t port) {
   std::vector<UdpSocket> found;
   for (const UdpSocket& socket : table) {
     if (socket.state == kUdpUnconnected && socket.port == port &&
-        (socket.address == address || socket.address == kEvery)) {
+        socket.address.family == address.family &&
+        (socket.address == address || socket.address.IsAny())) {
       found.push_back(socket);
     }
   }
@@ -106,9 +111,8 @@ std::optional<std::string> CountersProblem(int64_t now, std::optional<int64_t> w
   return "no counters written";
 }
 
-std::string EndpointText(const std::array<uint8_t, 4>& address, uint16_t port) {
-  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
-         std::to_string(address[2]) + "." + std::to_string(address[3]) + ":" + std::to_string(port);
+std::string EndpointText(const snmp::IpAddress& address, uint16_t port) {
+  return snmp::FormatEndpoint(snmp::FormatAddress(address), port);
 }
 
 }  // namespace tervane::svc

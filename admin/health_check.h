@@ -9,7 +9,6 @@
 #ifndef TERVANE_ADMIN_HEALTH_CHECK_H_
 #define TERVANE_ADMIN_HEALTH_CHECK_H_
 
-#include <array>
 #include <bit>
 #include <cstdint>
 #include <optional>
@@ -17,11 +16,14 @@
 #include <string_view>
 #include <vector>
 
+#include "service/snmp/ip_text.h"
+
 namespace tervane::svc {
 
-// One row of /proc/net/udp: the socket's local address and port, its state and its inode.
+// One row of /proc/net/udp or /proc/net/udp6: the socket's local address and port, its state
+// and its inode.
 struct UdpSocket {
-  std::array<uint8_t, 4> address{};  // the octets, in the order they are written
+  snmp::IpAddress address;  // IPv4 from the udp table, IPv6 from udp6
   uint16_t port = 0;
   int state = 0;
   uint64_t inode = 0;
@@ -33,18 +35,20 @@ struct UdpSocket {
 // peer only.
 inline constexpr int kUdpUnconnected = 7;
 
-// The sockets listed in the text of /proc/net/udp (or /proc/PID/net/udp), in their order. The
-// kernel prints an address as the hexadecimal number of its four octets as they lie in memory,
-// in the host's byte order `order` ("0100007F" is 127.0.0.1 on a little-endian host), and a
-// port as a hexadecimal number ("00A2" is 162). The heading and lines that are not such a row
-// are skipped.
+// The sockets listed in the text of /proc/net/udp or udp6 (or /proc/PID/net/...), in their
+// order. The kernel prints an IPv4 address as the hexadecimal number of its four octets as they
+// lie in memory, in the host's byte order `order` ("0100007F" is 127.0.0.1 on a little-endian
+// host), an IPv6 address as four such numbers of four octets each, 32 digits
+// ("00000000000000000000000001000000" is ::1), and a port as a hexadecimal number ("00A2" is
+// 162). The heading and lines that are not such a row are skipped.
 std::vector<UdpSocket> ParseUdpTable(std::string_view text,
                                      std::endian order = std::endian::native);
 
 // The sockets of `table` that receive on `address`:`port`: unconnected, bound to that port and
-// to that address or to 0.0.0.0 (every address).
+// to that address or to every address of its family (0.0.0.0, ::). The service binds the
+// family that is configured, so a socket of the other family is none of its listeners.
 std::vector<UdpSocket> ListenersOn(const std::vector<UdpSocket>& table,
-                                   const std::array<uint8_t, 4>& address, uint16_t port);
+                                   const snmp::IpAddress& address, uint16_t port);
 
 // The inode of a descriptor's link text "socket:[12345]"; nothing for other links.
 std::optional<uint64_t> SocketInode(std::string_view link);
@@ -67,8 +71,8 @@ inline constexpr int64_t kCountersMaxAgeSeconds = 30;
 std::optional<std::string> CountersProblem(int64_t now, std::optional<int64_t> written,
                                            std::optional<int64_t> service_age);
 
-// "10.0.0.100:162".
-std::string EndpointText(const std::array<uint8_t, 4>& address, uint16_t port);
+// "10.0.0.100:162", "[2001:db8::7]:162".
+std::string EndpointText(const snmp::IpAddress& address, uint16_t port);
 
 }  // namespace tervane::svc
 

@@ -5,6 +5,12 @@
 namespace tervane::svc {
 namespace {
 
+snmp::IpAddress Ip(const char* text) {
+  snmp::IpAddress address;
+  EXPECT_EQ(snmp::ParseAddressText(text, &address), nullptr) << text;
+  return address;
+}
+
 // /proc/net/udp as a little-endian host prints it.
 constexpr char kTable[] =
     "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
@@ -25,35 +31,73 @@ constexpr char kTable[] =
 TEST(HealthCheck, ReadsTheKernelsUdpTable) {
   const std::vector<UdpSocket> little = ParseUdpTable(kTable, std::endian::little);
   ASSERT_EQ(little.size(), 4u);
-  EXPECT_EQ(little[0], (UdpSocket{{0, 0, 0, 0}, 162, 7, 41001}));
-  EXPECT_EQ(little[1], (UdpSocket{{10, 0, 0, 100}, 162, 7, 41002}));
-  EXPECT_EQ(little[2], (UdpSocket{{10, 0, 0, 101}, 162, 1, 41003}));
-  EXPECT_EQ(little[3], (UdpSocket{{127, 0, 0, 1}, 12100, 7, 41004}));
+  EXPECT_EQ(little[0], (UdpSocket{Ip("0.0.0.0"), 162, 7, 41001}));
+  EXPECT_EQ(little[1], (UdpSocket{Ip("10.0.0.100"), 162, 7, 41002}));
+  EXPECT_EQ(little[2], (UdpSocket{Ip("10.0.0.101"), 162, 1, 41003}));
+  EXPECT_EQ(little[3], (UdpSocket{Ip("127.0.0.1"), 12100, 7, 41004}));
   // A big-endian host prints the octets in their order.
-  EXPECT_EQ(ParseUdpTable(kTable, std::endian::big)[1].address,
-            (std::array<uint8_t, 4>{100, 0, 0, 10}));
+  EXPECT_EQ(ParseUdpTable(kTable, std::endian::big)[1].address, Ip("100.0.0.10"));
   EXPECT_TRUE(ParseUdpTable("").empty());
 }
 
+// /proc/net/udp6: four 32-bit words, each in the host's byte order.
+TEST(HealthCheck, ReadsTheKernelsUdp6Table) {
+  const struct {
+    const char* local;
+    std::endian order;
+    std::optional<std::string> address;  // nothing: the line is no row
+    uint16_t port = 0;
+  } cases[] = {
+      {"00000000000000000000000000000000:00A2", std::endian::little, "::", 162},
+      {"00000000000000000000000001000000:2F44", std::endian::little, "::1", 12100},
+      {"00000000000000000000000000000001:2F44", std::endian::big, "::1", 12100},
+      {"B80D0120000000000000000007000000:00A2", std::endian::little, "2001:db8::7", 162},
+      {"0000000000000000FFFF00000100007F:00A2", std::endian::little, "::ffff:127.0.0.1", 162},
+      {"B80D012000000000000000000700000:00A2", std::endian::little, std::nullopt},  // 31 digits
+      {"B80D0120000000000000000007000000:10000", std::endian::little, std::nullopt},
+      {"B80D012000000000000000000700000G:00A2", std::endian::little, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.local);
+    const std::string line = std::string("   12: ") + c.local +
+                             " 00000000000000000000000000000000:0000 07 00000000:00000000 "
+                             "00:00000000 00000000     0        0 52001 2 0000000000000000 0\n";
+    const std::vector<UdpSocket> sockets = ParseUdpTable(line, c.order);
+    ASSERT_EQ(sockets.size(), c.address ? 1u : 0u);
+    if (!c.address) continue;
+    EXPECT_EQ(sockets[0], (UdpSocket{Ip(c.address->c_str()), c.port, 7, 52001}));
+    EXPECT_EQ(EndpointText(sockets[0].address, c.port),
+              "[" + *c.address + "]:" + std::to_string(c.port));
+  }
+}
+
 TEST(HealthCheck, ListenersAreUnconnectedSocketsOnThePortAndAddressOrEvery) {
+  // The udp and udp6 tables together: each family's listeners are found in its own.
   const std::vector<UdpSocket> table = {
-      {{0, 0, 0, 0}, 162, 7, 1},    {{10, 0, 0, 100}, 162, 7, 2}, {{10, 0, 0, 101}, 162, 1, 3},
-      {{10, 0, 0, 102}, 162, 7, 4}, {{10, 0, 0, 100}, 163, 7, 5},
+      {Ip("0.0.0.0"), 162, 7, 1},     {Ip("10.0.0.100"), 162, 7, 2},  {Ip("10.0.0.101"), 162, 1, 3},
+      {Ip("10.0.0.102"), 162, 7, 4},  {Ip("10.0.0.100"), 163, 7, 5},  {Ip("::"), 162, 7, 6},
+      {Ip("2001:db8::7"), 162, 7, 7}, {Ip("2001:db8::8"), 162, 1, 8}, {Ip("::1"), 1162, 7, 9},
   };
   const struct {
-    std::array<uint8_t, 4> address;
+    const char* address;
     uint16_t port;
     std::vector<uint64_t> inodes;
   } cases[] = {
-      {{10, 0, 0, 100}, 162, {1, 2}},  // its own address, and every address
-      {{0, 0, 0, 0}, 162, {1}},        // receiving on every address: only a socket on every
-      {{10, 0, 0, 101}, 162, {1}},     // the connected one does not count
-      {{10, 0, 0, 100}, 163, {5}},    {{10, 0, 0, 100}, 164, {}},
+      {"10.0.0.100", 162, {1, 2}},  // its own address, and every address
+      {"0.0.0.0", 162, {1}},        // receiving on every address: only a socket on every
+      {"10.0.0.101", 162, {1}},     // the connected one does not count
+      {"10.0.0.100", 163, {5}},
+      {"10.0.0.100", 164, {}},
+      {"2001:db8::7", 162, {6, 7}},
+      {"::", 162, {6}},  // a socket on :: is the service's; one on 0.0.0.0 is not
+      {"2001:db8::8", 162, {6}},
+      {"::1", 1162, {9}},
+      {"127.0.0.1", 1162, {}},  // the service binds the family configured
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(EndpointText(c.address, c.port));
+    SCOPED_TRACE(EndpointText(Ip(c.address), c.port));
     std::vector<uint64_t> inodes;
-    for (const UdpSocket& s : ListenersOn(table, c.address, c.port)) inodes.push_back(s.inode);
+    for (const UdpSocket& s : ListenersOn(table, Ip(c.address), c.port)) inodes.push_back(s.inode);
     EXPECT_EQ(inodes, c.inodes);
   }
   EXPECT_EQ(SocketInode("socket:[41002]"), 41002u);

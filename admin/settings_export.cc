@@ -83,6 +83,12 @@ Result<SharedSettings> ReadSharedSettings(const store::Store& db) {
   Result<std::vector<store::RelayOption>> options = db.ReadRelayOptions();
   if (!options.ok()) return options.status();
   shared.options = std::move(*options);
+  // An older file read as it is has no StormRule table: its export leaves a node's rules alone.
+  if (db.schema_version() >= 3) {
+    Result<std::vector<store::StormRuleRow>> rules = db.ReadStormRules();
+    if (!rules.ok()) return rules.status();
+    shared.storm_rules = std::move(*rules);
+  }
   return shared;
 }
 
@@ -122,6 +128,21 @@ Result<std::string> SharedSettingsJson(const SharedSettings& settings) {
     options[option.name] = std::move(*value);
   }
   out[std::string(store::kOptionTable)] = std::move(options);
+  if (settings.storm_rules) {
+    Json rules = Json::array();
+    for (size_t i = 0; i < settings.storm_rules->size(); ++i) {
+      const store::StormRuleRow& r = (*settings.storm_rules)[i];
+      const store::ColumnValues columns = {{std::string(store::kStormColumns[0]), r.oid_prefix},
+                                           {std::string(store::kStormColumns[1]), r.per_minute},
+                                           {std::string(store::kStormColumns[2]), r.burst},
+                                           {std::string(store::kStormColumns[3]), r.enabled}};
+      Result<Json> row =
+          RowJson(columns, std::string(store::kStormTable) + "[" + std::to_string(i) + "]");
+      if (!row.ok()) return row.status();
+      rules.push_back(std::move(*row));
+    }
+    out[std::string(store::kStormTable)] = std::move(rules);
+  }
   try {
     return out.dump(2) + "\n";
   } catch (const Json::exception& e) {

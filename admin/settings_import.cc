@@ -8,6 +8,7 @@
 #include "store/definition_rules.h"
 #include "store/number_text.h"
 #include "store/relay_options.h"
+#include "store/storm_rules.h"
 #include "store/trap_name.h"
 
 namespace tervane::svc {
@@ -98,18 +99,21 @@ Result<Value> ReadFlag(const Json& j, const std::string& what, bool nullable) {
   return Value(*n);
 }
 
-// Fails unless `j` is an object whose keys are exactly `keys`.
+// Fails unless `j` is an object whose keys are exactly `keys`; those after the first
+// `required` may be missing.
 template <size_t N>
 Status CheckKeys(const Json& j, const std::array<std::string_view, N>& keys,
-                 const std::string& what) {
+                 const std::string& what, size_t required = N) {
   if (!j.is_object()) return Wrong(what, "an object", j);
   for (const auto& [key, value] : j.items()) {
     if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
       return Refuse(what, "unknown key " + snmp::QuoteText(key));
     }
   }
-  for (std::string_view key : keys) {
-    if (!j.contains(key)) return Refuse(what, "the key " + std::string(key) + " is missing");
+  for (size_t i = 0; i < required; ++i) {
+    if (!j.contains(keys[i])) {
+      return Refuse(what, "the key " + std::string(keys[i]) + " is missing");
+    }
   }
   return Status::Ok();
 }
@@ -272,15 +276,61 @@ Result<std::vector<store::RelayOption>> ReadOptions(const Json& j) {
     if (name == store::kOptionAddSourceAddress) {
       Result<store::SourceAddressMode> mode = store::ParseSourceAddressMode(value->text());
       if (!mode.ok()) return mode.status();
+    } else if (name == store::kOptionStormControl) {
+      Result<bool> on = store::ParseSwitchOption(name, value->text());
+      if (!on.ok()) return on.status();
     }
     options.push_back({name, value->text()});
   }
   return options;
 }
 
-constexpr std::array<std::string_view, 6> kTopKeys = {
-    "format",           "version", store::kSettingsTable, store::kTrapTable, store::kStationTable,
-    store::kOptionTable};
+// Each rule checked as the window and tervane-svc storm check it, named by its place
+// ("StormRule[2].PerMinute"); then the rules' own reader judges them together (more than 30
+// rules by prefix).
+Result<std::vector<store::StormRuleRow>> ReadStormRules(const Json& j) {
+  const std::string table(store::kStormTable);
+  if (!j.is_array()) return Wrong(table, "a list", j);
+  std::vector<store::StormRuleRow> rows;
+  for (size_t i = 0; i < j.size(); ++i) {
+    const std::string row = table + "[" + std::to_string(i) + "]";
+    if (Status keys = CheckKeys(j[i], store::kStormColumns, row); !keys.ok()) return keys;
+    const std::string what = row + ".OidPrefix";
+    Result<Value> prefix = ReadText(j[i]["OidPrefix"], what, false);
+    if (!prefix.ok()) return prefix.status();
+    const std::string& text = prefix->text();
+    if (!text.empty()) {
+      if (Status s = store::CheckStormPrefix(text, what); !s.ok()) return s;
+    }
+    for (size_t k = 0; k < rows.size(); ++k) {
+      if (rows[k].oid_prefix.text() != text) continue;
+      const std::string other = table + "[" + std::to_string(k) + "]";
+      return Refuse(what, text.empty()
+                              ? "the default rule (\"\") is " + other + " too"
+                              : snmp::QuoteText(text) + " is the prefix of " + other + " too");
+    }
+    Result<int64_t> rate = ReadWhole(j[i]["PerMinute"], row + ".PerMinute", store::kPerMinuteRange);
+    if (!rate.ok()) return rate.status();
+    Result<int64_t> burst = ReadWhole(j[i]["Burst"], row + ".Burst", store::kBurstRange);
+    if (!burst.ok()) return burst.status();
+    Result<Value> enabled = ReadFlag(j[i]["Enabled"], row + ".Enabled", true);
+    if (!enabled.ok()) return enabled.status();
+    rows.push_back({*prefix, Value(*rate), Value(*burst), *enabled});
+  }
+  Result<std::vector<store::StormRule>> rules = store::StormRulesFromRows(rows);
+  if (!rules.ok()) return rules.status();
+  return rows;
+}
+
+// The sections; StormRule, added with schema version 3, may be missing.
+constexpr std::array<std::string_view, 7> kTopKeys = {"format",
+                                                      "version",
+                                                      store::kSettingsTable,
+                                                      store::kTrapTable,
+                                                      store::kStationTable,
+                                                      store::kOptionTable,
+                                                      store::kStormTable};
+constexpr size_t kRequiredTopKeys = 6;
 
 Result<SharedSettings> ReadDocument(const Json& doc, std::string_view receive_address,
                                     const store::IsLocalAddress& is_local) {
@@ -295,7 +345,9 @@ Result<SharedSettings> ReadDocument(const Json& doc, std::string_view receive_ad
     return Refuse("version", version.dump() + " is not a version this program reads (" +
                                  std::to_string(kSettingsFormatVersion) + ")");
   }
-  if (Status keys = CheckKeys(doc, kTopKeys, "the settings"); !keys.ok()) return keys;
+  if (Status keys = CheckKeys(doc, kTopKeys, "the settings", kRequiredTopKeys); !keys.ok()) {
+    return keys;
+  }
   SharedSettings shared;
   Result<store::ColumnValues> general = ReadGeneral(doc[std::string(store::kSettingsTable)]);
   if (!general.ok()) return general.status();
@@ -311,6 +363,11 @@ Result<SharedSettings> ReadDocument(const Json& doc, std::string_view receive_ad
       ReadOptions(doc[std::string(store::kOptionTable)]);
   if (!options.ok()) return options.status();
   shared.options = std::move(*options);
+  if (const std::string storm(store::kStormTable); doc.contains(storm)) {
+    Result<std::vector<store::StormRuleRow>> rules = ReadStormRules(doc[storm]);
+    if (!rules.ok()) return rules.status();
+    shared.storm_rules = std::move(*rules);
+  }
 
   // The service refuses to start when it would send to itself: so does the import, with this
   // node's receive address and the imported port. A further station's Id is its place + 1.

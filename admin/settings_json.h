@@ -1,7 +1,7 @@
 // The settings that the relays of an active/standby pair share, and their JSON form, for
 // `tervane-svc export` and `import`: General_Setting's columns but the node's own
 // (TrapRecvIpAddr, which each node binds, and TrapRecvStatus, which its service writes), every
-// trap definition, every further station and every option. Not the counters.
+// trap definition, every further station, every option and every storm rule. Not the counters.
 //
 //   {
 //     "format": "tervane-settings",
@@ -11,24 +11,29 @@
 //     "SnmpTrap": [{"TrapName": "linkDown", "TrapOID": "1.3.6.1.6.3.1.1.5.3", ...}],
 //     "ForwardTarget": [{"Address": "10.0.0.10", "Port": 162, "ConvV2ToV1": 1,
 //                        "Community": "", "Enabled": 1}],
-//     "RelayOption": {"AddSourceAddress": "1"}
+//     "RelayOption": {"AddSourceAddress": "1", "StormControl": "0"},
+//     "StormRule": [{"OidPrefix": "", "PerMinute": 30, "Burst": 10, "Enabled": 1}]
 //   }
 //
 // The sections are named after their tables and the keys after their columns: each trap
 // definition has all 61 SnmpTrap columns, in table order; the stations are in Id order,
-// without their Id. A value keeps the kind it is stored with: text as a JSON string, a whole
-// number as a JSON number, a real number as a JSON number with a fraction or exponent, Null as
-// null. JSON strings are UTF-8, and a settings text may hold any bytes: a text that is not
+// without their Id; the storm rules in table order. "StormRule" came with schema version 3 and
+// is optional: an export of an older file has none, and importing a text without it leaves
+// the storm rules as they are. A value keeps the kind it is stored with: text as a JSON string, a
+// whole number as a JSON number, a real number as a JSON number with a fraction or exponent, Null
+// as null. JSON strings are UTF-8, and a settings text may hold any bytes: a text that is not
 // well-formed UTF-8 is written as {"hex": "6c696e6bff"}, its bytes in hexadecimal, and read
 // back to exactly those bytes.
 //
 // Reading checks every value as the window does before it stores one (definition_rules.h,
 // station_rules.h, relay_options.h), and refuses the first bad one, naming it by its place:
-// "SnmpTrap[3] \"linkDown\", VarPos2: 0 is not a position (1 to 32767)".
+// "SnmpTrap[3] \"linkDown\", VarPos2: 0 is not a position (1 to 32767)", "StormRule[2].PerMinute:
+// 2000000 is not a number of traps per minute (0 to 1000000)".
 #ifndef TERVANE_ADMIN_SETTINGS_JSON_H_
 #define TERVANE_ADMIN_SETTINGS_JSON_H_
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +42,7 @@
 #include "store/rows.h"
 #include "store/station_rules.h"
 #include "store/store.h"
+#include "store/storm_rules.h"
 
 namespace tervane::svc {
 
@@ -55,6 +61,8 @@ struct SharedSettings {
   std::vector<store::ColumnValues> traps;     // each every SnmpTrap column, in table order
   std::vector<store::ColumnValues> stations;  // each kSharedStationColumns, in that order
   std::vector<store::RelayOption> options;
+  // Nothing for a file older than version 3, and for a text without "StormRule".
+  std::optional<std::vector<store::StormRuleRow>> storm_rules;
 };
 
 // What `db` holds of them.
@@ -72,7 +80,9 @@ Result<std::string> SharedSettingsJson(const SharedSettings& settings);
 // numbers outside the window's ranges and lists (Null only for the position and count of a
 // variable beyond TrapNewVarNo, which the service never reads), a VarType that is none of the
 // type names (empty or Null are fine), an
-// option that is unknown or has a value it does not take. The stations must not include the
+// option that is unknown or has a value it does not take, a storm rule that
+// store/storm_rules.h refuses (a prefix that is no OID prefix, a rate or burst out of range,
+// two rules of one prefix, more than 30 rules by prefix). The stations must not include the
 // service's own receive endpoint: `receive_address` (this node's TrapRecvIpAddr) and the
 // imported TrapRecvPort, `is_local` telling this machine's addresses (station_rules.h).
 Result<SharedSettings> ParseSharedSettings(std::string_view json, std::string_view receive_address,

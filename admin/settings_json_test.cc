@@ -91,6 +91,9 @@ TEST(SettingsJson, ExportAndImportKeepEveryValueAndItsKind) {
                     .ok());
     ASSERT_TRUE(db->AddStation({{"Address", Value("10.0.0.11")}, {"Port", Value(162)}}).ok());
     ASSERT_TRUE(db->WriteRelayOption("AddSourceAddress", "replace").ok());
+    ASSERT_TRUE(db->WriteRelayOption("StormControl", "1").ok());
+    ASSERT_TRUE(db->SetStormRule({"1.3.6.1.4.1.9", 600, 100, false}).ok());
+    ASSERT_TRUE(db->SetStormRule({"", 0, 1, true}).ok());
   }
   Result<std::string> text = Export(from.path());
   ASSERT_TRUE(text.ok()) << text.status().ToString();
@@ -100,16 +103,20 @@ TEST(SettingsJson, ExportAndImportKeepEveryValueAndItsKind) {
   EXPECT_EQ(doc["ForwardTarget"][0]["Community"], Json::parse(R"({"hex": "7072e97665"})"));
   EXPECT_EQ(doc["ForwardTarget"][1]["Enabled"], nullptr);
   EXPECT_EQ(doc["SnmpTrap"][0].size(), 61u);
+  EXPECT_EQ(doc["StormRule"], Json::parse(R"([
+      {"OidPrefix": "", "PerMinute": 0, "Burst": 1, "Enabled": 1},
+      {"OidPrefix": "1.3.6.1.4.1.9", "PerMinute": 600, "Burst": 100, "Enabled": 0}])"));
 
   Result<store::Store> target = store::Store::Open(to.path());
   ASSERT_TRUE(target.ok());
   ASSERT_TRUE(target->WriteSettings({{"TrapRecvIpAddr", Value("10.0.0.2")}}).ok());
   Result<SharedSettings> parsed = ParseSharedSettings(*text, "10.0.0.2", NeverLocal);
   ASSERT_TRUE(parsed.ok()) << parsed.status().ToString();
-  ASSERT_TRUE(
-      target
-          ->ReplaceSharedSettings(parsed->general, parsed->traps, parsed->stations, parsed->options)
-          .ok());
+  ASSERT_TRUE(parsed->storm_rules.has_value());
+  ASSERT_TRUE(target
+                  ->ReplaceSharedSettings(parsed->general, parsed->traps, parsed->stations,
+                                          parsed->options, &*parsed->storm_rules)
+                  .ok());
   Result<SharedSettings> was = ReadSharedSettings(*store::Store::Open(from.path()));
   Result<SharedSettings> now = ReadSharedSettings(*target);
   ASSERT_TRUE(was.ok() && now.ok());
@@ -118,6 +125,7 @@ TEST(SettingsJson, ExportAndImportKeepEveryValueAndItsKind) {
   EXPECT_EQ(now->stations, was->stations);
   ASSERT_EQ(now->options.size(), 2u);
   EXPECT_EQ(now->options[0].value, "replace");
+  EXPECT_EQ(now->options[1].value, "1");
   // The node's own columns stay.
   Result<store::SettingsRow> own = target->ReadSettings();
   EXPECT_EQ(own->ByName("TrapRecvIpAddr"), Value("10.0.0.2"));
@@ -126,6 +134,14 @@ TEST(SettingsJson, ExportAndImportKeepEveryValueAndItsKind) {
   Result<std::string> again = Export(to.path());
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(*again, *text);
+
+  // An export of a file older than version 3 has no storm rules; importing it leaves them.
+  Json older = doc;
+  older.erase("StormRule");
+  older["RelayOption"].erase("StormControl");
+  Result<SharedSettings> old = ParseSharedSettings(older.dump(), "10.0.0.2", NeverLocal);
+  ASSERT_TRUE(old.ok()) << old.status().ToString();
+  EXPECT_FALSE(old->storm_rules.has_value());
 }
 
 TEST(SettingsJson, ImportRefusesTheFirstBadValueNamingIt) {
@@ -255,6 +271,43 @@ TEST(SettingsJson, ImportRefusesTheFirstBadValueNamingIt) {
        "RelayOption AddSourceAddress: '2' is not one of 0, 1 or replace"},
       {"unknown option", [](Json& j) { j["RelayOption"]["FloodGate"] = "0"; },
        "RelayOption: unknown option \"FloodGate\""},
+      {"switch value", [](Json& j) { j["RelayOption"]["StormControl"] = "yes"; },
+       "RelayOption StormControl: 'yes' is not 0 or 1"},
+      {"storm rules not a list", [](Json& j) { j["StormRule"] = Json::object(); },
+       "StormRule: a list is wanted, not an object"},
+      {"storm rate", [](Json& j) { j["StormRule"][0]["PerMinute"] = 2000000; },
+       "StormRule[0].PerMinute: 2000000 is not a number of traps per minute (0 to 1000000)"},
+      {"storm burst", [](Json& j) { j["StormRule"][0]["Burst"] = 0; },
+       "StormRule[0].Burst: 0 is not a burst of traps (1 to 100000)"},
+      {"storm switch", [](Json& j) { j["StormRule"][0]["Enabled"] = 2; },
+       "StormRule[0].Enabled: 2 is not 0 or 1"},
+      {"storm key", [](Json& j) { j["StormRule"][0].erase("Burst"); },
+       "StormRule[0]: the key Burst is missing"},
+      {"storm prefix",
+       [](Json& j) {
+         j["StormRule"].push_back(j["StormRule"][0]);
+         j["StormRule"][1]["OidPrefix"] = "1.3.6.1.4.1.99.";
+       },
+       "StormRule[1].OidPrefix: \"1.3.6.1.4.1.99.\" is not an OID prefix (1 to 128 numbers "
+       "separated by dots, such as 1.3.6.1.4.1.9)"},
+      {"two rules of a prefix",
+       [](Json& j) {
+         for (int i = 0; i < 2; ++i) {
+           j["StormRule"].push_back(j["StormRule"][0]);
+           j["StormRule"].back()["OidPrefix"] = "1.3.6";
+         }
+       },
+       "StormRule[2].OidPrefix: \"1.3.6\" is the prefix of StormRule[1] too"},
+      {"two default rules", [](Json& j) { j["StormRule"].push_back(j["StormRule"][0]); },
+       "StormRule[1].OidPrefix: the default rule (\"\") is StormRule[0] too"},
+      {"31 rules by prefix",
+       [](Json& j) {
+         for (int i = 1; i <= 31; ++i) {
+           j["StormRule"].push_back(j["StormRule"][0]);
+           j["StormRule"].back()["OidPrefix"] = "1.3.6." + std::to_string(i);
+         }
+       },
+       "StormRule: more than 30 rules by prefix are listed"},
       {"to itself",
        [](Json& j) {
          j["ForwardTarget"][0]["Address"] = "10.0.0.1";
@@ -264,6 +317,7 @@ TEST(SettingsJson, ImportRefusesTheFirstBadValueNamingIt) {
        "trap would be sent back to it"},
   };
   const auto local = [](const std::string& address) { return address == "10.0.0.1"; };
+  ASSERT_EQ(base["StormRule"].size(), 1u);  // the default rule of a new file
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Json doc = base;

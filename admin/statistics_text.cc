@@ -26,6 +26,7 @@ constexpr KnownCounter kKnownCounters[] = {
     {"traps_passed_through", "Traps sent on without wrapping."},
     {"traps_converted_to_v1", "Traps sent in an SNMPv1 form made from SNMPv2."},
     {"traps_dropped", "Messages sent to no station, by reason."},
+    {"traps_held_back", "Traps held back by storm control, by rule."},
     {"station_traps_sent", "Traps that left for each management station."},
     {"station_send_failures",
      "Traps that a management station did not get: a failed send, or a refusal it sent back."},
@@ -46,6 +47,7 @@ std::string HelpFor(std::string_view name) {
 const char* LabelNameFor(std::string_view name) {
   if (name.substr(0, kStationPrefix.size()) == kStationPrefix) return "station";
   if (name == "traps_dropped") return "reason";
+  if (name == "traps_held_back") return "rule";
   return "label";
 }
 

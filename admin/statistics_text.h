@@ -7,8 +7,10 @@
 // - every row becomes a sample of the counter tervane_<Name>_total (a name that already ends
 //   in _total keeps it; characters that a metric name cannot hold become "_"), with HELP and
 //   TYPE lines, the rows of one Name together;
-// - a non-empty Label becomes the label `station` for a Name starting with "station_", `reason`
-//   for traps_dropped, and `label` for any other Name;
+// - a non-empty Label becomes the label `station` for a Name starting with "station_" (its
+//   "ADDRESS:PORT", "[ADDRESS]:PORT" for IPv6), `reason` for traps_dropped, `rule` for
+//   traps_held_back (the storm rule's OID prefix, or "default"), and `label` for any other
+//   Name;
 // - the rows' Since (the service's start) and Written stamps become the gauges
 //   tervane_start_time_seconds and tervane_statistics_written_time_seconds, Unix seconds.
 #ifndef TERVANE_ADMIN_STATISTICS_TEXT_H_

@@ -19,8 +19,8 @@ namespace tervane::svc {
 // --prometheus also into the text as a comment; with --output, into the file only.
 //
 // Exit status 1, with "error <number>: <text>" on standard error, when the file cannot be
-// opened or read (a newer schema: "error 3028: Tervix.mdb has schema version 3; this program
-// reads versions 0 to 1") or FILE cannot be written; FILE is then as it was.
+// opened or read (a newer schema: "error 3028: Tervix.mdb has schema version 4; this program
+// reads versions 0 to 3") or FILE cannot be written; FILE is then as it was.
 int RunStatsCommand(const SvcCommandLine& line);
 
 }  // namespace tervane::svc

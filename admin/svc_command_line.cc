@@ -11,6 +11,7 @@ enum Option : unsigned {
   kFolder = 1U << 1U,
   kPrometheus = 1U << 2U,
   kOutput = 1U << 3U,
+  kOff = 1U << 4U,
 };
 
 // What a command takes after its options: nothing, the service's NAME, or a FILE.
@@ -38,6 +39,8 @@ const CommandForm* FormNamed(const std::string& word) {
       {"check", SvcCommand::kCheck, kFolder, Operand::kName},
       {"export", SvcCommand::kExport, kFolder, Operand::kFile},
       {"import", SvcCommand::kImport, kFolder, Operand::kFileRequired},
+      // Parsed by ParseStorm: an action word and its operands.
+      {"storm", SvcCommand::kStorm, kFolder | kOff, Operand::kNone},
   };
   for (const CommandForm& form : kForms) {
     if (word == form.word) return &form;
@@ -50,7 +53,59 @@ unsigned OptionNamed(const std::string& arg) {
   if (arg == "--folder") return kFolder;
   if (arg == "--prometheus") return kPrometheus;
   if (arg == "--output") return kOutput;
+  if (arg == "--off") return kOff;
   return 0;
+}
+
+struct StormForm {
+  const char* word;
+  StormAction action;
+  size_t operands;
+  unsigned options;
+};
+
+// `tervane-svc storm [ACTION] [OPERAND...]`, the options anywhere after "storm": a rule's
+// PREFIX PER_MINUTE BURST read better together, with --off after them.
+std::optional<SvcCommandLine> ParseStorm(const std::vector<std::string>& args,
+                                         SvcCommandLine line) {
+  static const StormForm kStormForms[] = {
+      {"list", StormAction::kList, 0, kFolder},     {"on", StormAction::kOn, 0, kFolder},
+      {"off", StormAction::kOff, 0, kFolder},       {"set", StormAction::kSet, 3, kFolder | kOff},
+      {"remove", StormAction::kRemove, 1, kFolder},
+  };
+  unsigned given = 0;
+  std::vector<std::string> words;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (const unsigned option = OptionNamed(arg); option != 0) {
+      // An option that the action does not take is refused below, once the action is known.
+      if ((given & option) != 0) return std::nullopt;
+      given |= option;
+      if (option == kFolder) {
+        if (i + 1 == args.size() || args[i + 1].empty()) return std::nullopt;
+        line.folder = args[++i];
+      }
+    } else if (arg.empty() || arg[0] == '-') {
+      // An option of no command, or an empty operand; a negative number is no rate either.
+      return std::nullopt;
+    } else {
+      words.push_back(arg);
+    }
+  }
+  const StormForm* form = &kStormForms[0];  // no action word: list
+  if (!words.empty()) {
+    form = nullptr;
+    for (const StormForm& f : kStormForms) {
+      if (words[0] == f.word) form = &f;
+    }
+    if (form == nullptr) return std::nullopt;
+    words.erase(words.begin());
+  }
+  if (words.size() != form->operands || (given & ~form->options) != 0) return std::nullopt;
+  line.storm = form->action;
+  line.operands = std::move(words);
+  line.off = (given & kOff) != 0;
+  return line;
 }
 
 }  // namespace
@@ -65,6 +120,7 @@ std::optional<SvcCommandLine> ParseSvcCommandLine(const std::vector<std::string>
   const CommandForm* form = FormNamed(args[0]);
   if (form == nullptr) return std::nullopt;
   line.command = form->command;
+  if (form->command == SvcCommand::kStorm) return ParseStorm(args, std::move(line));
   unsigned given = 0;
   const bool takes_file =
       form->operand == Operand::kFile || form->operand == Operand::kFileRequired;

@@ -1,15 +1,17 @@
 // tervane-svc's command line: the command, its options and the service it names. Parsing is a
 // pure function over the arguments, so every form that is accepted or refused can be tested
 // without a service manager or a database; what the commands do is in service_commands.cc,
-// stats_command.cc, check_command.cc and transfer_commands.cc.
+// stats_command.cc, check_command.cc, transfer_commands.cc and storm_command.cc.
 //
 //   tervane-svc COMMAND [OPTION...] [NAME]
+//   tervane-svc storm [ACTION] [OPERAND...] [OPTION...]
 //
 // The options come after the command and NAME (or FILE) comes last; each command takes only
-// the options it uses (--wait: start and stop; --folder DIR: unit, stats, check, export and
-// import; --prometheus and --output FILE: stats), stats takes no NAME, export an optional FILE
-// and import a FILE ("-" for standard input) instead. "--help" or "-h" anywhere asks for the
-// usage.
+// the options it uses (--wait: start and stop; --folder DIR: unit, stats, check, export,
+// import and storm; --prometheus and --output FILE: stats; --off: storm set), stats takes no
+// NAME, export an optional FILE and import a FILE ("-" for standard input) instead. storm
+// takes an action word and its operands, with its options anywhere after the word "storm".
+// "--help" or "-h" anywhere asks for the usage.
 #ifndef TERVANE_ADMIN_SVC_COMMAND_LINE_H_
 #define TERVANE_ADMIN_SVC_COMMAND_LINE_H_
 
@@ -52,12 +54,25 @@ inline constexpr char kSvcUsage[] =
     "                       check every value of an export (FILE \"-\": standard input) and\n"
     "                       replace them in Tervix.mdb in one transaction, or change\n"
     "                       nothing; the service uses them from its next start\n"
+    "  storm [list] [--folder DIR]\n"
+    "                       print whether storm control is on, and its rules: the default\n"
+    "                       rule and those by trap OID prefix\n"
+    "  storm on|off [--folder DIR]\n"
+    "                       switch storm control on or off (RelayOption StormControl)\n"
+    "  storm set PREFIX|default PER_MINUTE BURST [--off] [--folder DIR]\n"
+    "                       add or change the rule of the trap OID prefix PREFIX, or the\n"
+    "                       default rule: of each kind of trap, BURST go on at once, then\n"
+    "                       PER_MINUTE a minute (0: none); --off stores it switched off\n"
+    "  storm remove PREFIX [--folder DIR]\n"
+    "                       remove the rule of PREFIX; the service uses storm's changes, as\n"
+    "                       import's, from its next start\n"
     "\n"
     "Options:\n"
     "  --wait         after start or stop, wait up to 30 s until the service runs or has\n"
     "                 stopped, then print its state\n"
     "  --folder DIR   the program folder DIR instead of this program's own: unit prints the\n"
     "                 unit for DIR/TervixSrv, the others use DIR/Tervix.mdb\n"
+    "  --off          with storm set: store the rule switched off\n"
     "  --prometheus   print the counters in the Prometheus text format\n"
     "  --output FILE  replace FILE with the text at once (a temporary file, then a rename)\n"
     "                 instead of printing it\n"
@@ -79,22 +94,31 @@ enum class SvcCommand {
   kCheck,
   kExport,
   kImport,
+  kStorm,
 };
+
+// What `tervane-svc storm` does.
+enum class StormAction { kList, kOn, kOff, kSet, kRemove };
 
 struct SvcCommandLine {
   SvcCommand command = SvcCommand::kHelp;
-  bool wait = false;                // start, stop: wait until the state has settled
-  std::string folder;               // DIR of --folder as given; empty for this program's
-  bool prometheus = false;          // stats: the Prometheus text format instead of a table
-  std::string output;               // stats: FILE of --output; empty for standard output
-  std::string file;                 // export, import: FILE; empty (export) or "-" for standard I/O
+  bool wait = false;        // start, stop: wait until the state has settled
+  std::string folder;       // DIR of --folder as given; empty for this program's
+  bool prometheus = false;  // stats: the Prometheus text format instead of a table
+  std::string output;       // stats: FILE of --output; empty for standard output
+  std::string file;         // export, import: FILE; empty (export) or "-" for standard I/O
+  StormAction storm = StormAction::kList;  // storm: the action
+  std::vector<std::string> operands;       // storm set: PREFIX PER_MINUTE BURST; remove: PREFIX
+  bool off = false;                        // storm set: --off
   std::string name = kServiceName;  // not checked here: the service manager refuses bad names
 };
 
 // `args` are the arguments after the program's name. Nothing for a usage error: no command,
 // an unknown command or option, an option that the command does not take or that is given
 // twice, --folder or --output without a value or with an empty one, a NAME given to stats, an
-// empty FILE, import without FILE, or an argument after NAME or FILE.
+// empty FILE, import without FILE, or an argument after NAME or FILE; storm with an unknown
+// action, with more or fewer operands than its action takes, or with an empty one. The
+// operands of storm are checked by the command (storm_command.h), in the rules' words.
 std::optional<SvcCommandLine> ParseSvcCommandLine(const std::vector<std::string>& args);
 
 }  // namespace tervane::svc

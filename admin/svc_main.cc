@@ -2,7 +2,8 @@
 // manner of Windows' sc (service_commands.h), and reads the counters that the service writes
 // into the program folder's Tervix.mdb (stats_command.h), checks the relay's health for
 // keepalived (check_command.h), and moves the settings that the relays of a pair share between
-// their Tervix.mdb files (transfer_commands.h). The usage is in svc_command_line.h.
+// their Tervix.mdb files (transfer_commands.h), and edits storm control's rules
+// (storm_command.h). The usage is in svc_command_line.h.
 // Exit status: 0 on success, 1 on failure, 2 on a usage error.
 #include <cstdio>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "admin/check_command.h"
 #include "admin/service_commands.h"
 #include "admin/stats_command.h"
+#include "admin/storm_command.h"
 #include "admin/svc_command_line.h"
 #include "admin/transfer_commands.h"
 
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
       return tervane::svc::RunExportCommand(*line);
     case SvcCommand::kImport:
       return tervane::svc::RunImportCommand(*line);
+    case SvcCommand::kStorm:
+      return tervane::svc::RunStormCommand(*line);
     default:
       return tervane::svc::RunServiceCommand(*line);
   }

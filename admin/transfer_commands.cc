@@ -74,13 +74,23 @@ int RunImportCommand(const SvcCommandLine& line) {
     return Fail(
         Status::Error(shared.status().error(), source + ": " + shared.status().description()));
   }
-  Status written =
-      db->ReplaceSharedSettings(shared->general, shared->traps, shared->stations, shared->options);
+  const std::vector<store::StormRuleRow>* rules =
+      shared->storm_rules ? &*shared->storm_rules : nullptr;
+  Status written = db->ReplaceSharedSettings(shared->general, shared->traps, shared->stations,
+                                             shared->options, rules);
   if (!written.ok()) return Fail(written);
-  std::printf("Imported %s, %s and %s into %s; the service uses them from its next start\n",
-              Count(shared->traps.size(), "trap definition", "trap definitions").c_str(),
-              Count(shared->stations.size(), "station", "stations").c_str(),
-              Count(shared->options.size(), "option", "options").c_str(), db->path().c_str());
+  // "12 trap definitions, 2 stations and 1 option", with ", 2 options and 3 storm rules" when
+  // the text had storm rules.
+  std::string counts = Count(shared->traps.size(), "trap definition", "trap definitions") + ", " +
+                       Count(shared->stations.size(), "station", "stations");
+  const std::string options = Count(shared->options.size(), "option", "options");
+  if (rules != nullptr) {
+    counts += ", " + options + " and " + Count(rules->size(), "storm rule", "storm rules");
+  } else {
+    counts += " and " + options;
+  }
+  std::printf("Imported %s into %s; the service uses them from its next start\n", counts.c_str(),
+              db->path().c_str());
   return 0;
 }
 

@@ -17,9 +17,11 @@ int RunExportCommand(const SvcCommandLine& line);
 
 // Reads FILE ("-": standard input), checks every value, and replaces the shared settings of
 // the program folder's Tervix.mdb with them in one transaction; TrapRecvIpAddr and
-// TrapRecvStatus, this node's own, stay as they are. Prints
-//   "Imported 12 trap definitions, 2 stations and 1 option into /opt/tervane/Tervix.mdb; the
-//    service uses them from its next start"
+// TrapRecvStatus, this node's own, stay as they are, and so do the storm rules when the text
+// has none (an export of a file older than version 3). Prints
+//   "Imported 12 trap definitions, 2 stations, 2 options and 3 storm rules into
+//    /opt/tervane/Tervix.mdb; the service uses them from its next start"
+// ("... 2 stations and 2 options into ..." without storm rules).
 // A refused value, or a failure to read FILE or write the database, changes nothing, and
 // exits 1 with "error <number>: FILE: <text>" on standard error, the text naming the first bad
 // value ("SnmpTrap[3] \"linkDown\".VarPos2: 0 is not a position (1 to 32767)").

@@ -1,5 +1,6 @@
 // tervane-svc check against a real TervixSrv that the built-in manager runs: healthy while it
-// runs, not once it has stopped, and not while another program holds its receive port.
+// runs, not once it has stopped, and not while another program holds its receive port; on
+// IPv4 and on IPv6's loopback address, whose socket the kernel lists in its udp6 table.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -60,6 +61,42 @@ TEST_F(HealthCheck, ASocketOfAnotherProgramOnTheReceivePortIsNoListenerOfTheServ
   EXPECT_EQ(check.err, "Tervane: 127.0.0.1:" + std::to_string(recv_port_) +
                            " is bound by another program, not by the service (pid " +
                            std::to_string(service->pid) + ")\n");
+}
+
+// Whether this machine has ::1 to bind.
+bool HasIpv6Loopback() {
+  const int s = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_addr = in6addr_loopback;
+  const bool bound = bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+  close(s);
+  return bound;
+}
+
+TEST_F(HealthCheck, FindsTheListenerOnAnIpv6AddressAndOnEveryAddress) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no ::1 to receive on";
+  // :: receives both families on one socket, which the kernel lists in its udp6 table.
+  for (const char* address : {"::1", "::"}) {
+    SCOPED_TRACE(address);
+    RelayConfig config;
+    config.recv_ip = address;
+    ASSERT_NO_FATAL_FAILURE(Configure(config));
+    if (std::string(address) == "::1") {
+      ASSERT_EQ(Program("TervixSrv", {"-install_noMsg"}).exit, 0);
+    }
+    ProgramRun start = Program("tervane-svc", {"start", "--wait"});
+    ServiceProcess();
+    ASSERT_EQ(start.exit, 0) << start.err << ServiceLog();
+
+    ProgramRun healthy = Program("tervane-svc", {"check", "--folder", folder_.string()});
+    EXPECT_EQ(healthy.exit, 0) << healthy.err << ServiceLog();
+    const std::string endpoint = "[" + std::string(address) + "]:" + std::to_string(recv_port_);
+    EXPECT_EQ(healthy.out.rfind("Tervane: running, listening on " + endpoint + ", ", 0), 0u)
+        << healthy.out;
+    ASSERT_EQ(Program("tervane-svc", {"stop", "--wait"}).exit, 0);
+  }
 }
 
 }  // namespace

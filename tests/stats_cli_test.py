@@ -29,6 +29,9 @@ ROWS = [
     ("station_traps_sent", "127.0.0.1:1162", 6),
     ("station_traps_sent", "127.0.0.1:2162", 5),
     ("station_send_failures", "127.0.0.1:2162", 1),
+    ("station_traps_sent", "[2001:db8::1]:162", 4),
+    ("traps_held_back", "default", 7),
+    ("traps_held_back", "1.3.6.1.4.1.9", 4512),
     ("future_counter", 'odd "label" \\ here', 1 << 40)  # past 32 bits, exact as a float,
 ]
 failures = []
@@ -73,8 +76,12 @@ def check_prometheus(text):
         check(f.name.startswith("tervane_"), f"{f.name} has the tervane_ prefix")
         check(f.type in ("counter", "gauge"), f"{f.name} has a TYPE line: {f.type}")
         check(f.documentation != "", f"{f.name} has a HELP line")
+    held = by_name.get("tervane_traps_held_back")
+    check(held is not None and held.documentation == "Traps held back by storm control, by rule.",
+          f"traps_held_back's HELP: {held}")
     label_of = {"traps_dropped": "reason", "station_traps_sent": "station",
-                "station_send_failures": "station", "future_counter": "label"}
+                "station_send_failures": "station", "traps_held_back": "rule",
+                "future_counter": "label"}
     for name, label, value in ROWS:
         family = by_name.get("tervane_" + name)  # the parser takes _total off a counter's name
         check(family is not None and family.type == "counter", f"{name} is a counter")

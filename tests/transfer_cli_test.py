@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """tervane-svc export, import and check end to end: the JSON of one Tervix.mdb imported into
-another gives the same JSON back; a refused import names the first bad value in one line and
-leaves the file as it was, byte for byte; standard input and output, --folder and the program's
-own folder; and all three run by an unprivileged user of the file's group, check against a
-TervixSrv that the built-in service manager runs.
+another gives the same JSON back, storm rules included; an export without storm rules (of an
+older file) leaves the rules as they are; a refused import names the first bad value in one
+line and leaves the file as it was, byte for byte; standard input and output, --folder and the
+program's own folder; and all three run by an unprivileged user of the file's group, check
+against a TervixSrv that the built-in service manager runs.
 
     transfer_cli_test.py TERVANE_SVC TERVANE_MKDB TERVIXSRV
 """
@@ -95,8 +96,12 @@ def transfer(work):
     sql(a_db, "UPDATE SnmpTrap SET VarName4 = CAST(X'6C696E6BFF' AS TEXT) WHERE TrapName = 'linkUp'",
         "INSERT INTO ForwardTarget (Address, Port, ConvV2ToV1, Community, Enabled) "
         "VALUES ('10.0.0.10', 162, 1, 'public', 1)",
-        "UPDATE RelayOption SET Value = 'replace'",
-        "UPDATE General_Setting SET TrapForwIpAddr = '10.0.0.9', TrapForwPort = 1162")
+        "UPDATE RelayOption SET Value = 'replace' WHERE Name = 'AddSourceAddress'",
+        "UPDATE RelayOption SET Value = '1' WHERE Name = 'StormControl'",
+        "UPDATE StormRule SET PerMinute = 120, Burst = 20 WHERE OidPrefix = ''",
+        "INSERT INTO StormRule VALUES ('1.3.6.1.6.3.1.1.5.3', 0, 1, 1), ('1.3.6.1.4.1.9', 600, "
+        "100, 0)",
+        "UPDATE General_Setting SET TrapForwIpAddr = '2001:db8::9', TrapForwPort = 1162")
     sql(b_db, "UPDATE General_Setting SET TrapRecvIpAddr = '10.9.9.9'")
 
     out = svc("export", "--folder", a)
@@ -106,6 +111,13 @@ def transfer(work):
     check(doc["SnmpTrap"][1]["VarName4"] == {"hex": "6c696e6bff"}, "a text that is not UTF-8")
     check(doc["SnmpTrap"][0]["VarName2"] is None and len(doc["SnmpTrap"][0]) == 61, "61, Null")
     check("TrapRecvIpAddr" not in doc["General_Setting"], "the node's own address stays home")
+    check(doc["RelayOption"] == {"AddSourceAddress": "replace", "StormControl": "1"},
+          f"the options: {doc['RelayOption']}")
+    check(doc["StormRule"] == [
+        {"OidPrefix": "", "PerMinute": 120, "Burst": 20, "Enabled": 1},
+        {"OidPrefix": "1.3.6.1.6.3.1.1.5.3", "PerMinute": 0, "Burst": 1, "Enabled": 1},
+        {"OidPrefix": "1.3.6.1.4.1.9", "PerMinute": 600, "Burst": 100, "Enabled": 0}],
+        f"the storm rules: {doc.get('StormRule')}")
 
     # FILE is replaced at once, for its owner only; a folder that is missing fails in one line.
     exported = os.path.join(work, "out", "settings.json")
@@ -124,8 +136,8 @@ def transfer(work):
 
     imported = svc("import", "--folder", b, exported)
     check(imported.returncode == 0 and imported.stderr == "" and imported.stdout ==
-          f"Imported 2 trap definitions, 1 station and 1 option into {b_db}; the service uses "
-          "them from its next start\n", f"import: {imported}")
+          f"Imported 2 trap definitions, 1 station, 2 options and 3 storm rules into {b_db}; the "
+          "service uses them from its next start\n", f"import: {imported}")
     again = svc("export", "--folder", b)
     check(again.stdout == out.stdout, "the imported file exports as the original")
     kept = sqlite3.connect(b_db).execute("SELECT TrapRecvIpAddr FROM General_Setting").fetchone()
@@ -144,6 +156,10 @@ def transfer(work):
          'General_Setting: unknown key "TrapRecvStatus"'),
         ("the same name", edited(lambda d: d["SnmpTrap"][1].update(TrapName="LinkDown")),
          'SnmpTrap[1].TrapName: "LinkDown" is the name of SnmpTrap[0] too'),
+        ("a storm rate", edited(lambda d: d["StormRule"][2].update(PerMinute=2000000)),
+         "StormRule[2].PerMinute: 2000000 is not a number of traps per minute (0 to 1000000)"),
+        ("the switch", edited(lambda d: d["RelayOption"].update(StormControl="on")),
+         "RelayOption StormControl: 'on' is not 0 or 1"),
     ]
     before = dump(b_db)
     for name, text, words in refusals:
@@ -158,6 +174,23 @@ def transfer(work):
     from_stdin = svc("import", "--folder", b, "-", stdin=edited(lambda d: d["SnmpTrap"].pop()))
     check(from_stdin.returncode == 0 and "Imported 1 trap definition, " in from_stdin.stdout,
           f"import -: {from_stdin}")
+
+    # An export of a file older than version 3: the storm rules stay as they are, and the
+    # switch, which it does not hold, reads as off.
+    rules = "SELECT * FROM StormRule ORDER BY rowid"
+    sql(b_db, "DELETE FROM StormRule WHERE OidPrefix = '1.3.6.1.4.1.9'")
+    kept_rules = sqlite3.connect(b_db).execute(rules).fetchall()
+
+    def older(d):
+        del d["StormRule"]
+        del d["RelayOption"]["StormControl"]
+    old = svc("import", "--folder", b, "-", stdin=edited(older))
+    check(old.returncode == 0 and ", 1 station and 1 option into " in old.stdout,
+          f"import of an older export: {old}")
+    check(sqlite3.connect(b_db).execute(rules).fetchall() == kept_rules,
+          "an export without storm rules leaves them")
+    switch = svc("storm", "--folder", b)
+    check(switch.returncode == 0 and "Storm control: off\n" in switch.stdout, f"switch: {switch}")
     usage = svc("import", "--folder", b)
     check(usage.returncode == 2 and usage.stdout == "", f"import without FILE: {usage}")
 
