@@ -224,6 +224,12 @@ void TervixService::StopRequest() {
   std::string status;
   if (storm_timer_ != 0) loop_.Cancel(storm_timer_);
   storm_timer_ = 0;
+  // A storm still on ends with the service: its last trap held back goes on, so that the
+  // stations are left with the latest state.
+  if (storm_) {
+    storm_->EndAll(storm_event_, storm_resend_);
+    FlushTraps();
+  }
   ServiceClose(kAgent, status);
   loop_.WaitWithEvents(500);
   ServiceClose(kManager, status);

@@ -394,6 +394,14 @@ void StormControl::Tick(int64_t now_ms, const EventSink& event, const Resend& re
   if (now_ms - minute_start_ms_ >= kStormMinuteMs) ReportMinute(now_ms, event);
 }
 
+void StormControl::EndAll(const EventSink& event, const Resend& resend) {
+  for (Slot& s : slots_) {
+    if (!s.in_use) continue;
+    if (!s.ended) Detach(s.entry, false);
+    EndStorm(s, event, resend);
+  }
+}
+
 void StormControl::ReportMinute(int64_t now_ms, const EventSink& event) {
   order_.clear();
   for (uint32_t i = 0; i < slots_.size(); ++i) {

@@ -122,6 +122,9 @@ class StormControl {
   // Ends the storms that are over, each with its event (within the minute's budget) and its
   // last trap resent; and once a minute reports the storms.
   void Tick(int64_t now_ms, const EventSink& event, const Resend& resend);
+  // Ends every storm now, as at stop: each key's last trap held back is resent, so that the
+  // stations keep the latest state.
+  void EndAll(const EventSink& event, const Resend& resend);
   // Reports the minute so far now (as at stop) and starts a new one.
   void ReportMinute(int64_t now_ms, const EventSink& event);
 

@@ -57,6 +57,12 @@ struct Harness {
           resent.emplace_back(std::string(s), d.empty() ? 0 : d[0]);
         });
   }
+  void EndAll() {
+    control.EndAll([this](const std::string& t) { events.push_back(t); },
+                   [this](std::span<const uint8_t> d, std::string_view s) {
+                     resent.emplace_back(std::string(s), d.empty() ? 0 : d[0]);
+                   });
+  }
   void Minute(int64_t now) {
     control.ReportMinute(now, [this](const std::string& t) { events.push_back(t); });
   }
@@ -231,6 +237,21 @@ TEST(StormControl, AStormEndsWithItsLastTrapSentOn) {
     EXPECT_EQ(h.events.size(), 1u) << c.name;
     EXPECT_LE(h.control.trailing_bytes(), c.room) << c.name;
   }
+}
+
+TEST(StormControl, AStopEndsEveryStormWithItsLastTrap) {
+  // One a minute after two: the bucket is far from full when the service stops.
+  Harness h({Rule("", 1, 2)}, {.keys = 16, .slots = 4, .trailing_bytes = 1 << 20});
+  const Key key("192.0.2.7");
+  for (uint8_t n = 1; n <= 4; ++n) EXPECT_EQ(h.Pass(key, 0, n), n <= 2);
+  h.Tick(1000);
+  EXPECT_TRUE(h.resent.empty());
+  h.EndAll();
+  EXPECT_EQ(h.resent, (std::vector<std::pair<std::string, uint8_t>>{{"192.0.2.7", 4}}));
+  EXPECT_EQ(h.events, std::vector<std::string>{"Trap storm ended: 1.3.6.1.6.3.1.1.5.3 from "
+                                               "192.0.2.7, 2 traps held back in all; the last "
+                                               "one was sent on"});
+  EXPECT_EQ(h.control.storming_slots(), 0u);
 }
 
 TEST(StormControl, AMinuteNamesTwentyKeysAndSumsUpTheRest) {
