@@ -241,6 +241,30 @@ check "a trap and an inform reach the station wrapped, and the inform is answere
          done
          grep -q "\"PORT\".*= INTEGER: 42" /root/station/traps.txt
          grep -q "\"PORT\".*= INTEGER: 43" /root/station/traps.txt'
+check "on :: it listens on both families: a trap to [::1] and an inform to 127.0.0.1 arrive" \
+  "ss -uln shows no [::]:162, or the station misses the IPv6 trap or the IPv4 inform" \
+  sh_in 'export MIBS=
+         sqlite3 /opt/tervane/Tervix.mdb "UPDATE General_Setting SET TrapRecvIpAddr = '"'::'"'"
+         systemctl restart Tervane.service
+         for i in $(seq 50); do
+           [ "$(systemctl show -P StatusText Tervane.service)" = "Listening on [::]:162" ] && break
+           sleep 0.2
+         done
+         [ "$(systemctl show -P StatusText Tervane.service)" = "Listening on [::]:162" ]
+         ss -Hlun "sport = :162" | grep -q "\[::\]:162\|\*:162"
+         snmptrap -v 2c -c public udp6:[::1]:162 989 1.3.6.1.6.3.1.1.5.3 \
+           1.3.6.1.2.1.2.2.1.1.9 i 9 1.3.6.1.2.1.2.2.1.2.9 s "PORT 044 DOWN"
+         snmpinform -v 2c -c public -r 2 -t 3 127.0.0.1:162 990 1.3.6.1.6.3.1.1.5.3 \
+           1.3.6.1.2.1.2.2.1.1.10 i 10 1.3.6.1.2.1.2.2.1.2.10 s "PORT 045 DOWN"
+         for i in $(seq 50); do
+           [ "$(grep -c "1.3.6.1.4.1.32473.1.100.2.0.1000" /root/station/traps.txt)" -ge 4 ] \
+             && break
+           sleep 0.2
+         done
+         grep -q "\"PORT\".*= INTEGER: 44" /root/station/traps.txt
+         grep -q "\"PORT\".*= INTEGER: 45" /root/station/traps.txt
+         sqlite3 /opt/tervane/Tervix.mdb "UPDATE General_Setting SET TrapRecvIpAddr = '"'0.0.0.0'"'"
+         systemctl restart Tervane.service'
 check "the journal has information 101" "journalctl -u Tervane shows no start event" \
   sh_in 'journalctl -u Tervane.service --no-pager | grep -q "information 101"'
 check "systemd-analyze security Tervane rates at most 2.0" "the sandbox is weaker than documented" \
