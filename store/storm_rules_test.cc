@@ -54,6 +54,7 @@ TEST(StormRules, RowsAreCheckedAndRefusedByName) {
     std::string refusal;  // empty: accepted
   };
   std::vector<StormRuleRow> thirty_one;
+  thirty_one.reserve(31);
   for (int i = 0; i < 31; ++i) thirty_one.push_back(row("1.3." + std::to_string(i), 1, 1));
   const std::vector<Case> cases = {
       {{row("", 30, 10, 1), row("1.3.6.1.4.1.9", 0, 1, 0), row("1.3.6", "12", "7")}, ""},
