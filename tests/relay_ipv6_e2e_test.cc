@@ -228,9 +228,9 @@ TEST_F(Ipv6RelayTest, Ipv4ReceiveAddressWithIpv6StationsSendsAndCountsTheirRefus
     // The first rounds warm the buffers; after them nothing more is allocated.
     ASSERT_TRUE(round(kPerRound, !refusing)) << got6 << " " << received_.size();
     ASSERT_TRUE(round(2 * kPerRound, !refusing)) << got6 << " " << received_.size();
-    const std::optional<uint64_t> before = allocations();
+    [[maybe_unused]] const std::optional<uint64_t> before = allocations();
     for (int r = 3; r <= 6; ++r) ASSERT_TRUE(round(r * kPerRound, !refusing)) << r;
-    const std::optional<uint64_t> after = allocations();
+    [[maybe_unused]] const std::optional<uint64_t> after = allocations();
     ASSERT_NO_FATAL_FAILURE(StopRelay());
     if (!refusing) {
 #ifdef ALLOC_COUNTER_PATH
