@@ -1,5 +1,6 @@
 #include "admin/storm_command.h"
 
+#include "admin/svc_command_line_fixture.h"
 #include "gtest/gtest.h"
 
 namespace tervane::svc {
@@ -50,19 +51,13 @@ TEST(StormCommand, ParsesItsActionsAndRefusesTheRest) {
       {{"storm", "list", "Tervane"}, false},
       {{"query", "--off"}, false},
   };
-  for (const auto& row : rows) {
-    std::string label;
-    for (const std::string& a : row.args) label += "[" + a + "]";
-    SCOPED_TRACE(label);
-    std::optional<SvcCommandLine> line = ParseSvcCommandLine(row.args);
-    ASSERT_EQ(line.has_value(), row.ok);
-    if (!line) continue;
-    EXPECT_EQ(line->command, SvcCommand::kStorm);
-    EXPECT_EQ(line->storm, row.action);
-    EXPECT_EQ(line->operands, row.operands);
-    EXPECT_EQ(line->off, row.off);
-    EXPECT_EQ(line->folder, row.folder);
-  }
+  ParseEachRow(rows, [](const SvcCommandLine& line, const auto& row) {
+    EXPECT_EQ(line.command, SvcCommand::kStorm);
+    EXPECT_EQ(line.storm, row.action);
+    EXPECT_EQ(line.operands, row.operands);
+    EXPECT_EQ(line.off, row.off);
+    EXPECT_EQ(line.folder, row.folder);
+  });
 }
 
 TEST(StormCommand, ARuleFromTheOperandsIsCheckedInTheRulesWords) {

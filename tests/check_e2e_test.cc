@@ -9,6 +9,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "service/snmp/socket_util.h"
 #include "tests/service_fixture.h"
 
 namespace tervane::testing {
@@ -63,20 +64,8 @@ TEST_F(HealthCheck, ASocketOfAnotherProgramOnTheReceivePortIsNoListenerOfTheServ
                            std::to_string(service->pid) + ")\n");
 }
 
-// Whether this machine has ::1 to bind.
-bool HasIpv6Loopback() {
-  const int s = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return false;
-  sockaddr_in6 sa{};
-  sa.sin6_family = AF_INET6;
-  sa.sin6_addr = in6addr_loopback;
-  const bool bound = bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
-  close(s);
-  return bound;
-}
-
 TEST_F(HealthCheck, FindsTheListenerOnAnIpv6AddressAndOnEveryAddress) {
-  if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no ::1 to receive on";
+  if (!snmp::IsLocalAddress("::1")) GTEST_SKIP() << "this machine has no ::1 to receive on";
   // :: receives both families on one socket, which the kernel lists in its udp6 table.
   for (const char* address : {"::1", "::"}) {
     SCOPED_TRACE(address);

@@ -11,10 +11,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -162,9 +160,7 @@ TEST_F(RelayTest, ABurstLargerThanABatchIsForwardedInOrderAndEachInformAnsweredB
 }
 
 TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
-#ifndef ALLOC_COUNTER_PATH
-  GTEST_SKIP() << "no counting allocator in this build (it cannot run under the sanitizers)";
-#else
+  if (!CountAllocations()) GTEST_SKIP() << kNoAllocationCounter;
   // Three stations: the first also sends the traps and takes the answers; the second
   // converts to SNMPv1, the third has a community of its own.
   Station station;
@@ -176,29 +172,8 @@ TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
   // As a new database has it: every SNMPv2 trap gets its sender's address added.
   config.add_source_address = "1";
   ASSERT_NO_FATAL_FAILURE(Configure(config));
-  {
-    Result<store::Store> db = store::Store::Open(folder_.string());
-    ASSERT_TRUE(db.ok()) << db.status().ToString();
-    for (const auto& [port, convert, community] :
-         {std::tuple(second.port(), 1, ""), std::tuple(third.port(), 0, "c3")}) {
-      Result<int64_t> added = db->AddStation({{"Address", store::Value("127.0.0.1")},
-                                              {"Port", store::Value(static_cast<int>(port))},
-                                              {"ConvV2ToV1", store::Value(convert)},
-                                              {"Community", store::Value(community)},
-                                              {"Enabled", store::Value(1)}});
-      ASSERT_TRUE(added.ok()) << added.status().ToString();
-    }
-  }
-  const std::filesystem::path counts = dir_.path() / "alloc.counts";
-  // The number of allocations that the counting allocator has seen in TervixSrv so far.
-  auto allocations = [&]() -> std::optional<uint64_t> {
-    std::ifstream file(counts, std::ios::binary);
-    uint64_t count = 0;
-    if (!file.read(reinterpret_cast<char*>(&count), sizeof count)) return std::nullopt;
-    return count;
-  };
-  relay_env_ = {std::string("LD_PRELOAD=") + ALLOC_COUNTER_PATH,
-                "TERVANE_ALLOC_COUNTS=" + counts.string()};
+  ASSERT_NO_FATAL_FAILURE(AddStation("127.0.0.1", second.port(), true, ""));
+  ASSERT_NO_FATAL_FAILURE(AddStation("127.0.0.1", third.port(), false, "c3"));
   ASSERT_NO_FATAL_FAILURE(StartRelay());
 
   // The same burst of two receive batches each time, waiting in full when the service goes
@@ -221,14 +196,12 @@ TEST_F(RelayTest, RelayingBurstsLikeThoseSeenBeforeAllocatesNothing) {
     ASSERT_EQ(third.Receive(kCount, 10000).size(), static_cast<size_t>(kCount));
   };
   for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(burst());
-  const std::optional<uint64_t> before = allocations();
-  ASSERT_TRUE(before.has_value()) << "the counting allocator wrote nothing to " << counts;
-  for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(burst());
-  const std::optional<uint64_t> after = allocations();
-  ASSERT_TRUE(after.has_value());
-  EXPECT_EQ(*after - *before, 0u) << "allocations while relaying " << 8 * kCount << " traps";
+  ASSERT_NO_FATAL_FAILURE(ExpectNoAllocationsDuring(
+      [&] {
+        for (int i = 0; i < 8; ++i) ASSERT_NO_FATAL_FAILURE(burst());
+      },
+      "relaying " + std::to_string(8 * kCount) + " traps"));
   ASSERT_NO_FATAL_FAILURE(StopRelay());
-#endif
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -52,6 +53,9 @@ inline constexpr char kNewVarPrefix[] = "1.3.6.1.4.1.32473.1.100.1.";
 inline constexpr char kSnmpTrapAddress[] = "1.3.6.1.6.3.18.1.3.0";
 // Trap OIDs of the markers that Flush sends; no test defines a trap under this branch.
 inline constexpr char kMarkerPrefix[] = "1.3.6.1.4.1.32473.99.0.";
+// Why a test that counts allocations skips where RelayTest::CountAllocations fails.
+inline constexpr char kNoAllocationCounter[] =
+    "no counting allocator in this build (it cannot run under the sanitizers)";
 
 // One new variable of a definition: 1-based byte position, length and SNMP type name.
 struct Piece {
@@ -403,6 +407,75 @@ class RelayTest : public snmp::NetSnmpTest {
     Result<store::SettingsRow> row = db->ReadSettings();
     EXPECT_TRUE(row.ok()) << row.status().ToString();
     return row.ok() ? *row : store::SettingsRow();
+  }
+
+  // Adds a further station (a ForwardTarget row); without `community` its Community stays
+  // NULL.
+  void AddStation(const std::string& address, uint16_t port, bool convert,
+                  const std::optional<std::string>& community = std::nullopt, bool enabled = true) {
+    Result<store::Store> db = store::Store::Open(folder_.string());
+    ASSERT_TRUE(db.ok()) << db.status().ToString();
+    store::ColumnValues columns = {{"Address", store::Value(address)},
+                                   {"Port", store::Value(static_cast<int>(port))},
+                                   {"ConvV2ToV1", store::Value(convert ? 1 : 0)}};
+    if (community) columns.push_back({"Community", store::Value(*community)});
+    columns.push_back({"Enabled", store::Value(enabled ? 1 : 0)});
+    Result<int64_t> added = db->AddStation(columns);
+    ASSERT_TRUE(added.ok()) << added.status().ToString();
+  }
+
+  // RelayStatistics as "name/label" -> value; every row must say since when it counts and
+  // when it was written.
+  std::map<std::string, int64_t> Counters() const {
+    std::map<std::string, int64_t> counters;
+    Result<store::Store> db = store::Store::Open(folder_.string(), store::Access::kReadOnly);
+    EXPECT_TRUE(db.ok()) << db.status().ToString();
+    if (!db.ok()) return counters;
+    Result<std::vector<store::StatisticRow>> rows = db->ReadStatistics();
+    EXPECT_TRUE(rows.ok()) << rows.status().ToString();
+    if (!rows.ok()) return counters;
+    for (const store::StatisticRow& row : *rows) {
+      counters[row.name + "/" + row.label] = row.value;
+      EXPECT_FALSE(row.since.empty());
+      EXPECT_FALSE(row.written.empty());
+    }
+    return counters;
+  }
+
+  // Where the counting allocator writes how many allocations it has seen in TervixSrv.
+  std::filesystem::path AllocationCounts() const { return dir_.path() / "alloc.counts"; }
+
+  // Runs TervixSrv, from its next start, under the counting allocator. False, with
+  // relay_env_ unchanged, in a build without one.
+  bool CountAllocations() {
+#ifdef ALLOC_COUNTER_PATH
+    relay_env_ = {std::string("LD_PRELOAD=") + ALLOC_COUNTER_PATH,
+                  "TERVANE_ALLOC_COUNTS=" + AllocationCounts().string()};
+    return true;
+#else
+    return false;
+#endif
+  }
+
+  // How many allocations the counting allocator has seen in TervixSrv so far; nothing
+  // before it has written a count.
+  std::optional<uint64_t> Allocations() const {
+    std::ifstream file(AllocationCounts(), std::ios::binary);
+    uint64_t count = 0;
+    if (!file.read(reinterpret_cast<char*>(&count), sizeof count)) return std::nullopt;
+    return count;
+  }
+
+  // Runs `work` and expects TervixSrv, started under CountAllocations, to allocate nothing
+  // meanwhile; `what` names the work in the failure.
+  void ExpectNoAllocationsDuring(const std::function<void()>& work, const std::string& what) {
+    const std::optional<uint64_t> before = Allocations();
+    ASSERT_TRUE(before.has_value())
+        << "the counting allocator wrote nothing to " << AllocationCounts();
+    ASSERT_NO_FATAL_FAILURE(work());
+    const std::optional<uint64_t> after = Allocations();
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(*after - *before, 0u) << "allocations while " << what;
   }
 
   std::filesystem::path folder_;

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -118,10 +117,10 @@ TEST_F(StormTest, HoldsBackABurstAnswersInformsAndSendsTheLastOneWhenItEnds) {
   EXPECT_EQ(slow, 1);
 
   // Once the bucket is full again the last one held back, the third inform, goes on.
-  ASSERT_TRUE(PumpUntil([&] { return !received_.empty(); }, 5000)) << relay_->output();
-  ASSERT_EQ(received_.size(), 1u);
-  EXPECT_EQ(TrapOidOf(received_[0].message), kLinkDown);
-  EXPECT_EQ(SequenceOf(received_[0].message), 10);
+  std::vector<Received> last = Receive(1);
+  ASSERT_EQ(last.size(), 1u) << relay_->output();
+  EXPECT_EQ(TrapOidOf(last[0].message), kLinkDown);
+  EXPECT_EQ(SequenceOf(last[0].message), 10);
   ASSERT_TRUE(
       WaitLogged("Tervane: information 107: Trap storm ended: 1.3.6.1.6.3.1.1.5.3 from "
                  "127.0.0.1, 8 traps held back in all; the last one was sent on\n"))
@@ -138,9 +137,9 @@ TEST_F(StormTest, HoldsBackABurstAnswersInformsAndSendsTheLastOneWhenItEnds) {
       Logged("Tervane: information 107: Trap storm ended: 1.3.6.1.4.1.32473.7.0.1 from "
              "127.0.0.1, 2 traps held back in all; the last one was sent on\n"))
       << relay_->output();
-  ASSERT_TRUE(PumpUntil([&] { return !received_.empty(); }, 5000));
-  ASSERT_EQ(received_.size(), 1u);
-  EXPECT_EQ(TrapOidOf(received_[0].message), kSlowTrap);
+  last = Receive(1);
+  ASSERT_EQ(last.size(), 1u);
+  EXPECT_EQ(TrapOidOf(last[0].message), kSlowTrap);
   Result<store::Store> db = store::Store::Open(folder_.string());
   ASSERT_TRUE(db.ok()) << db.status().ToString();
   Result<std::vector<store::StatisticRow>> rows = db->ReadStatistics();
@@ -185,20 +184,9 @@ TEST_F(StormTest, ABadRuleEndsTheStartOnlyWithStormControlOn) {
 }
 
 TEST_F(StormTest, HoldingBackAllocatesNothing) {
-#ifndef ALLOC_COUNTER_PATH
-  GTEST_SKIP() << "no counting allocator in this build (it cannot run under the sanitizers)";
-#else
+  if (!CountAllocations()) GTEST_SKIP() << kNoAllocationCounter;
   // Two go on per key, the rest are held back for the whole test.
   ASSERT_NO_FATAL_FAILURE(ConfigureStorms({Rule("", 1, 2)}));
-  const std::filesystem::path counts = dir_.path() / "alloc.counts";
-  auto allocations = [&]() -> std::optional<uint64_t> {
-    std::ifstream file(counts, std::ios::binary);
-    uint64_t count = 0;
-    if (!file.read(reinterpret_cast<char*>(&count), sizeof count)) return std::nullopt;
-    return count;
-  };
-  relay_env_ = {std::string("LD_PRELOAD=") + ALLOC_COUNTER_PATH,
-                "TERVANE_ALLOC_COUNTS=" + counts.string()};
   ASSERT_NO_FATAL_FAILURE(StartRelay());
   // Eight storming keys, and each round eight new keys that go on.
   int round = 0;
@@ -214,14 +202,12 @@ TEST_F(StormTest, HoldingBackAllocatesNothing) {
     ASSERT_TRUE(Flush().has_value());
   };
   for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(storm());
-  const std::optional<uint64_t> before = allocations();
-  ASSERT_TRUE(before.has_value()) << "the counting allocator wrote nothing to " << counts;
-  for (int i = 0; i < 6; ++i) ASSERT_NO_FATAL_FAILURE(storm());
-  const std::optional<uint64_t> after = allocations();
-  ASSERT_TRUE(after.has_value());
-  EXPECT_EQ(*after - *before, 0u) << "allocations while holding back traps";
+  ASSERT_NO_FATAL_FAILURE(ExpectNoAllocationsDuring(
+      [&] {
+        for (int i = 0; i < 6; ++i) ASSERT_NO_FATAL_FAILURE(storm());
+      },
+      "holding back traps"));
   ASSERT_NO_FATAL_FAILURE(StopRelay());
-#endif
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <ostream>
 #include <random>
@@ -18,6 +17,7 @@
 #include "service/snmp/codec.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/manager.h"
+#include "service/snmp/manager_agent_fixture.h"
 #include "service/snmp/message.h"
 #include "service/snmp/send_queue.h"
 #include "service/snmp/socket_util.h"
@@ -39,16 +39,6 @@ static void PrintTo(const Message& m, std::ostream* os) {
 }
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Runs the loop until `done()` holds or `timeout_ms` has passed; returns done().
-template <typename Done>
-bool Pump(EventLoop& loop, Done done, int timeout_ms = 3000) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done() && Clock::now() < deadline) loop.RunOnce(10);
-  return done();
-}
 
 sockaddr_in Loopback(uint16_t port) {
   sockaddr_in sa{};
