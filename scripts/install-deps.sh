@@ -5,13 +5,13 @@ set -euo pipefail
 
 packages=(
   build-essential cmake g++ clang-14 libclang-rt-14-dev clang-format clang-tidy
-  libsqlite3-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev nlohmann-json3-dev nettle-dev libgtest-dev libgmock-dev libbenchmark-dev
   python3-prometheus-client
   snmp snmptrapd libsnmp-dev smitools sqlite3 systemd duktape unicode-data
   qt6-base-dev qt6-qpa-plugins fonts-dejavu-core xvfb xauth libx11-dev
   man-db groff-base
 )
-runtime=(build-essential cmake g++ libsqlite3-dev nlohmann-json3-dev libgtest-dev)
+runtime=(build-essential cmake g++ libsqlite3-dev nlohmann-json3-dev nettle-dev libgtest-dev)
 case "${1:-}" in
   --runtime) packages=("${runtime[@]}") ;;
   --demo) packages=("${runtime[@]}" snmp snmptrapd sqlite3) ;;

@@ -55,6 +55,7 @@ inline constexpr uint8_t kTagResponsePdu = 0xA2;
 inline constexpr uint8_t kTagTrapV1Pdu = 0xA4;
 inline constexpr uint8_t kTagInformPdu = 0xA6;
 inline constexpr uint8_t kTagTrapV2Pdu = 0xA7;
+inline constexpr uint8_t kTagReportPdu = 0xA8;
 
 class BerReader {
  public:

@@ -38,6 +38,8 @@ class BerWriter {
   size_t capacity() const { return capacity_; }
   // The bytes written so far, first byte first. Valid until the next write.
   std::span<const uint8_t> data() const { return {buffer_.get() + start_, size()}; }
+  // The same, to change in place (a MAC written into the zeros left for it).
+  std::span<uint8_t> mutable_data() { return {buffer_.get() + start_, size()}; }
 
   // Each Put* prepends to what is already written.
   void PutBytes(std::span<const uint8_t> bytes);

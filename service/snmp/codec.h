@@ -56,6 +56,13 @@ class DecodedMessage {
   const MessageView& view() const { return view_; }
   // Empties the variable list, keeping its memory.
   void ClearVariables() { view_.variables = {}; }
+  // Marks the message as an SNMPv3 one, authenticated as `user_name` (which must outlive the
+  // view) at the security level of `flags`; decoding again clears the mark.
+  void MarkSnmpV3(std::string_view user_name, uint8_t flags) {
+    view_.snmpv3 = true;
+    view_.user_name = user_name;
+    view_.security_flags = flags;
+  }
 
  private:
   friend class Decoding;

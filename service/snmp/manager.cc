@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <span>
 #include <utility>
@@ -196,9 +197,11 @@ void Manager::Deliver(size_t slot, const std::function<void()>* handler) {
     ++dropped_;
     return;
   }
-  const std::span<const uint8_t> datagram(batch_->data + slot * kSlotBytes, header.msg_len);
+  const std::span<uint8_t> datagram(batch_->data + slot * kSlotBytes, header.msg_len);
   // Decoding reuses the memory of its target.
-  if (!Decode(datagram, &scratch_, texts_).ok()) {
+  if (IsV3(datagram)) {
+    if (!ReceiveV3(datagram, header, from)) return;
+  } else if (!Decode(datagram, &scratch_, texts_).ok()) {
     ++dropped_;
     return;
   }
@@ -225,6 +228,31 @@ void Manager::Deliver(size_t slot, const std::function<void()>* handler) {
   if (handler != nullptr && *handler) (*handler)();
 }
 
+bool Manager::ReceiveV3(std::span<uint8_t> datagram, const mmsghdr& header,
+                        const SocketAddress& from) {
+  if (security_ == nullptr) {
+    ++dropped_;
+    return false;
+  }
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
+  const usm::UserSecurity::Outcome outcome =
+      security_->Receive(datagram, now_ms, &scratch_, texts_);
+  if (!outcome.report.empty() &&
+      SendDatagram(fd_, outcome.report, from, ReceivedOn(header.msg_hdr)).ok()) {
+    ++reports_sent_;
+  }
+  if (outcome.accepted) return true;
+  // The security counted what it refused; anything else was no message at all.
+  if (!outcome.counted) {
+    ++dropped_;
+  } else if (!outcome.discovery && on_security_drop_) {
+    on_security_drop_(outcome.drop, outcome.user_name, AddressOf(from));
+  }
+  return false;
+}
+
 Message& Manager::CurrentMessage() {
   if (has_current_ && !copied_) {
     ToMessage(current_.view(), &copy_);
@@ -248,19 +276,29 @@ Status Manager::Response(MessageView* response) const {
   return Status::Ok();
 }
 
+Status Manager::EncodeResponse(const MessageView& response, BerWriter* writer) {
+  if (!response.snmpv3) return Encode(response, writer);
+  if (security_ == nullptr) {
+    return Status::Error(kErrorInvalidArgument, "send response: SNMPv3 is not set up");
+  }
+  const int64_t now_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
+  return security_->EncodeResponse(response, now_ms, writer);
+}
+
 Status Manager::SendResponse() {
   MessageView response;
   if (Status s = Response(&response); !s.ok()) return s;
-  std::span<const uint8_t> datagram;
-  if (Status s = EncodeInPlace(response, &datagram); !s.ok()) return s;
-  return SendDatagram(fd_, datagram, source_, received_on_);
+  if (Status s = EncodeResponse(response, &response_writer_); !s.ok()) return s;
+  return SendDatagram(fd_, response_writer_.data(), source_, received_on_);
 }
 
 Status Manager::QueueResponse(uint64_t tag) {
   MessageView response;
   if (Status s = Response(&response); !s.ok()) return s;
   // Encoded straight into the queue's buffer.
-  if (Status s = Encode(response, &responses_.Next()); !s.ok()) return s;
+  if (Status s = EncodeResponse(response, &responses_.Next()); !s.ok()) return s;
   responses_.Add(source_, tag, received_on_);
   return Status::Ok();
 }

@@ -28,12 +28,14 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "service/snmp/ber_writer.h"
 #include "service/snmp/codec.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/ip_text.h"
 #include "service/snmp/message.h"
 #include "service/snmp/send_queue.h"
 #include "service/snmp/socket_util.h"
+#include "service/snmp/usm.h"
 
 namespace tervane::snmp {
 
@@ -115,8 +117,23 @@ class Manager {
   // Called at the end of every batch, after its responses were sent.
   void SetBatchEndHandler(std::function<void()> handler) { on_batch_end_ = std::move(handler); }
 
+  // SNMPv3: the security that checks each SNMPv3 message, answers it with a Report where it
+  // asks for one, and encodes the Responses to its informs. Without it SNMPv3 messages are
+  // dropped as malformed. Not owned; set before Listen.
+  void SetSecurity(usm::UserSecurity* security) { security_ = security; }
+  // Called for each SNMPv3 message that the security dropped, with the reason, the user name
+  // that the message named and its sender's address.
+  using SecurityDropHandler =
+      std::function<void(usm::Drop drop, std::string_view user_name, const IpAddress& from)>;
+  void SetSecurityDropHandler(SecurityDropHandler handler) {
+    on_security_drop_ = std::move(handler);
+  }
+  // Reports sent in answer to SNMPv3 messages.
+  uint64_t reports_sent() const { return reports_sent_; }
+
   // Datagrams received; datagrams dropped as truncated, malformed or of an unhandled
-  // kind; and socket errors met while reading (each one is skipped, the loop goes on).
+  // kind (not the SNMPv3 messages that the security refused: it counts them); and socket errors met
+  // while reading (each one is skipped, the loop goes on).
   uint64_t received() const { return received_; }
   uint64_t dropped() const { return dropped_; }
   uint64_t socket_errors() const { return socket_errors_; }
@@ -133,6 +150,11 @@ class Manager {
   void EndBatch();
   // The current message as its response; fails where SendResponse fails before encoding.
   Status Response(MessageView* response) const;
+  // Encodes that response into *writer, as the version it came in asks.
+  Status EncodeResponse(const MessageView& response, BerWriter* writer);
+  // Checks and decodes the SNMPv3 datagram in `datagram` into scratch_; false when dropped,
+  // which counts in dropped() unless the security counted it.
+  bool ReceiveV3(std::span<uint8_t> datagram, const mmsghdr& header, const SocketAddress& from);
 
   EventLoop& loop_;
   int fd_ = -1;
@@ -155,6 +177,10 @@ class Manager {
   SendQueue responses_;
   SendQueue::FailureHandler on_response_failure_;
   std::function<void()> on_batch_end_;
+  usm::UserSecurity* security_ = nullptr;
+  SecurityDropHandler on_security_drop_;
+  BerWriter response_writer_;  // SendResponse's datagram
+  uint64_t reports_sent_ = 0;
   uint64_t received_ = 0;
   uint64_t dropped_ = 0;
   uint64_t socket_errors_ = 0;

@@ -25,6 +25,7 @@ inline constexpr int32_t kKindTrapV1 = 36;    // SNMPv1 Trap-PDU
 inline constexpr int32_t kKindTrapV2 = 71;    // SNMPv2c SNMPv2-Trap-PDU
 inline constexpr int32_t kKindInform = 70;    // SNMPv2c InformRequest-PDU
 inline constexpr int32_t kKindResponse = 66;  // SNMPv2c Response-PDU
+inline constexpr int32_t kKindReport = 168;   // SNMPv3 Report-PDU
 
 // Variable type codes.
 inline constexpr int32_t kTypeNoValue = 0;
@@ -50,7 +51,7 @@ struct Message {
   std::string community;
   int32_t kind = 0;  // one of the kKind* codes; 0 when cleared
 
-  // SNMPv2c messages (kinds 71, 70, 66) only.
+  // SNMPv2c and SNMPv3 messages (kinds 71, 70, 66, 168) only.
   int32_t request_id = 0;
   int32_t error_status = 0;  // Response-PDU only; 0 everywhere else
   int32_t error_index = 0;
@@ -99,6 +100,11 @@ struct MessageView {
   int32_t specific_trap = 0;
   uint32_t time_stamp = 0;
   std::span<const VariableView> variables;
+  // An SNMPv3 message (its PDU an SNMPv2 one): the USM user it was authenticated as, and the
+  // security level (snmp::kFlagAuth and kFlagPriv); the community is empty then.
+  bool snmpv3 = false;
+  std::string_view user_name;
+  uint8_t security_flags = 0;
 };
 
 // A Message made of the texts of `view` (written into *out, reusing its strings' memory),
