@@ -16,6 +16,7 @@
 #include "store/relay_options.h"
 #include "store/statement.h"
 #include "store/store.h"
+#include "store/v3_users.h"
 
 namespace tervane::store::schema {
 namespace {
@@ -59,6 +60,25 @@ CREATE TABLE StormRule (
 INSERT INTO StormRule (OidPrefix, PerMinute, Burst, Enabled) VALUES ('', 30, 10, 1);
 )sql";
 
+// Version 4: the SNMPv3 users and this relay's own engine. A user is one per name and engine
+// (empty EngineId: any engine); the keys are hex Ku. SnmpEngine holds exactly one row, made by
+// ToVersion4 with a new engine ID.
+constexpr std::string_view kVersion4 = R"sql(
+CREATE TABLE SnmpV3User (
+  UserName TEXT,
+  EngineId TEXT,
+  AuthProtocol TEXT,
+  AuthKey TEXT,
+  PrivProtocol TEXT,
+  PrivKey TEXT,
+  UNIQUE (UserName, EngineId)
+);
+CREATE TABLE SnmpEngine (
+  EngineId TEXT,
+  Boots INTEGER
+);
+)sql";
+
 using Step = Status (*)(sqlite3* db, const std::string& path);
 
 Status ToVersion1(sqlite3* db, const std::string& path) { return RunScript(db, path, kVersion1); }
@@ -74,8 +94,22 @@ Status ToVersion3(sqlite3* db, const std::string& path) {
   return WriteOptionDefaults(db, path, 3);
 }
 
+// The engine ID is made here, once, inside the upgrade's transaction: a new file and an
+// upgraded one each get their own, and two programs upgrading at once cannot make two.
+Status ToVersion4(sqlite3* db, const std::string& path) {
+  if (Status made = RunScript(db, path, kVersion4); !made.ok()) return made;
+  Result<std::vector<uint8_t>> id = MakeEngineId();
+  if (!id.ok()) return Status::Error(id.status().error(), path + ": " + id.status().description());
+  Result<Statement> insert =
+      Statement::Prepare(db, path, "INSERT INTO SnmpEngine (EngineId, Boots) VALUES (?1, 0)");
+  if (!insert.ok()) return insert.status();
+  Status done = insert->Bind(1, Value(snmp::usm::HexText(*id)));
+  return done.ok() ? insert->Run() : done;
+}
+
 // kSteps[N] takes a file from version N to N + 1.
-constexpr std::array<Step, kSchemaVersion> kSteps = {ToVersion1, ToVersion2, ToVersion3};
+constexpr std::array<Step, kSchemaVersion> kSteps = {ToVersion1, ToVersion2, ToVersion3,
+                                                     ToVersion4};
 
 // Writes the options `new_file` or upgraded values; only those of `version` unless it is 0.
 Status WriteOptions(sqlite3* db, const std::string& path, int version, bool new_file) {

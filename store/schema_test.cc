@@ -28,7 +28,8 @@ void MakeVersion0(const TempDir& dir) {
   ASSERT_TRUE(Store::Create(dir.db()).ok());
   RawDb raw(dir.db());
   ASSERT_EQ(raw.Exec("DROP TABLE ForwardTarget; DROP TABLE RelayStatistics; "
-                     "DROP TABLE RelayOption; DROP TABLE StormRule; PRAGMA user_version = 0"),
+                     "DROP TABLE RelayOption; DROP TABLE StormRule; DROP TABLE SnmpV3User; "
+                     "DROP TABLE SnmpEngine; PRAGMA user_version = 0"),
             SQLITE_OK);
 }
 
@@ -349,9 +350,9 @@ TEST(Schema, RelayOptionsOfNewAndUpgradedFilesAndTheirValues) {
 
   TempDir old;
   ASSERT_TRUE(Store::Create(old.db()).ok());
-  ASSERT_EQ(
-      RawDb(old.db()).Exec("DROP TABLE RelayOption; DROP TABLE StormRule; PRAGMA user_version = 1"),
-      SQLITE_OK);
+  ASSERT_EQ(RawDb(old.db()).Exec("DROP TABLE RelayOption; DROP TABLE StormRule; DROP TABLE "
+                                 "SnmpV3User; DROP TABLE SnmpEngine; PRAGMA user_version = 1"),
+            SQLITE_OK);
   Result<Store> reader = Store::Open(old.path(), Access::kReadOnly);
   ASSERT_TRUE(reader.ok());
   EXPECT_TRUE(reader->ReadRelayOptions()->empty());
@@ -391,6 +392,81 @@ TEST(Schema, RelayOptionsOfNewAndUpgradedFilesAndTheirValues) {
     EXPECT_EQ(options->add_source_address, c.mode);
     EXPECT_EQ(SourceAddressModeText(c.mode), c.text);
   }
+}
+
+// A file as version 3 made it: everything but the SNMPv3 tables.
+void MakeVersion3(const TempDir& dir) {
+  ASSERT_TRUE(Store::Create(dir.db()).ok());
+  ASSERT_EQ(RawDb(dir.db()).Exec("DROP TABLE SnmpV3User; DROP TABLE SnmpEngine; "
+                                 "PRAGMA user_version = 3"),
+            SQLITE_OK);
+}
+
+// The engine ID that the file's one SnmpEngine row holds, after checking that row.
+std::string EngineIdOf(const std::string& path) {
+  RawDb raw(path, SQLITE_OPEN_READONLY);
+  const auto rows = raw.Query("SELECT EngineId, Boots FROM SnmpEngine");
+  EXPECT_EQ(rows.size(), 1u) << path;
+  if (rows.size() != 1) return "";
+  EXPECT_EQ(rows[0][1], "0");
+  // 80 00 7E D9 05 (enterprise 32473, format 5), then 8 random octets.
+  EXPECT_EQ(rows[0][0].size(), 26u) << rows[0][0];
+  EXPECT_TRUE(rows[0][0].starts_with("80007ed905")) << rows[0][0];
+  return rows[0][0];
+}
+
+TEST(Schema, Version3FileGetsTheSnmpV3TablesAndAnEngineOfItsOwnOnce) {
+  TempDir dir;
+  MakeVersion3(dir);
+  RawDb other(dir.db());
+  ASSERT_EQ(other.Exec("INSERT INTO SnmpTrap (TrapName, TrapOID) VALUES ('Link Down', '1.3.6');"
+                       "INSERT INTO StormRule VALUES ('1.3.6.1.4.1.9', 5, 2, 0);"
+                       "UPDATE RelayOption SET Value = '1' WHERE Name = 'StormControl'"),
+            SQLITE_OK);
+  const std::string kept =
+      "SELECT (SELECT group_concat(TrapName || '/' || TrapOID) FROM SnmpTrap), (SELECT "
+      "group_concat(OidPrefix || '/' || PerMinute || '/' || Burst || '/' || Enabled, ' ') FROM "
+      "StormRule), (SELECT group_concat(Name || '=' || Value) FROM RelayOption)";
+  const auto before = other.Query(kept);
+
+  // A table of the new version already there makes the step fail: the file stays as it was.
+  ASSERT_EQ(other.Exec("CREATE TABLE SnmpEngine (x)"), SQLITE_OK);
+  Result<Store> refused = Store::Open(dir.path());
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.status().description().find("SnmpEngine"), std::string::npos)
+      << refused.status().ToString();
+  EXPECT_EQ(Version(dir.db()), 3);
+  EXPECT_TRUE(other.Query("SELECT name FROM sqlite_master WHERE name = 'SnmpV3User'").empty());
+  ASSERT_EQ(other.Exec("DROP TABLE SnmpEngine"), SQLITE_OK);
+
+  Result<Store> store = Store::Open(dir.path());
+  ASSERT_TRUE(store.ok()) << store.status().ToString();
+  EXPECT_EQ(Version(dir.db()), 4);
+  EXPECT_EQ(other.Query(kept), before);
+  EXPECT_EQ(testing::Mode(dir.db() + ".v3.bak"), kDatabaseMode);
+  EXPECT_TRUE(store->ReadV3Users()->empty());
+  const std::string upgraded = EngineIdOf(dir.db());
+  Result<EngineState> engine = store->ReadEngine();
+  ASSERT_TRUE(engine.ok()) << engine.status().ToString();
+  EXPECT_EQ(snmp::usm::HexText(engine->id), upgraded);
+
+  // Opened again, the engine keeps its ID; two new files get different ones.
+  EXPECT_TRUE(Store::Open(dir.path()).ok());
+  EXPECT_EQ(EngineIdOf(dir.db()), upgraded);
+  TempDir a;
+  TempDir b;
+  ASSERT_TRUE(Store::Create(a.db()).ok());
+  ASSERT_TRUE(Store::Create(b.db()).ok());
+  EXPECT_NE(EngineIdOf(a.db()), EngineIdOf(b.db()));
+
+  // Read-only, a version-3 file has no users and no engine.
+  TempDir old;
+  MakeVersion3(old);
+  Result<Store> reader = Store::Open(old.path(), Access::kReadOnly);
+  ASSERT_TRUE(reader.ok());
+  EXPECT_TRUE(reader->ReadV3Users()->empty());
+  EXPECT_EQ(reader->ReadEngine().status().description(),
+            old.db() + ": schema version 3 has no table SnmpEngine");
 }
 
 }  // namespace

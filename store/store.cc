@@ -280,6 +280,8 @@ Status Store::CheckTables() {
   if (checked.ok() && version_ >= 1) checked = CheckTable(kStatisticsTable, kStatisticsColumns);
   if (checked.ok() && version_ >= 2) checked = CheckTable(kOptionTable, kOptionColumns);
   if (checked.ok() && version_ >= 3) checked = CheckTable(kStormTable, kStormColumns);
+  if (checked.ok() && version_ >= 4) checked = CheckTable(kV3UserTable, kV3UserColumns);
+  if (checked.ok() && version_ >= 4) checked = CheckTable(kEngineTable, kEngineColumns);
   return checked;
 }
 

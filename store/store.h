@@ -38,6 +38,7 @@
 #include "platform/status.h"
 #include "store/rows.h"
 #include "store/storm_rules.h"
+#include "store/v3_users.h"
 #include "store/value.h"
 
 struct sqlite3;
@@ -47,7 +48,7 @@ namespace tervane::store {
 inline constexpr std::string_view kDatabaseFileName = "Tervix.mdb";
 // The schema version that this program makes and reads (PRAGMA user_version); files of
 // versions 0 to kSchemaVersion - 1 are upgraded in place when opened for writing.
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 // The group that the service runs as (the service account's, svc::kServiceAccount) and whose
 // members may use the window: a new database file belongs to it when it exists.
 inline constexpr char kDatabaseGroup[] = "tervane";
@@ -169,13 +170,18 @@ class Store {
   // every SnmpTrap row with `traps`, every ForwardTarget row with `stations` (their columns
   // without the Id; new Ids follow this order), every RelayOption row with `options` and, when
   // `storm_rules` is given, every StormRule row with those (a file older than version 3 then
-  // fails). The caller checks the values. Fails, changing nothing, on a column name that is not one
-  // of the table's (kErrorNotFound; Id for a station), in a file older than version 2, on a table
-  // without its settings row (kErrorRowGone), and on any failure of SQLite's.
+  // fails); when `v3_users` is given, every SnmpV3User row with those, and when `engine_id` is
+  // given, the engine's ID, its Boots kept (either in a file older than version 4 fails). The
+  // caller checks the values. Fails, changing nothing, on a column name that is not one of the
+  // table's (kErrorNotFound; Id for a station), in a file older than version 2, on a table
+  // without its settings row or an SnmpEngine without its row (kErrorRowGone), and on any
+  // failure of SQLite's.
   Status ReplaceSharedSettings(const ColumnValues& settings, const std::vector<ColumnValues>& traps,
                                const std::vector<ColumnValues>& stations,
                                const std::vector<RelayOption>& options,
-                               const std::vector<StormRuleRow>* storm_rules = nullptr);
+                               const std::vector<StormRuleRow>* storm_rules = nullptr,
+                               const std::vector<V3UserRow>* v3_users = nullptr,
+                               const std::vector<uint8_t>* engine_id = nullptr);
 
   // Every StormRule row in the table's order; none in a file older than version 3 (which
   // store/storm_rules.h reads as storm control's default rule switched off).
@@ -186,6 +192,29 @@ class Store {
   Status SetStormRule(const StormRule& rule);
   // Deletes the rule of `prefix`; kErrorRowGone when there is none.
   Status RemoveStormRule(std::string_view prefix);
+
+  // Every SnmpV3User row in the table's order; none in a file older than version 4.
+  Result<std::vector<V3UserRow>> ReadV3Users() const;
+  // Writes `user` (checked by the caller) in place of the row of its name and engine (engine IDs
+  // compared as octets, however a row spells them) or as a new row. Refuses (kErrorOverflow,
+  // writing nothing) a new user when the table holds kMaxV3Users rows already; fails in a file
+  // older than version 4.
+  Status SetV3User(const V3User& user);
+  // Deletes the user `name` of `engine_id` (empty: the user of any engine); kErrorRowGone when
+  // there is none, and nothing is deleted.
+  Status RemoveV3User(std::string_view name, std::span<const uint8_t> engine_id);
+
+  // This relay's engine, the one SnmpEngine row, checked (store/v3_users.h). Fails in a file
+  // older than version 4 and on a table without its row (kErrorNotFound), or with a value
+  // refused, naming it.
+  Result<EngineState> ReadEngine() const;
+  // Sets the engine ID (5 to 32 octets, else refused with kErrorInvalidArgument) and keeps the
+  // boots. kErrorRowGone, writing nothing, when the table has no row.
+  Status SetEngineId(std::span<const uint8_t> id);
+  // Counts a start of the engine: adds one to Boots in one BEGIN IMMEDIATE transaction and
+  // returns the value committed. Once it reaches kMaxEngineBoots it stays there (RFC 3414
+  // §2.2.2). Fails, changing nothing, where ReadEngine fails, and on any failure of SQLite's.
+  Result<uint32_t> NextEngineBoots();
 
  private:
   Store(sqlite3* db, std::string path, bool snapshot = false)

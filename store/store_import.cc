@@ -1,12 +1,13 @@
 // Replacing the settings that a pair of relays shares, for tervane-svc import: the settings
-// row's shared columns, the trap definitions, the further stations, the options and the storm
-// rules, all in one
-// transaction, so that the service's next start finds the old set or the new one, never a mix.
+// row's shared columns, the trap definitions, the further stations, the options, the storm
+// rules, and the SNMPv3 users and engine ID of an export with keys, all in one transaction, so
+// that the service's next start finds the old set or the new one, never a mix.
 #include <sqlite3.h>
 
 #include <span>
 #include <string>
 
+#include "service/snmp/usm_crypto.h"
 #include "store/schema.h"
 #include "store/statement.h"
 #include "store/store.h"
@@ -70,10 +71,14 @@ Status Store::ReplaceSharedSettings(const ColumnValues& settings,
                                     const std::vector<ColumnValues>& traps,
                                     const std::vector<ColumnValues>& stations,
                                     const std::vector<RelayOption>& options,
-                                    const std::vector<StormRuleRow>* storm_rules) {
-  if (version_ < 2) {
-    return Status::Error(kErrorNotFound, path_ + ": schema version " + std::to_string(version_) +
-                                             " has no table " + std::string(kOptionTable));
+                                    const std::vector<StormRuleRow>* storm_rules,
+                                    const std::vector<V3UserRow>* v3_users,
+                                    const std::vector<uint8_t>* engine_id) {
+  const bool v3 = v3_users != nullptr || engine_id != nullptr;
+  if (version_ < 2 || (v3 && version_ < 4)) {
+    return Status::Error(kErrorNotFound,
+                         path_ + ": schema version " + std::to_string(version_) + " has no table " +
+                             std::string(version_ < 2 ? kOptionTable : kV3UserTable));
   }
   // Every name first, so that a bad one fails before the write lock is taken.
   Status done = CheckNames(path_, kSettingsTable, kSettingsColumns, settings);
@@ -82,6 +87,9 @@ Status Store::ReplaceSharedSettings(const ColumnValues& settings,
   }
   for (size_t i = 0; done.ok() && i < stations.size(); ++i) {
     done = CheckNames(path_, kStationTable, kStationColumns, stations[i], kStationColumns[0]);
+  }
+  if (done.ok() && engine_id != nullptr) {
+    done = CheckEngineIdOctets(*engine_id, std::string(kEngineTable) + ", EngineId");
   }
   if (!done.ok()) return done;
 
@@ -128,6 +136,30 @@ Status Store::ReplaceSharedSettings(const ColumnValues& settings,
                                   {"Burst", rule.burst},
                                   {"Enabled", rule.enabled}});
         if (!added.ok()) return added;
+      }
+    }
+    if (v3_users != nullptr) {
+      Status emptied = schema::RunScript(db_, path_, "DELETE FROM " + std::string(kV3UserTable));
+      if (!emptied.ok()) return emptied;
+      for (const V3UserRow& user : *v3_users) {
+        Status added = InsertRow(db_, path_, kV3UserTable,
+                                 {{"UserName", user.user_name},
+                                  {"EngineId", user.engine_id},
+                                  {"AuthProtocol", user.auth_protocol},
+                                  {"AuthKey", user.auth_key},
+                                  {"PrivProtocol", user.priv_protocol},
+                                  {"PrivKey", user.priv_key}});
+        if (!added.ok()) return added;
+      }
+    }
+    if (engine_id != nullptr) {
+      // Only the ID: each node counts its own starts.
+      Status set = RunWith(db_, path_, "UPDATE " + std::string(kEngineTable) + " SET EngineId = ?1",
+                           {{"EngineId", Value(snmp::usm::HexText(*engine_id))}});
+      if (!set.ok()) return set;
+      if (sqlite3_changes64(db_) == 0) {
+        return Status::Error(kErrorRowGone,
+                             path_ + ": table " + std::string(kEngineTable) + " has no row");
       }
     }
     return schema::RunScript(db_, path_, "COMMIT");

@@ -95,5 +95,53 @@ TEST(StoreImport, AFailureChangesNothing) {
   EXPECT_TRUE(db->AddTrap({{"TrapName", Value("after")}}).ok());
 }
 
+TEST(StoreImport, ReplacesTheV3UsersAndTheEngineIdOnlyWhenGivenAndKeepsTheBoots) {
+  TempDir dir;
+  ASSERT_TRUE(Store::Create(dir.db()).ok());
+  Result<Store> db = Store::Open(dir.path());
+  ASSERT_TRUE(db.ok());
+  Result<V3User> alice = V3UserFromRow(
+      {Value("alice"), Value(""), Value("MD5"), Value(std::string(32, 'a')), Value(""), Value("")});
+  ASSERT_TRUE(alice.ok()) << alice.status().description();
+  ASSERT_TRUE(db->SetV3User(*alice).ok());
+  ASSERT_TRUE(db->NextEngineBoots().ok());
+  RawDb raw(dir.db());
+  const auto users = [&raw] { return raw.Query("SELECT * FROM SnmpV3User"); };
+  const auto engine = [&raw] { return raw.Query("SELECT * FROM SnmpEngine"); };
+  const auto old_users = users();
+  const auto old_engine = engine();
+  const std::vector<V3UserRow> bob = {{Value("bob"), Value("80007ed90501020304"), Value("SHA"),
+                                       Value(std::string(40, 'b')), Value("AES"),
+                                       Value(std::string(40, 'c'))}};
+  const std::vector<uint8_t> id = {0x80, 0x00, 0x7e, 0xd9, 0x05, 0xaa};
+
+  // Without them, both stay.
+  ASSERT_TRUE(db->ReplaceSharedSettings({}, {}, {}, {}).ok());
+  EXPECT_EQ(users(), old_users);
+  EXPECT_EQ(engine(), old_engine);
+
+  // A failure late in the transaction leaves users and engine as they were.
+  ASSERT_EQ(raw.Exec("CREATE TRIGGER refuse BEFORE UPDATE ON SnmpEngine "
+                     "BEGIN SELECT RAISE(ABORT, 'injected failure'); END"),
+            SQLITE_OK);
+  const Status refused = db->ReplaceSharedSettings({}, {}, {}, {}, nullptr, &bob, &id);
+  EXPECT_NE(refused.description().find("injected failure"), std::string::npos)
+      << refused.description();
+  EXPECT_EQ(users(), old_users);
+  EXPECT_EQ(engine(), old_engine);
+  ASSERT_EQ(raw.Exec("DROP TRIGGER refuse"), SQLITE_OK);
+
+  ASSERT_TRUE(db->ReplaceSharedSettings({}, {}, {}, {}, nullptr, &bob, &id).ok());
+  EXPECT_EQ(users(), (std::vector<std::vector<std::string>>{{"bob", "80007ed90501020304", "SHA",
+                                                             std::string(40, 'b'), "AES",
+                                                             std::string(40, 'c')}}));
+  EXPECT_EQ(engine(), (std::vector<std::vector<std::string>>{{"80007ed905aa", old_engine[0][1]}}));
+
+  // An ID that is no engine's is refused before anything is written.
+  const std::vector<uint8_t> short_id = {0x80, 0x00};
+  EXPECT_FALSE(db->ReplaceSharedSettings({}, {}, {}, {}, nullptr, nullptr, &short_id).ok());
+  EXPECT_EQ(engine()[0][0], "80007ed905aa");
+}
+
 }  // namespace
 }  // namespace tervane::store

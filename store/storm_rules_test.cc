@@ -103,7 +103,8 @@ TEST(StormRules, UpgradeAddsTheTableAndTheSwitchOffAndKeepsTheOtherOptions) {
   // A version-2 file whose AddSourceAddress was set: the upgrade leaves it as it was.
   TempDir dir;
   ASSERT_TRUE(Store::Create(dir.db()).ok());
-  ASSERT_EQ(RawDb(dir.db()).Exec("DROP TABLE StormRule; DELETE FROM RelayOption WHERE Name = "
+  ASSERT_EQ(RawDb(dir.db()).Exec("DROP TABLE StormRule; DROP TABLE SnmpV3User; DROP TABLE "
+                                 "SnmpEngine; DELETE FROM RelayOption WHERE Name = "
                                  "'StormControl'; UPDATE RelayOption SET Value = 'replace'; "
                                  "PRAGMA user_version = 2"),
             SQLITE_OK);

@@ -49,6 +49,11 @@ def main():
         def storm(*args):
             return svc("storm", *args, "--folder", folder)
 
+        def changed(args, words):
+            run = storm(*args)
+            check(run.returncode == 0 and run.stderr == "" and run.stdout == words + later,
+                  f"storm {args}: {run}")
+
         listed = storm()
         check(listed.returncode == 0 and listed.stderr == "" and listed.stdout ==
               f"Storm rules in {db}\nStorm control: off\n\n"
@@ -68,9 +73,7 @@ def main():
              f"Added storm rule 1.3.6.1.6.3.1.1.5.3 (1000000 a minute, burst 100000, on) to {db}"),
         ]
         for args, words in changes:
-            run = storm(*args)
-            check(run.returncode == 0 and run.stderr == "" and run.stdout == words + later,
-                  f"storm {args}: {run}")
+            changed(args, words)
         check(rules(db) == [("", 0, 1, 1), ("1.3.6.1.4.1.9", 60, 5, 0),
                             ("1.3.6.1.6.3.1.1.5.3", 1000000, 100000, 1)], f"rules: {rules(db)}")
         listed = storm()
@@ -100,12 +103,8 @@ def main():
                   f"storm {args} is refused: {run}")
             check(dump(db) == before, f"a refused storm {args} changes nothing")
 
-        removed = storm("remove", "1.3.6.1.4.1.9")
-        check(removed.returncode == 0 and removed.stdout ==
-              f"Removed storm rule 1.3.6.1.4.1.9 from {db}" + later, f"remove: {removed}")
-        off = storm("off")
-        check(off.returncode == 0 and off.stdout == f"Switched storm control off in {db}" + later,
-              f"off: {off}")
+        changed(("remove", "1.3.6.1.4.1.9"), f"Removed storm rule 1.3.6.1.4.1.9 from {db}")
+        changed(("off",), f"Switched storm control off in {db}")
         check(sqlite3.connect(db).execute("SELECT Value FROM RelayOption WHERE Name = "
                                           "'StormControl'").fetchone() == ("0",), "stored off")
 
@@ -126,7 +125,8 @@ def main():
 
         # A file of version 2 is listed as it is, not upgraded; a change upgrades it.
         sql = sqlite3.connect(db)
-        sql.executescript("DROP TABLE StormRule; DELETE FROM RelayOption WHERE Name = "
+        sql.executescript("DROP TABLE StormRule; DROP TABLE SnmpV3User; DROP TABLE SnmpEngine; "
+                          "DELETE FROM RelayOption WHERE Name = "
                           "'StormControl'; PRAGMA user_version = 2;")
         sql.close()
         old = storm()

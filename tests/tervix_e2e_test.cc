@@ -172,10 +172,10 @@ TEST_F(TervixE2eTest, NewerSchemaExplainedThenExitStatusOne) {
     sqlite3_close(db);
     return value;
   };
-  version("PRAGMA user_version = 4");
-  ASSERT_EQ(version("PRAGMA user_version"), 4);
+  version("PRAGMA user_version = 5");
+  ASSERT_EQ(version("PRAGMA user_version"), 5);
   ASSERT_NO_FATAL_FAILURE(ExplainedThenExitStatusOne());
-  EXPECT_EQ(version("PRAGMA user_version"), 4);
+  EXPECT_EQ(version("PRAGMA user_version"), 5);
 }
 
 }  // namespace
