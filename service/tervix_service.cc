@@ -120,6 +120,7 @@ void TervixService::StartRequest() {
     if (!rules.ok()) return FailStart(rules.status(), &*db, kExitBadConfiguration);
     storm_rules = std::move(*rules);
   }
+  if (!SetUpSecurity(*db)) return;
   settings->AddSourceAddress = options->add_source_address;
   settings_ = *settings;
   stations_ = std::move(*stations);
@@ -276,7 +277,9 @@ void TervixService::snmpManager_Trap() {
     counters_.Drop(relay::DropReason::kOther);
     return;
   }
-  if (intake.inform) {
+  if (trap_.IsV3()) {
+    ++(intake.inform ? counters_.snmpv3_informs_received : counters_.snmpv3_traps_received);
+  } else if (intake.inform) {
     ++counters_.informs_received;
   } else if (trap_.IsV2()) {
     ++counters_.snmpv2_traps_received;
@@ -333,8 +336,14 @@ bool TervixService::HeldBack() {
       storm_->Check({trap_.TrapSourceNetwork, trap_.TrapOid, first}, SteadyMs());
   if (!verdict.held) return false;
   if (verdict.keep) {
+    // Kept as the SNMPv2c message it goes on as: an SNMPv3 trap with the community it takes.
+    snmp::MessageView kept = snmpManager_.CurrentView();
+    if (kept.snmpv3) {
+      kept.snmpv3 = false;
+      kept.community = relay::kV3Community;
+    }
     std::span<const uint8_t> datagram;
-    if (snmp::EncodeInPlace(snmpManager_.CurrentView(), &datagram).ok()) {
+    if (snmp::EncodeInPlace(kept, &datagram).ok()) {
       storm_->KeepTrailing(datagram);
     }
   }
@@ -501,6 +510,7 @@ void TervixService::OnTick() {
 void TervixService::WriteStatistics(bool last) {
   if (!statistics_) return;
   counters_.datagrams_received = snmpManager_.received();
+  if (security_) counters_.security_drops = security_->drops();
   counters_.traps_dropped[static_cast<size_t>(relay::DropReason::kMalformedDatagram)] =
       snmpManager_.dropped();
   for (size_t k = 0; k < held_back_rules_.size() && storm_; ++k) {

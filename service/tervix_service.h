@@ -61,6 +61,7 @@
 #include "service/snmp/codec.h"
 #include "service/snmp/event_loop.h"
 #include "service/snmp/manager.h"
+#include "service/snmp/usm.h"
 #include "service/snmp/value_text.h"
 #include "store/station_rules.h"
 #include "store/statistics.h"
@@ -78,6 +79,8 @@ inline constexpr int kExitBadConfiguration = 4;
 
 // How often the counters are written while the service runs.
 inline constexpr int kStatisticsPeriodMs = 10000;
+// At most one event per reason to drop an SNMPv3 message in this time.
+inline constexpr int64_t kSecurityEventPeriodMs = 60000;
 
 class TervixService {
  public:
@@ -187,6 +190,10 @@ class TervixService {
   // received from `source`, without any answer.
   bool HeldBack();
   void OnStormTimer();
+  // SNMPv3 (tervix_service_v3.cc): the users and this engine, its boots counted, set up at
+  // start (false when the start failed and was reported); an event for a dropped message.
+  bool SetUpSecurity(store::Store& db);
+  void OnSecurityDrop(snmp::usm::Drop drop, std::string_view user, const snmp::IpAddress& from);
   void ResendHeldBack(std::span<const uint8_t> datagram, std::string_view source);
   static int64_t SteadyMs();
 
@@ -248,6 +255,16 @@ class TervixService {
   snmp::DecodedMessage resent_;
   // The rule of each traps_held_back counter.
   std::vector<size_t> held_back_rules_;
+
+  // The SNMPv3 security, set up at start, and for each reason to drop a message when its
+  // event was logged last and how many it has not named since.
+  std::optional<snmp::usm::UserSecurity> security_;
+  struct DropEvents {
+    bool logged = false;
+    int64_t last_ms = 0;
+    uint64_t unnamed = 0;
+  };
+  std::array<DropEvents, snmp::usm::kDropReasons> security_events_{};
 };
 
 }  // namespace tervane

@@ -25,6 +25,11 @@ void CounterRows(const RelayCounters& c, const std::vector<StationCounters>& sta
   for (const HeldBackCount& held : c.traps_held_back) {
     out->push_back({"traps_held_back", held.rule, held.traps});
   }
+  out->push_back({"snmpv3_traps_received", "", c.snmpv3_traps_received});
+  out->push_back({"snmpv3_informs_received", "", c.snmpv3_informs_received});
+  for (size_t r = 0; r < kSecurityDrops; ++r) {
+    out->push_back({kSecurityDropNames[r], "", c.security_drops[r]});
+  }
 }
 
 }  // namespace tervane::relay

@@ -19,6 +19,13 @@
 //                                                  send, or a refusal it sent back)
 //   traps_held_back         a storm rule           traps storm control held back (only with
 //                                                  StormControl on, one per enabled rule)
+//   snmpv3_traps_received   (empty)                SNMPv3 traps taken in (not counted above)
+//   snmpv3_informs_received (empty)                SNMPv3 informs taken in (not counted above)
+//   usm_stats_unsupported_sec_levels, usm_stats_not_in_time_windows,
+//   usm_stats_unknown_user_names, usm_stats_unknown_engine_ids, usm_stats_wrong_digests,
+//   usm_stats_decryption_errors, snmp_unknown_security_models, snmp_invalid_msgs
+//                           (empty)                SNMPv3 messages dropped for that reason
+//                                                  by the security checks
 //
 // The label of a name that starts with "station_" is a station's ADDRESS:PORT; the label of
 // traps_dropped is one of the reasons: malformed_datagram (no SNMP message of a kind the
@@ -51,6 +58,13 @@ enum class DropReason {
   kOther,
 };
 inline constexpr int kDropReasons = 5;
+// The counters of the SNMPv3 security checks, in snmp::usm::Drop's order.
+inline constexpr size_t kSecurityDrops = 8;
+inline constexpr std::array<const char*, kSecurityDrops> kSecurityDropNames = {
+    "usm_stats_unsupported_sec_levels", "usm_stats_not_in_time_windows",
+    "usm_stats_unknown_user_names",     "usm_stats_unknown_engine_ids",
+    "usm_stats_wrong_digests",          "usm_stats_decryption_errors",
+    "snmp_unknown_security_models",     "snmp_invalid_msgs"};
 inline constexpr std::array<const char*, kDropReasons> kDropReasonLabels = {
     "malformed_datagram", "malformed_snmpv2_message", "null_values", "wrapping_failed", "other"};
 
@@ -77,6 +91,10 @@ struct RelayCounters {
   std::array<uint64_t, kDropReasons> traps_dropped{};
   // Empty while storm control is off.
   std::vector<HeldBackCount> traps_held_back;
+  uint64_t snmpv3_traps_received = 0;
+  uint64_t snmpv3_informs_received = 0;
+  // SNMPv3 messages that the security checks dropped, by snmp::usm::Drop.
+  std::array<uint64_t, kSecurityDrops> security_drops{};
 
   void Drop(DropReason reason) { ++traps_dropped[static_cast<size_t>(reason)]; }
 };

@@ -92,6 +92,7 @@ std::string TrapDump(const char* header, const std::string& stamp, const DumpHea
   Line(out, "TrapSourceAgent=", Printable(head.source_agent));
   Line(out, "TrapSourceNetwork=", Printable(head.source_network));
   Line(out, "TrapCommunity=", Printable(head.community));
+  if (!head.user_name.empty()) Line(out, "TrapUserName=", Printable(head.user_name));
   Line(out, "TrapSysUpTime=", head.sys_up_time ? std::to_string(*head.sys_up_time) : "");
   for (size_t i = 0; i < vars.size(); ++i) {
     std::string n = std::to_string(i + 1);
@@ -142,7 +143,8 @@ std::string TrapInRecord(const std::string& stamp, const CurrentTrap& trap) {
   }
   return TrapDump(kHeaderTrapIn, stamp,
                   {trap.TrapVersion, trap.TrapOid, trap.TrapSourceAgent, trap.TrapSourceNetwork,
-                   trap.TrapCommunity, trap.TrapSysUpTime},
+                   trap.IsV3() ? std::string_view() : trap.TrapCommunity, trap.TrapSysUpTime,
+                   trap.TrapUserName},
                   vars);
 }
 
@@ -153,9 +155,13 @@ std::string SentRecord(const std::string& stamp, const CurrentTrap& trap,
   const std::string oid = definition != nullptr ? kWrappedTrapPrefix + definition->TrapNewNumber
                                                 : std::string(trap.TrapOid);
   return TrapDump(definition != nullptr ? kHeaderWrapped : kHeaderNotWrapped, stamp,
-                  {to_v1 ? std::string_view(kVersionV1) : std::string_view(trap.TrapVersion), oid,
-                   to_v1 ? V1AgentAddress(trap) : trap.TrapSourceAgent, receive_address,
-                   community.empty() ? trap.TrapCommunity : community, trap.TrapSysUpTime},
+                  {to_v1 ? std::string_view(kVersionV1) : trap.SentVersion(),
+                   oid,
+                   to_v1 ? V1AgentAddress(trap) : trap.TrapSourceAgent,
+                   receive_address,
+                   community.empty() ? trap.TrapCommunity : community,
+                   trap.TrapSysUpTime,
+                   {}},
                   vars);
 }
 

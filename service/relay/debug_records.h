@@ -92,10 +92,11 @@ struct DumpHead {
   std::string_view source_network;
   std::string_view community;
   std::optional<uint32_t> sys_up_time;  // printed empty when there is none
+  std::string_view user_name;           // an SNMPv3 trap's: a line of its own after the community
 };
 
-// header + stamp, the six head lines, three lines per binding numbered from 1, one empty
-// line.
+// header + stamp, the six head lines (seven with a user name), three lines per binding numbered
+// from 1, one empty line.
 std::string TrapDump(const char* header, const std::string& stamp, const DumpHead& head,
                      const std::vector<DumpVar>& vars);
 

@@ -33,7 +33,7 @@ TEST(DebugRecords, WrappedRecordListsPiecesThenTheOtherBindings) {
                    {"1.3.6.1.2.1.2.2.1.1.7", 1, "7"}};
   std::string record = TrapDump(
       kHeaderWrapped, "2007-03-09 14:05:59",
-      {"SNMPv2Trap", "1.3.6.1.4.1.32473.1.100.2.0.1000", "0.0.0.0", "192.0.2.10", "C", 987},
+      {"SNMPv2Trap", "1.3.6.1.4.1.32473.1.100.2.0.1000", "0.0.0.0", "192.0.2.10", "C", 987, {}},
       MessageVars(out));
   EXPECT_EQ(record,
             "*** SNMP Trap Out (Wrapped) ***  2007-03-09 14:05:59\r\n"

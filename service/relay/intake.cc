@@ -86,6 +86,7 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
     trap.TrapSourceAgent = message.agent_address;
     trap.TrapSourceNetwork = source_address;
     trap.TrapCommunity = message.community;
+    trap.TrapUserName = {};
     // TimeTicks are unsigned 32-bit and pass through unchanged.
     trap.TrapSysUpTime = message.time_stamp;
     // A forwarded trap keeps the enterprise it came with, also a generic one: for those it
@@ -117,10 +118,17 @@ Intake FillCurrentTrap(const snmp::MessageView& message, std::string_view source
   if (message.kind != snmp::kKindTrapV2 && message.kind != snmp::kKindInform) return intake;
   intake.handled = true;
   intake.inform = message.kind == snmp::kKindInform;
-  trap.TrapVersion = intake.inform ? kVersionInform : kVersionV2;
+  if (message.snmpv3) {
+    trap.TrapVersion = intake.inform ? kVersionV3Inform : kVersionV3Trap;
+    trap.TrapCommunity = kV3Community;
+    trap.TrapUserName = message.user_name;
+  } else {
+    trap.TrapVersion = intake.inform ? kVersionInform : kVersionV2;
+    trap.TrapCommunity = message.community;
+    trap.TrapUserName = {};
+  }
   trap.TrapSourceAgent = "0.0.0.0";
   trap.TrapSourceNetwork = source_address;
-  trap.TrapCommunity = message.community;
 
   const KnownNames& names = EncodedNames();
   int counter = 0;

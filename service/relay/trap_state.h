@@ -39,6 +39,10 @@ inline constexpr char kSnmpV1GenericEnterprise[] = "1.3.6.1.2.1.11";
 inline constexpr char kVersionV1[] = "SNMPv1Trap";
 inline constexpr char kVersionV2[] = "SNMPv2Trap";
 inline constexpr char kVersionInform[] = "SNMPv2Inform";
+inline constexpr char kVersionV3Trap[] = "SNMPv3Trap";
+inline constexpr char kVersionV3Inform[] = "SNMPv3Inform";
+// The community that an SNMPv3 trap goes on with where a station sets none.
+inline constexpr char kV3Community[] = "public";
 
 // General_Setting as the service uses it, and the relay's options (table RelayOption).
 struct Settings {
@@ -78,7 +82,11 @@ struct CurrentTrap {
   int32_t TrapSpecific = 0;
   std::string_view TrapSourceAgent;
   std::string_view TrapSourceNetwork;
+  // The community the trap goes on with where a station sets none: the one it came with, or
+  // for an SNMPv3 trap kV3Community.
   std::string_view TrapCommunity;
+  // The user an SNMPv3 trap was authenticated as; empty for the other versions.
+  std::string_view TrapUserName;
   // TimeTicks; nothing for an SNMPv2 message whose sysUpTime.0 is missing or no number.
   std::optional<uint32_t> TrapSysUpTime;
   VarList TrapVarList;
@@ -94,7 +102,15 @@ struct CurrentTrap {
   std::span<const uint8_t> sys_up_time_encoding;
   std::span<const uint8_t> trap_oid_encoding;
 
-  bool IsV2() const { return TrapVersion == kVersionV2 || TrapVersion == kVersionInform; }
+  // An SNMPv2 PDU: an SNMPv2c trap or inform, or an SNMPv3 one.
+  bool IsV2() const { return TrapVersion != kVersionV1; }
+  bool IsV3() const { return !TrapUserName.empty(); }
+  // The version a trap sent on in its own form has: SNMPv3 goes on as SNMPv2c.
+  std::string_view SentVersion() const {
+    if (TrapVersion == kVersionV3Trap) return kVersionV2;
+    if (TrapVersion == kVersionV3Inform) return kVersionInform;
+    return TrapVersion;
+  }
 };
 
 // One row of SnmpTrap, ready for wrapping. Arrays are 1-based like TrapVarList.
