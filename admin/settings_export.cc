@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "admin/settings_json.h"
+#include "service/snmp/usm_crypto.h"
 #include "store/definition_rules.h"
 
 namespace tervane::svc {
@@ -55,7 +56,7 @@ Result<Json> RowJson(const store::ColumnValues& columns, const std::string& wher
 
 }  // namespace
 
-Result<SharedSettings> ReadSharedSettings(const store::Store& db) {
+Result<SharedSettings> ReadSharedSettings(const store::Store& db, bool with_keys) {
   SharedSettings shared;
   Result<store::SettingsRow> settings = db.ReadSettings();
   if (!settings.ok()) return settings.status();
@@ -88,6 +89,14 @@ Result<SharedSettings> ReadSharedSettings(const store::Store& db) {
     Result<std::vector<store::StormRuleRow>> rules = db.ReadStormRules();
     if (!rules.ok()) return rules.status();
     shared.storm_rules = std::move(*rules);
+  }
+  if (with_keys && db.schema_version() >= 4) {
+    Result<std::vector<store::V3UserRow>> users = db.ReadV3Users();
+    if (!users.ok()) return users.status();
+    shared.v3_users = std::move(*users);
+    Result<store::EngineState> engine = db.ReadEngine();
+    if (!engine.ok()) return engine.status();
+    shared.engine_id = std::move(engine->id);
   }
   return shared;
 }
@@ -142,6 +151,29 @@ Result<std::string> SharedSettingsJson(const SharedSettings& settings) {
       rules.push_back(std::move(*row));
     }
     out[std::string(store::kStormTable)] = std::move(rules);
+  }
+  if (settings.v3_users) {
+    Json users = Json::array();
+    for (size_t i = 0; i < settings.v3_users->size(); ++i) {
+      const store::V3UserRow& u = (*settings.v3_users)[i];
+      const store::Value* values[] = {&u.user_name, &u.engine_id,     &u.auth_protocol,
+                                      &u.auth_key,  &u.priv_protocol, &u.priv_key};
+      store::ColumnValues columns;
+      for (size_t c = 0; c < store::kV3UserColumns.size(); ++c) {
+        columns.emplace_back(std::string(store::kV3UserColumns[c]), *values[c]);
+      }
+      Result<Json> row =
+          RowJson(columns, std::string(store::kV3UserTable) + "[" + std::to_string(i) + "]");
+      if (!row.ok()) return row.status();
+      users.push_back(std::move(*row));
+    }
+    out[std::string(store::kV3UserTable)] = std::move(users);
+  }
+  if (settings.engine_id) {
+    // Only the ID: the boots are each node's own.
+    Json engine = Json::object();
+    engine[std::string(store::kEngineColumns[0])] = snmp::usm::HexText(*settings.engine_id);
+    out[std::string(store::kEngineTable)] = std::move(engine);
   }
   try {
     return out.dump(2) + "\n";

@@ -10,6 +10,7 @@
 #include "store/relay_options.h"
 #include "store/storm_rules.h"
 #include "store/trap_name.h"
+#include "store/v3_users.h"
 
 namespace tervane::svc {
 namespace {
@@ -322,14 +323,76 @@ Result<std::vector<store::StormRuleRow>> ReadStormRules(const Json& j) {
   return rows;
 }
 
-// The sections; StormRule, added with schema version 3, may be missing.
-constexpr std::array<std::string_view, 7> kTopKeys = {"format",
+// A refusal of store::V3UserFromRow, which names the row by its user ("SnmpV3User alice (any
+// engine), AuthKey: ..." or "SnmpV3User, UserName: ..."), named by its place instead:
+// "SnmpV3User[2].AuthKey: ...". A text in other words keeps them after the place.
+Status AtPlace(const Status& refused, const std::string& place, const store::V3UserRow& row) {
+  const std::string table(store::kV3UserTable);
+  const std::string engine = row.engine_id.AsText();
+  const std::string by_user = table + " " + row.user_name.AsText() +
+                              (engine.empty() ? " (any engine)" : " (engine " + engine + ")") +
+                              ", ";
+  const std::string& why = refused.description();
+  for (const std::string& name : {by_user, table + ", "}) {
+    if (why.starts_with(name)) {
+      return Status::Error(refused.error(), place + "." + why.substr(name.size()));
+    }
+  }
+  return Status::Error(refused.error(), place + ": " + why);
+}
+
+// Each user checked by the store's own rules, named by its place; then the users together (two
+// of one name and engine, more than kMaxV3Users). The rows come back as the store writes them.
+Result<std::vector<store::V3UserRow>> ReadV3Users(const Json& j) {
+  const std::string table(store::kV3UserTable);
+  if (!j.is_array()) return Wrong(table, "a list", j);
+  if (j.size() > static_cast<size_t>(store::kMaxV3Users)) {
+    return Refuse(table, std::to_string(j.size()) + " users; at most " +
+                             std::to_string(store::kMaxV3Users) + " are possible");
+  }
+  std::vector<store::V3UserRow> rows;
+  for (size_t i = 0; i < j.size(); ++i) {
+    const std::string place = table + "[" + std::to_string(i) + "]";
+    if (Status keys = CheckKeys(j[i], store::kV3UserColumns, place); !keys.ok()) return keys;
+    std::array<Value, store::kV3UserColumns.size()> values;
+    for (size_t c = 0; c < values.size(); ++c) {
+      const std::string column(store::kV3UserColumns[c]);
+      Result<Value> text = ReadText(j[i][column], Member(place, column), c != 0);
+      if (!text.ok()) return text.status();
+      values[c] = std::move(*text);
+    }
+    const store::V3UserRow row = {values[0], values[1], values[2], values[3], values[4], values[5]};
+    Result<store::V3User> user = store::V3UserFromRow(row);
+    if (!user.ok()) return AtPlace(user.status(), place, row);
+    rows.push_back(store::V3UserToRow(*user));
+  }
+  Result<std::vector<store::V3User>> users = store::V3UsersFromRows(rows);
+  if (!users.ok()) return users.status();
+  return rows;
+}
+
+// {"EngineId": HEX}: no Boots, which are each node's own.
+Result<std::vector<uint8_t>> ReadEngine(const Json& j) {
+  const std::string table(store::kEngineTable);
+  const std::array<std::string_view, 1> keys = {store::kEngineColumns[0]};
+  if (Status s = CheckKeys(j, keys, table); !s.ok()) return s;
+  const std::string what = Member(table, std::string(keys[0]));
+  Result<Value> text = ReadText(j[std::string(keys[0])], what, false);
+  if (!text.ok()) return text.status();
+  return store::CheckEngineIdText(text->text(), false, what);
+}
+
+// The sections; StormRule, added with schema version 3, and SnmpV3User and SnmpEngine, of
+// schema version 4 and of an export with keys only, may be missing.
+constexpr std::array<std::string_view, 9> kTopKeys = {"format",
                                                       "version",
                                                       store::kSettingsTable,
                                                       store::kTrapTable,
                                                       store::kStationTable,
                                                       store::kOptionTable,
-                                                      store::kStormTable};
+                                                      store::kStormTable,
+                                                      store::kV3UserTable,
+                                                      store::kEngineTable};
 constexpr size_t kRequiredTopKeys = 6;
 
 Result<SharedSettings> ReadDocument(const Json& doc, std::string_view receive_address,
@@ -367,6 +430,16 @@ Result<SharedSettings> ReadDocument(const Json& doc, std::string_view receive_ad
     Result<std::vector<store::StormRuleRow>> rules = ReadStormRules(doc[storm]);
     if (!rules.ok()) return rules.status();
     shared.storm_rules = std::move(*rules);
+  }
+  if (const std::string users(store::kV3UserTable); doc.contains(users)) {
+    Result<std::vector<store::V3UserRow>> rows = ReadV3Users(doc[users]);
+    if (!rows.ok()) return rows.status();
+    shared.v3_users = std::move(*rows);
+  }
+  if (const std::string engine(store::kEngineTable); doc.contains(engine)) {
+    Result<std::vector<uint8_t>> id = ReadEngine(doc[engine]);
+    if (!id.ok()) return id.status();
+    shared.engine_id = std::move(*id);
   }
 
   // The service refuses to start when it would send to itself: so does the import, with this

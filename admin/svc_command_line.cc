@@ -1,6 +1,7 @@
 #include "admin/svc_command_line.h"
 
 #include <algorithm>
+#include <span>
 
 namespace tervane::svc {
 namespace {
@@ -12,6 +13,11 @@ enum Option : unsigned {
   kPrometheus = 1U << 2U,
   kOutput = 1U << 3U,
   kOff = 1U << 4U,
+  kWithKeys = 1U << 5U,
+  kEngine = 1U << 6U,
+  kAuth = 1U << 7U,
+  kPriv = 1U << 8U,
+  kSet = 1U << 9U,
 };
 
 // What a command takes after its options: nothing, the service's NAME, or a FILE.
@@ -37,10 +43,12 @@ const CommandForm* FormNamed(const std::string& word) {
       // called.
       {"stats", SvcCommand::kStats, kFolder | kPrometheus | kOutput, Operand::kNone},
       {"check", SvcCommand::kCheck, kFolder, Operand::kName},
-      {"export", SvcCommand::kExport, kFolder, Operand::kFile},
+      {"export", SvcCommand::kExport, kFolder | kWithKeys, Operand::kFile},
       {"import", SvcCommand::kImport, kFolder, Operand::kFileRequired},
-      // Parsed by ParseStorm: an action word and its operands.
+      // Parsed by ParseActions: an action word and its operands.
       {"storm", SvcCommand::kStorm, kFolder | kOff, Operand::kNone},
+      {"v3user", SvcCommand::kV3User, kFolder | kEngine | kAuth | kPriv, Operand::kNone},
+      {"engine", SvcCommand::kEngine, kFolder | kSet, Operand::kNone},
   };
   for (const CommandForm& form : kForms) {
     if (word == form.word) return &form;
@@ -49,63 +57,103 @@ const CommandForm* FormNamed(const std::string& word) {
 }
 
 unsigned OptionNamed(const std::string& arg) {
-  if (arg == "--wait") return kWait;
-  if (arg == "--folder") return kFolder;
-  if (arg == "--prometheus") return kPrometheus;
-  if (arg == "--output") return kOutput;
-  if (arg == "--off") return kOff;
+  static const struct {
+    const char* word;
+    Option option;
+  } kOptions[] = {
+      {"--wait", kWait},     {"--folder", kFolder}, {"--prometheus", kPrometheus},
+      {"--output", kOutput}, {"--off", kOff},       {"--with-keys", kWithKeys},
+      {"--engine", kEngine}, {"--auth", kAuth},     {"--priv", kPriv},
+      {"--set", kSet},
+  };
+  for (const auto& o : kOptions) {
+    if (arg == o.word) return o.option;
+  }
   return 0;
 }
 
-struct StormForm {
+// Takes the option `option`, found at args[*i], into `line`, with its value, the next
+// argument, for those that have one (*i then moves on to it). False for a value that is
+// missing or empty.
+bool TakeOption(unsigned option, const std::vector<std::string>& args, size_t* i,
+                SvcCommandLine* line) {
+  bool* flag = option == kWait         ? &line->wait
+               : option == kPrometheus ? &line->prometheus
+               : option == kOff        ? &line->off
+               : option == kWithKeys   ? &line->with_keys
+                                       : nullptr;
+  if (flag != nullptr) {
+    *flag = true;
+    return true;
+  }
+  std::string* value = option == kFolder   ? &line->folder
+                       : option == kOutput ? &line->output
+                       : option == kEngine ? &line->engine
+                       : option == kAuth   ? &line->auth
+                       : option == kPriv   ? &line->priv
+                                           : &line->set_engine;
+  if (*i + 1 == args.size() || args[*i + 1].empty()) return false;
+  *value = args[++*i];
+  return true;
+}
+
+// An action word of storm or v3user, the number of operands it takes and its options.
+struct ActionForm {
   const char* word;
-  StormAction action;
+  int action;
   size_t operands;
   unsigned options;
 };
 
-// `tervane-svc storm [ACTION] [OPERAND...]`, the options anywhere after "storm": a rule's
-// PREFIX PER_MINUTE BURST read better together, with --off after them.
-std::optional<SvcCommandLine> ParseStorm(const std::vector<std::string>& args,
-                                         SvcCommandLine line) {
-  static const StormForm kStormForms[] = {
-      {"list", StormAction::kList, 0, kFolder},     {"on", StormAction::kOn, 0, kFolder},
-      {"off", StormAction::kOff, 0, kFolder},       {"set", StormAction::kSet, 3, kFolder | kOff},
-      {"remove", StormAction::kRemove, 1, kFolder},
-  };
+constexpr ActionForm kStormForms[] = {
+    {"list", static_cast<int>(StormAction::kList), 0, kFolder},
+    {"on", static_cast<int>(StormAction::kOn), 0, kFolder},
+    {"off", static_cast<int>(StormAction::kOff), 0, kFolder},
+    {"set", static_cast<int>(StormAction::kSet), 3, kFolder | kOff},
+    {"remove", static_cast<int>(StormAction::kRemove), 1, kFolder},
+};
+
+constexpr ActionForm kV3UserForms[] = {
+    {"list", static_cast<int>(V3UserAction::kList), 0, kFolder},
+    {"add", static_cast<int>(V3UserAction::kAdd), 1, kFolder | kEngine | kAuth | kPriv},
+    {"remove", static_cast<int>(V3UserAction::kRemove), 1, kFolder | kEngine},
+};
+
+// `tervane-svc storm|v3user [ACTION] [OPERAND...]`, the options anywhere after the command's
+// word: a rule's PREFIX PER_MINUTE BURST read better together, with --off after them. The
+// first of `forms` is the action without a word. Sets line->operands and returns the form
+// chosen; nothing for a usage error.
+const ActionForm* ParseActions(const std::vector<std::string>& args,
+                               std::span<const ActionForm> forms, SvcCommandLine* line) {
   unsigned given = 0;
   std::vector<std::string> words;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (const unsigned option = OptionNamed(arg); option != 0) {
       // An option that the action does not take is refused below, once the action is known.
-      if ((given & option) != 0) return std::nullopt;
+      if ((given & option) != 0 || !TakeOption(option, args, &i, line)) return nullptr;
       given |= option;
-      if (option == kFolder) {
-        if (i + 1 == args.size() || args[i + 1].empty()) return std::nullopt;
-        line.folder = args[++i];
-      }
     } else if (arg.empty() || arg[0] == '-') {
       // An option of no command, or an empty operand; a negative number is no rate either.
-      return std::nullopt;
+      return nullptr;
     } else {
       words.push_back(arg);
     }
   }
-  const StormForm* form = &kStormForms[0];  // no action word: list
+  const ActionForm* form = forms.data();  // no action word: the first
   if (!words.empty()) {
     form = nullptr;
-    for (const StormForm& f : kStormForms) {
+    for (const ActionForm& f : forms) {
       if (words[0] == f.word) form = &f;
     }
-    if (form == nullptr) return std::nullopt;
+    if (form == nullptr) return nullptr;
     words.erase(words.begin());
   }
-  if (words.size() != form->operands || (given & ~form->options) != 0) return std::nullopt;
-  line.storm = form->action;
-  line.operands = std::move(words);
-  line.off = (given & kOff) != 0;
-  return line;
+  if (words.size() != form->operands || (given & ~form->options) != 0) return nullptr;
+  // Privacy keys are made with the authentication protocol's hash: no privacy without it.
+  if ((given & kPriv) != 0 && (given & kAuth) == 0) return nullptr;
+  line->operands = std::move(words);
+  return form;
 }
 
 }  // namespace
@@ -120,7 +168,20 @@ std::optional<SvcCommandLine> ParseSvcCommandLine(const std::vector<std::string>
   const CommandForm* form = FormNamed(args[0]);
   if (form == nullptr) return std::nullopt;
   line.command = form->command;
-  if (form->command == SvcCommand::kStorm) return ParseStorm(args, std::move(line));
+  if (form->command == SvcCommand::kStorm) {
+    const ActionForm* action = ParseActions(args, kStormForms, &line);
+    if (action == nullptr) return std::nullopt;
+    line.storm = static_cast<StormAction>(action->action);
+    return line;
+  }
+  if (form->command == SvcCommand::kV3User) {
+    const ActionForm* action = ParseActions(args, kV3UserForms, &line);
+    if (action == nullptr) return std::nullopt;
+    line.v3user = static_cast<V3UserAction>(action->action);
+    if (!line.operands.empty()) line.user = line.operands[0];
+    line.operands.clear();
+    return line;
+  }
   unsigned given = 0;
   const bool takes_file =
       form->operand == Operand::kFile || form->operand == Operand::kFileRequired;
@@ -128,17 +189,11 @@ std::optional<SvcCommandLine> ParseSvcCommandLine(const std::vector<std::string>
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (const unsigned option = OptionNamed(arg); option != 0) {
-      if ((form->options & option) == 0 || (given & option) != 0) return std::nullopt;
-      given |= option;
-      if (option == kWait) {
-        line.wait = true;
-      } else if (option == kPrometheus) {
-        line.prometheus = true;
-      } else {
-        // --folder DIR, --output FILE: a value that is not empty.
-        if (i + 1 == args.size() || args[i + 1].empty()) return std::nullopt;
-        (option == kFolder ? line.folder : line.output) = args[++i];
+      if ((form->options & option) == 0 || (given & option) != 0 ||
+          !TakeOption(option, args, &i, &line)) {
+        return std::nullopt;
       }
+      given |= option;
     } else if ((!arg.empty() && arg[0] == '-' && !(arg == "-" && takes_file)) ||
                i + 1 != args.size() || form->operand == Operand::kNone ||
                (takes_file && arg.empty())) {
@@ -151,6 +206,8 @@ std::optional<SvcCommandLine> ParseSvcCommandLine(const std::vector<std::string>
     }
   }
   if (form->operand == Operand::kFileRequired && !operand_given) return std::nullopt;
+  // The keys go into a file of the owner's only, never to standard output.
+  if (line.with_keys && (line.file.empty() || line.file == "-")) return std::nullopt;
   return line;
 }
 

@@ -1,5 +1,6 @@
 #include "admin/svc_command_line.h"
 
+#include "admin/svc_command_line_fixture.h"
 #include "gtest/gtest.h"
 
 namespace tervane::svc {
@@ -89,21 +90,121 @@ TEST(SvcCommandLine, AcceptsTheDocumentedFormsAndRefusesTheRest) {
       {{"import", "-x"}, false},
       {{"query", "-"}, false},
   };
-  for (const Row& row : rows) {
-    std::string label;
-    for (const std::string& a : row.args) label += "[" + a + "]";
-    SCOPED_TRACE(label);
-    std::optional<SvcCommandLine> line = ParseSvcCommandLine(row.args);
-    ASSERT_EQ(line.has_value(), row.ok);
-    if (!line) continue;
-    EXPECT_EQ(line->command, row.command);
-    EXPECT_EQ(line->wait, row.wait);
-    EXPECT_EQ(line->folder, row.folder);
-    EXPECT_EQ(line->name, row.name);
-    EXPECT_EQ(line->prometheus, row.prometheus);
-    EXPECT_EQ(line->output, row.output);
-    EXPECT_EQ(line->file, row.file);
-  }
+  ParseEachRow(rows, [](const SvcCommandLine& line, const Row& row) {
+    EXPECT_EQ(line.command, row.command);
+    EXPECT_EQ(line.wait, row.wait);
+    EXPECT_EQ(line.folder, row.folder);
+    EXPECT_EQ(line.name, row.name);
+    EXPECT_EQ(line.prometheus, row.prometheus);
+    EXPECT_EQ(line.output, row.output);
+    EXPECT_EQ(line.file, row.file);
+  });
+}
+
+TEST(SvcCommandLine, ExportWithKeysNeedsAFile) {
+  struct Row {
+    std::vector<std::string> args;
+    bool ok;
+    bool with_keys = false;
+  };
+  const std::vector<Row> rows = {
+      {{"export", "--with-keys", "keys.json"}, true, true},
+      {{"export", "--folder", "/f", "--with-keys", "keys.json"}, true, true},
+      {{"export", "keys.json"}, true, false},
+      {{"export", "--with-keys"}, false},
+      {{"export", "--with-keys", "-"}, false},
+      {{"export", "--with-keys", "--with-keys", "k.json"}, false},
+      {{"import", "--with-keys", "k.json"}, false},
+  };
+  ParseEachRow(rows, [](const SvcCommandLine& line, const Row& row) {
+    EXPECT_EQ(line.command, SvcCommand::kExport);
+    EXPECT_EQ(line.with_keys, row.with_keys);
+  });
+}
+
+TEST(SvcCommandLine, ParsesTheV3UserAndEngineForms) {
+  using A = V3UserAction;
+  struct Row {
+    std::vector<std::string> args;
+    bool ok;
+    SvcCommand command = SvcCommand::kV3User;
+    A action = A::kList;
+    std::string user{};
+    std::string engine{};
+    std::string auth{};
+    std::string priv{};
+    std::string set_engine{};
+    std::string folder{};
+  };
+  const std::vector<Row> rows = {
+      {{"v3user"}, true},
+      {{"v3user", "list", "--folder", "/f"},
+       true,
+       SvcCommand::kV3User,
+       A::kList,
+       "",
+       "",
+       "",
+       "",
+       "",
+       "/f"},
+      {{"v3user", "add", "alice"}, true, SvcCommand::kV3User, A::kAdd, "alice"},
+      // The options anywhere after the command's word, as storm takes them.
+      {{"v3user", "--auth", "sha-256", "add", "alice", "--priv", "AES", "--engine", "80007ed905"},
+       true,
+       SvcCommand::kV3User,
+       A::kAdd,
+       "alice",
+       "80007ed905",
+       "sha-256",
+       "AES"},
+      {{"v3user", "remove", "bob", "--engine", "0x8000"},
+       true,
+       SvcCommand::kV3User,
+       A::kRemove,
+       "bob",
+       "0x8000"},
+      {{"engine"}, true, SvcCommand::kEngine, A::kList},
+      {{"engine", "--set", "80007ed905", "--folder", "/f"},
+       true,
+       SvcCommand::kEngine,
+       A::kList,
+       "",
+       "",
+       "",
+       "",
+       "80007ed905",
+       "/f"},
+      // Privacy keys are made with the authentication hash: --priv alone is refused.
+      {{"v3user", "add", "alice", "--priv", "AES"}, false},
+      {{"v3user", "add"}, false},
+      {{"v3user", "add", "alice", "bob"}, false},
+      {{"v3user", "list", "alice"}, false},
+      {{"v3user", "show"}, false},
+      {{"v3user", "add", "alice", "--auth"}, false},
+      {{"v3user", "add", "alice", "--auth", ""}, false},
+      {{"v3user", "add", "alice", "--auth", "MD5", "--auth", "SHA"}, false},
+      {{"v3user", "remove", "bob", "--auth", "MD5"}, false},
+      {{"v3user", "list", "--engine", "80007ed905"}, false},
+      {{"v3user", "add", "alice", "--set", "80007ed905"}, false},
+      {{"v3user", "add", "-alice"}, false},
+      {{"v3user", "add", "alice", "--password", "secret12"}, false},
+      {{"engine", "--set"}, false},
+      {{"engine", "--set", ""}, false},
+      {{"engine", "80007ed905"}, false},
+      {{"engine", "--engine", "80007ed905"}, false},
+      {{"query", "--set", "80007ed905"}, false},
+  };
+  ParseEachRow(rows, [](const SvcCommandLine& line, const Row& row) {
+    EXPECT_EQ(line.command, row.command);
+    EXPECT_EQ(line.v3user, row.action);
+    EXPECT_EQ(line.user, row.user);
+    EXPECT_EQ(line.engine, row.engine);
+    EXPECT_EQ(line.auth, row.auth);
+    EXPECT_EQ(line.priv, row.priv);
+    EXPECT_EQ(line.set_engine, row.set_engine);
+    EXPECT_EQ(line.folder, row.folder);
+  });
 }
 
 }  // namespace

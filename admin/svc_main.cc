@@ -2,8 +2,9 @@
 // manner of Windows' sc (service_commands.h), and reads the counters that the service writes
 // into the program folder's Tervix.mdb (stats_command.h), checks the relay's health for
 // keepalived (check_command.h), and moves the settings that the relays of a pair share between
-// their Tervix.mdb files (transfer_commands.h), and edits storm control's rules
-// (storm_command.h). The usage is in svc_command_line.h.
+// their Tervix.mdb files (transfer_commands.h), edits storm control's rules (storm_command.h)
+// and the SNMPv3 users, and prints or sets the engine ID (v3_commands.h). The usage is in
+// svc_command_line.h.
 // Exit status: 0 on success, 1 on failure, 2 on a usage error.
 #include <cstdio>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "admin/storm_command.h"
 #include "admin/svc_command_line.h"
 #include "admin/transfer_commands.h"
+#include "admin/v3_commands.h"
 
 int main(int argc, char** argv) {
   using tervane::svc::SvcCommand;
@@ -39,6 +41,10 @@ int main(int argc, char** argv) {
       return tervane::svc::RunImportCommand(*line);
     case SvcCommand::kStorm:
       return tervane::svc::RunStormCommand(*line);
+    case SvcCommand::kV3User:
+      return tervane::svc::RunV3UserCommand(*line);
+    case SvcCommand::kEngine:
+      return tervane::svc::RunEngineCommand(*line);
     default:
       return tervane::svc::RunServiceCommand(*line);
   }

@@ -1,5 +1,7 @@
 #include "admin/transfer_commands.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +34,39 @@ Result<std::string> ReadStandardInput() {
   }
 }
 
+// Writes an export with keys to `path` as ReplaceFile does, a temporary file beside it renamed
+// over it, but where that file has mode 0600 from its creation on, before a byte is written (and
+// is made so should it exist already), and where a file that cannot be replaced (another
+// user's, in a sticky folder) is written in place only once it has been made 0600, which only
+// its owner may do: the keys are never readable by anyone else, not even for a moment. On
+// failure `path` is unchanged and the temporary file is gone.
+Status WriteKeyFile(const std::string& path, std::string_view text) {
+  const std::string temp = path + ".tmp" + std::to_string(getpid());
+  Status s;
+  {
+    Result<UniqueFd> fd = OpenFile(temp, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, kExportMode);
+    if (!fd.ok()) return fd.status();
+    if (fchmod(fd->get(), kExportMode) != 0) s = SysError(errno, temp);
+    if (s.ok()) s = WriteAll(fd->get(), text, temp);
+    if (s.ok()) s = fd->Close(temp);
+  }
+  if (s.ok() && rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    s = SysError(err, path);
+    if (err == EPERM || err == EACCES) {
+      Result<UniqueFd> fd = OpenFile(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+      struct stat st {};
+      if (fd.ok() && fstat(fd->get(), &st) == 0 && S_ISREG(st.st_mode) &&
+          fchmod(fd->get(), kExportMode) == 0) {
+        s = ftruncate(fd->get(), 0) == 0 ? WriteAll(fd->get(), text, path) : SysError(errno, path);
+        if (s.ok()) s = fd->Close(path);
+      }
+    }
+  }
+  unlink(temp.c_str());
+  return s;
+}
+
 // "12 trap definitions", "1 option".
 std::string Count(size_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -44,7 +79,7 @@ int RunExportCommand(const SvcCommandLine& line) {
   if (!folder.ok()) return Fail(folder.status());
   Result<store::Store> db = store::Store::Open(*folder, store::Access::kReadOnly);
   if (!db.ok()) return Fail(db.status());
-  Result<SharedSettings> shared = ReadSharedSettings(*db);
+  Result<SharedSettings> shared = ReadSharedSettings(*db, line.with_keys);
   if (!shared.ok()) return Fail(shared.status());
   Result<std::string> text = SharedSettingsJson(*shared);
   if (!text.ok()) return Fail(text.status());
@@ -53,7 +88,10 @@ int RunExportCommand(const SvcCommandLine& line) {
     if (std::fflush(stdout) != 0) return Fail(Status::Error(ErrnoCode(errno), "standard output"));
     return 0;
   }
-  if (Status s = ReplaceFile(line.file, *text, kExportMode); !s.ok()) return Fail(s);
+  // The parser has made sure that keys go to a FILE only.
+  Status s =
+      line.with_keys ? WriteKeyFile(line.file, *text) : ReplaceFile(line.file, *text, kExportMode);
+  if (!s.ok()) return Fail(s);
   return 0;
 }
 
@@ -76,18 +114,23 @@ int RunImportCommand(const SvcCommandLine& line) {
   }
   const std::vector<store::StormRuleRow>* rules =
       shared->storm_rules ? &*shared->storm_rules : nullptr;
+  const std::vector<store::V3UserRow>* users = shared->v3_users ? &*shared->v3_users : nullptr;
+  const std::vector<uint8_t>* engine_id = shared->engine_id ? &*shared->engine_id : nullptr;
   Status written = db->ReplaceSharedSettings(shared->general, shared->traps, shared->stations,
-                                             shared->options, rules);
+                                             shared->options, rules, users, engine_id);
   if (!written.ok()) return Fail(written);
-  // "12 trap definitions, 2 stations and 1 option", with ", 2 options and 3 storm rules" when
-  // the text had storm rules.
-  std::string counts = Count(shared->traps.size(), "trap definition", "trap definitions") + ", " +
-                       Count(shared->stations.size(), "station", "stations");
-  const std::string options = Count(shared->options.size(), "option", "options");
-  if (rules != nullptr) {
-    counts += ", " + options + " and " + Count(rules->size(), "storm rule", "storm rules");
-  } else {
-    counts += " and " + options;
+  // "12 trap definitions, 2 stations and 1 option", with ", 3 storm rules", ", 2 SNMPv3 users"
+  // and "the engine ID" for what the text had of them.
+  std::vector<std::string> parts = {
+      Count(shared->traps.size(), "trap definition", "trap definitions"),
+      Count(shared->stations.size(), "station", "stations"),
+      Count(shared->options.size(), "option", "options")};
+  if (rules != nullptr) parts.push_back(Count(rules->size(), "storm rule", "storm rules"));
+  if (users != nullptr) parts.push_back(Count(users->size(), "SNMPv3 user", "SNMPv3 users"));
+  if (engine_id != nullptr) parts.emplace_back("the engine ID");
+  std::string counts = parts[0];
+  for (size_t i = 1; i < parts.size(); ++i) {
+    counts += (i + 1 == parts.size() ? " and " : ", ") + parts[i];
   }
   std::printf("Imported %s into %s; the service uses them from its next start\n", counts.c_str(),
               db->path().c_str());
