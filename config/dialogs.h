@@ -1,6 +1,7 @@
 // What the window's rules ask of the desktop: message boxes, the "Add New" dialog, the
-// station dialog and the system's viewer for a file. The rules (tervix_model.h) speak only to this
-// interface; the window implements it with Qt, and tests answer it themselves.
+// station dialog, the SNMPv3 user dialog and the system's viewer for a file. The rules
+// (tervix_model.h) speak only to this interface; the window implements it with Qt, and tests answer
+// it themselves.
 #ifndef TERVANE_CONFIG_DIALOGS_H_
 #define TERVANE_CONFIG_DIALOGS_H_
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "config/station_fields.h"
+#include "config/v3_user_edit.h"
 
 namespace tervane::config {
 
@@ -35,6 +37,13 @@ class Dialogs {
                            const StationAccept& accept) {
     (void)title;
     (void)fields;
+    (void)accept;
+  }
+  // The modal dialog of an SNMPv3 user, as `setup` says: each "&OK" hands what it holds to
+  // `accept`, and the dialog closes when the verdict says so. The passwords typed are cleared
+  // when it closes, however it is closed. A program without a window shows none.
+  virtual void EditV3User(const V3UserDialogSetup& setup, const V3UserAccept& accept) {
+    (void)setup;
     (void)accept;
   }
   // Hands `path` to the desktop's viewer for its type; what the viewer does is not looked at.

@@ -44,6 +44,7 @@ MainWindow::MainWindow(TervixModel& model, QWidget* parent) : QWidget(parent), m
   tab1_->addTab(MakeTrapsPage(), "SNMP Traps");
   tab1_->addTab(MakeGeneralPage(), "General Settings");
   tab1_->addTab(MakeServicePage(), "Service Control");
+  tab1_->addTab(MakeV3Page(), "SNMPv3");
   // Another page is asked for before it is shown: the tab bar's clicks, keys and wheel, and
   // the pages' Ctrl+Tab, go to the model first.
   tab1_->tabBar()->installEventFilter(this);
@@ -119,13 +120,19 @@ void MainWindow::SetTabOrder() {
     const VarRow& row = vars_[static_cast<size_t>(i)];
     order.insert(order.end(), {row.name, row.pos, row.chars, row.type});
   }
-  order.insert(order.end(),
-               {chkDebugMode_,    txtTrapRecvIpAddr_,   txtTrapRecvPort_,   txtTrapRecvStatus_,
-                chkConvV2ToV1_,   cboAddSourceAddress_, txtTrapForwIpAddr_, txtTrapForwPort_,
-                lbxStations_,     cmdStationAdd_,       cmdStationEdit_,    cmdStationRemove_,
-                chkStormControl_, txtStormPerMinute_,   txtStormBurst_,     cmdGenerateMIB_,
-                cmdStart_,        cmdInstall_,          tblCounters_,       cmdReadMe_,
-                cmdExit_});
+  order.insert(order.end(), {chkDebugMode_,      txtTrapRecvIpAddr_,
+                             txtTrapRecvPort_,   txtTrapRecvStatus_,
+                             chkConvV2ToV1_,     cboAddSourceAddress_,
+                             txtTrapForwIpAddr_, txtTrapForwPort_,
+                             lbxStations_,       cmdStationAdd_,
+                             cmdStationEdit_,    cmdStationRemove_,
+                             chkStormControl_,   txtStormPerMinute_,
+                             txtStormBurst_,     cmdGenerateMIB_,
+                             cmdStart_,          cmdInstall_,
+                             tblCounters_,       txtEngineId_,
+                             lstV3Users_,        cmdAddV3User_,
+                             cmdEditV3User_,     cmdRemoveV3User_,
+                             cmdReadMe_,         cmdExit_});
   for (size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -243,6 +250,7 @@ void MainWindow::ShowModel() {
   ShowStations();
   ShowServicePage();
   ShowCounters();
+  ShowV3Users();
   showing_ = was_showing;
   TakeFocusRequest();
   if (model_.ended() && !ending_) {

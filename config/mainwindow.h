@@ -1,5 +1,5 @@
-// The configuration window "Tervane 1.10": three pages (trap definitions, general settings,
-// service control) over the rules of config/tervix_model.h.
+// The configuration window "Tervane 1.10": four pages (trap definitions, general settings,
+// service control, SNMPv3) over the rules of config/tervix_model.h.
 //
 // The window holds no rule and no state of its own beyond what the widgets need: every user
 // action is forwarded to the model, after which ShowModel() shows the model's state again and
@@ -74,6 +74,8 @@ class MainWindow : public QWidget {
   QWidget* MakeTrapsPage();
   QWidget* MakeGeneralPage();
   QWidget* MakeServicePage();
+  // The page "SNMPv3": the engine ID and the users' list with its buttons.
+  QWidget* MakeV3Page();
   // The list "Further Stations" and its buttons, in the frame "Forward Traps To".
   QWidget* MakeStations(QWidget* parent);
   // The list "Sender's address (snmpTrapAddress.0)" with its label, in the same frame.
@@ -114,6 +116,9 @@ class MainWindow : public QWidget {
   void ShowServicePage();
   void ShowStations();
   void ShowSourceAddress();
+  void ShowV3Users();
+  // A user button's action, then the model shown.
+  void V3UserClick(void (V3UserList::*click)());
   // Shows the counters as the model last read them, and reads them every 2 s while page 2 is
   // the selected one.
   void ShowCounters();
@@ -192,6 +197,14 @@ class MainWindow : public QWidget {
   QLabel* lblCountersWritten_ = nullptr;
   QTableWidget* tblCounters_ = nullptr;
   QTimer* countersTimer_ = nullptr;
+
+  // Page "SNMPv3".
+  QLineEdit* txtEngineId_ = nullptr;
+  QLabel* lblV3Note_ = nullptr;
+  QTableWidget* lstV3Users_ = nullptr;
+  QPushButton* cmdAddV3User_ = nullptr;
+  QPushButton* cmdEditV3User_ = nullptr;
+  QPushButton* cmdRemoveV3User_ = nullptr;
 };
 
 }  // namespace tervane::config

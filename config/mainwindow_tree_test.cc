@@ -25,10 +25,11 @@ TEST_F(WindowTreeTest, CaptionAndPagesInOrder) {
   ASSERT_NO_FATAL_FAILURE(OpenWindow());
   EXPECT_EQ(window_->windowTitle(), "Tervane 1.10");
   auto* tabs = Find<QTabWidget>("tab1");
-  ASSERT_EQ(tabs->count(), 3);
+  ASSERT_EQ(tabs->count(), 4);
   EXPECT_EQ(tabs->tabText(0), "SNMP Traps");
   EXPECT_EQ(tabs->tabText(1), "General Settings");
   EXPECT_EQ(tabs->tabText(2), "Service Control");
+  EXPECT_EQ(tabs->tabText(3), "SNMPv3");
   // "Read Me" and "&Exit" sit below the pages, on none of them.
   for (const char* name : {"cmdReadMe", "cmdExit"}) {
     EXPECT_FALSE(tabs->isAncestorOf(Find<QWidget>(name))) << name;
@@ -54,6 +55,9 @@ TEST_F(WindowTreeTest, ButtonsAndCheckBoxesByNameAndText) {
       {"cmdGenerateMIB", "&Generate MIB File"},
       {"cmdStart", "&Start Service"},
       {"cmdInstall", "&Install Service"},
+      {"cmdAddV3User", "&Add..."},
+      {"cmdEditV3User", "E&dit..."},
+      {"cmdRemoveV3User", "&Remove"},
   };
   std::vector<std::string> var_names(kVarRows + 1);
   std::vector<std::string> var_texts(kVarRows + 1);
@@ -105,6 +109,8 @@ TEST_F(WindowTreeTest, LabelsAndTheirFields) {
       {"Se&nder's address (snmpTrapAddress.0):", "cboAddSourceAddress"},
       {"Traps &per minute:", "txtStormPerMinute"},
       {"&Burst:", "txtStormBurst"},
+      {"Engine &ID:", "txtEngineId"},
+      {"&Users:", "lstV3Users"},
   };
   std::vector<std::pair<QString, QString>> buddies;
   QStringList plain;
@@ -112,7 +118,7 @@ TEST_F(WindowTreeTest, LabelsAndTheirFields) {
     if (label->buddy() != nullptr) {
       buddies.emplace_back(label->text(), label->buddy()->objectName());
     } else if (label->objectName() != "lblInfo" && label->objectName() != "lblReadOnly" &&
-               label->objectName() != "lblCountersWritten") {
+               label->objectName() != "lblCountersWritten" && label->objectName() != "lblV3Note") {
       plain << label->text();
     }
   }
@@ -131,7 +137,11 @@ TEST_F(WindowTreeTest, LabelsAndTheirFields) {
   }
   headings << "Into"
            << "New Variables"
-           << "Rules by trap OID prefix are set with the command tervane-svc storm.";
+           << "Rules by trap OID prefix are set with the command tervane-svc storm."
+           << "Routers that send informs to this relay need this engine ID configured for its "
+              "address. The command tervane-svc engine --set changes it."
+           << "The service reads its users when it starts: changes take effect at its next "
+              "start. Passwords are never stored, only the keys made from them.";
   headings.sort();
   EXPECT_EQ(plain, headings);
 }
@@ -201,13 +211,14 @@ TEST_F(WindowTreeTest, AccessibleNamesContainWhatIsOnTheScreen) {
     }
     ++controls;
   }
-  // 14 variable rows of five controls, 11 more on page 0, 16 on page 1, 5 on page 2, 2 below.
-  EXPECT_EQ(controls, 5 * kVarRows + 11 + 16 + 5 + 2);
+  // 14 variable rows of five controls, 11 more on page 0, 16 on page 1, 5 on page 2, 5 on page
+  // 3, 2 below.
+  EXPECT_EQ(controls, 5 * kVarRows + 11 + 16 + 5 + 5 + 2);
   QAccessibleInterface* list = QAccessible::queryAccessibleInterface(Find<QWidget>("lbxTrapName"));
   EXPECT_EQ(list->role(), QAccessible::List);
   QAccessibleInterface* tabs =
       QAccessible::queryAccessibleInterface(Find<QTabWidget>("tab1")->tabBar());
-  ASSERT_EQ(tabs->childCount(), 3 + 2);  // the pages' tabs, and the bar's two scroll buttons
+  ASSERT_EQ(tabs->childCount(), 4 + 2);  // the pages' tabs, and the bar's two scroll buttons
   EXPECT_EQ(tabs->child(1)->text(QAccessible::Name), "General Settings");
 }
 
@@ -343,13 +354,18 @@ TEST_F(WindowTreeTest, TabOrderFollowsTheReadingOrder) {
            << "cmdStart"
            << "cmdInstall"
            << "tblCounters"
+           << "txtEngineId"
+           << "lstV3Users"
+           << "cmdAddV3User"
+           << "cmdEditV3User"
+           << "cmdRemoveV3User"
            << "cmdReadMe"
            << "cmdExit";
   // From the list round to "&Exit"; the tab bar and its scroll buttons take part too, but
   // what matters here is the order of the window's own widgets.
   QStringList chain;
   QWidget* widget = Find<QWidget>("lbxTrapName");
-  for (int n = 0; n < 200 && widget != nullptr && !chain.endsWith("cmdExit");
+  for (int n = 0; n < 300 && widget != nullptr && !chain.endsWith("cmdExit");
        ++n, widget = widget->nextInFocusChain()) {
     if ((widget->focusPolicy() & Qt::TabFocus) != 0 && widget->objectName() != "tab1" &&
         !widget->objectName().isEmpty() && !widget->objectName().startsWith("qt_")) {

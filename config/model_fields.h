@@ -22,6 +22,7 @@ inline constexpr char kTitleTervane[] = "Tervane";
 inline constexpr int kPageTraps = 0;
 inline constexpr int kPageGeneral = 1;
 inline constexpr int kPageService = 2;
+inline constexpr int kPageV3 = 3;
 inline constexpr int kVarRows = 14;
 // The store's limits (definition_rules.h), which tervane-svc import applies too.
 inline constexpr int kMaxDefinitions = store::kMaxDefinitions;

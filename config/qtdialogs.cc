@@ -7,6 +7,7 @@
 
 #include "config/addnewdialog.h"
 #include "config/stationdialog.h"
+#include "config/v3userdialog.h"
 
 namespace tervane::config {
 
@@ -61,6 +62,10 @@ std::optional<std::string> QtDialogs::AskNewTrapName() {
 void QtDialogs::EditStation(const std::string& title, const StationFields& fields,
                             const StationAccept& accept) {
   RunStationDialog(parent_, title, fields, accept);
+}
+
+void QtDialogs::EditV3User(const V3UserDialogSetup& setup, const V3UserAccept& accept) {
+  RunV3UserDialog(parent_, setup, accept);
 }
 
 std::optional<std::string> QtDialogs::AskSaveFile(const std::string& title,

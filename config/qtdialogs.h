@@ -1,6 +1,7 @@
 // Dialogs answered by the user through Qt: QMessageBox for the messages, AddNewDialog for a
-// new definition's name, StationDialog for a further station, and the desktop's viewer
-// (QDesktopServices) for files. A message asked for while a dialog is open is shown over it.
+// new definition's name, StationDialog for a further station, V3UserDialog for an SNMPv3 user, and
+// the desktop's viewer (QDesktopServices) for files. A message asked for while a dialog is open is
+// shown over it.
 //
 // The dialogs are made before the model (the model is opened with them) and the window after
 // it, so both are handed over once they exist; until then the boxes have no parent and the
@@ -32,6 +33,7 @@ class QtDialogs : public Dialogs {
   std::optional<std::string> AskNewTrapName() override;
   void EditStation(const std::string& title, const StationFields& fields,
                    const StationAccept& accept) override;
+  void EditV3User(const V3UserDialogSetup& setup, const V3UserAccept& accept) override;
   std::optional<std::string> AskSaveFile(const std::string& title,
                                          const std::string& suggested) override;
   void OpenFile(const std::string& path) override;

@@ -5,13 +5,14 @@
 //
 // The sample folder is made in a temporary directory: the default settings, four further
 // stations (one on IPv6), storm control on, counters as a running service writes them, two trap
-// definitions, the second using all fourteen variables, and a copy of TervixSrv. The window is
+// definitions, the second using all fourteen variables, three SNMPv3 users, and a copy of
+// TervixSrv. The window is
 // driven with QTest's mouse and keyboard as a user would, and each picture is QWidget::grab() of a
-// window or dialog: the three pages at four sizes, the "Service Control" page again with the
-// service installed and started, the "Add New" and station dialogs and the message that refuses a
-// port. The service runs under the built-in service manager with its registry in the temporary
-// directory, so the machine's own services are never touched, and it is stopped and removed before
-// the end. Exit status 0 when every picture was written, 1 otherwise.
+// window or dialog: the four pages at four sizes, the "Service Control" page again with the
+// service installed and started, the "Add New", station and SNMPv3 user dialogs and the message
+// that refuses a port. The service runs under the built-in service manager with its registry in the
+// temporary directory, so the machine's own services are never touched, and it is stopped and
+// removed before the end. Exit status 0 when every picture was written, 1 otherwise.
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
@@ -38,6 +40,7 @@
 #include "config/qtdialogs.h"
 #include "config/stationdialog.h"
 #include "config/tervix_model.h"
+#include "config/v3userdialog.h"
 #include "platform/service_manager.h"
 #include "platform/service_record.h"
 #include "store/relay_options.h"
@@ -157,6 +160,32 @@ Status MakeSampleFolder(const std::string& folder) {
     const std::time_t now = std::time(nullptr);
     Status counted = writer->Write(counters, store::UtcStamp(now - 3600), store::UtcStamp(now - 4));
     if (!counted.ok()) return counted;
+  }
+  // Three SNMPv3 users: one for any engine with authentication and privacy, one bound to a
+  // device's engine, one that only authenticates.
+  namespace usm = tervane::snmp::usm;
+  const store::V3User users[] = {
+      {"noc-traps",
+       {},
+       usm::Auth::kSha256,
+       usm::PasswordToKey(usm::Auth::kSha256, "sample-auth-1"),
+       usm::Priv::kAes128,
+       usm::PasswordToKey(usm::Auth::kSha256, "sample-priv-1")},
+      {"core-router",
+       {0x80, 0x00, 0x00, 0x09, 0x03, 0x00, 0x1b, 0x54, 0xc2, 0x3a, 0x40},
+       usm::Auth::kSha512,
+       usm::PasswordToKey(usm::Auth::kSha512, "sample-auth-2"),
+       usm::Priv::kAes256C,
+       usm::PasswordToKey(usm::Auth::kSha512, "sample-priv-2")},
+      {"ups-monitor",
+       {},
+       usm::Auth::kSha1,
+       usm::PasswordToKey(usm::Auth::kSha1, "sample-auth-3"),
+       usm::Priv::kNone,
+       {}},
+  };
+  for (const store::V3User& user : users) {
+    if (Status set = db->SetV3User(user); !set.ok()) return set;
   }
   // Storm control on, with a default rule of its own.
   written = db->WriteRelayOption(store::kOptionStormControl, "1");
@@ -378,10 +407,21 @@ int main(int argc, char** argv) {
     ok &= Save(&window, out, QString("general-settings-%1.png").arg(size));
     ClickTab(window, tervane::config::kPageService);
     ok &= Save(&window, out, QString("service-control-%1.png").arg(size));
+    ClickTab(window, tervane::config::kPageV3);
+    ok &= Save(&window, out, QString("snmpv3-%1.png").arg(size));
   }
   window.showNormal();
   window.resize(normal);
   QTest::qWait(300);
+  // "SNMPv3" with the second user selected.
+  ClickTab(window, tervane::config::kPageV3);
+  auto* users = window.findChild<QTableWidget*>("lstV3Users");
+  if (users->rowCount() > 1) {
+    QTest::mouseClick(users->viewport(), Qt::LeftButton, {},
+                      users->visualItemRect(users->item(1, 0)).center());
+  }
+  QTest::qWait(50);
+  ok &= Save(&window, out, "snmpv3.png");
   ok &= ServicePictures(window, folder.path().toStdString(), out);
 
   {
@@ -402,6 +442,22 @@ int main(int argc, char** argv) {
     ok &= QTest::qWaitForWindowExposed(&station, 5000);
     QTest::qWait(50);
     ok &= Save(&station, out, "station-dialog.png");
+  }
+
+  {
+    // Editing the user bound to an engine, with another hash chosen: both passwords are needed.
+    const store::V3User& user = (*model)->v3_users().users().at(1);
+    tervane::config::V3UserDialog v3user(
+        {tervane::config::kEditV3UserTitle, tervane::config::FieldsOfUser(user), user.auth},
+        [](const tervane::config::V3UserFields&) { return tervane::config::V3UserVerdict{}; },
+        &window);
+    v3user.show();
+    ok &= QTest::qWaitForWindowExposed(&v3user, 5000);
+    auto* auth = v3user.findChild<QComboBox*>("cboV3Auth");
+    auth->setCurrentIndex(auth->findText("SHA-384"));
+    QTest::keyClicks(v3user.findChild<QLineEdit*>("txtV3AuthPassword"), "new-secret");
+    QTest::qWait(50);
+    ok &= Save(&v3user, out, "snmpv3-user-dialog.png");
   }
 
   {

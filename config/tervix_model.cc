@@ -43,7 +43,8 @@ TervixModel::TervixModel(std::string folder, Dialogs& dialogs)
       dialogs_(dialogs),
       service_page_(folder_),
       stations_(folder_, dialogs),
-      counters_(folder_) {}
+      counters_(folder_),
+      v3_users_(folder_, dialogs) {}
 
 Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder, Dialogs& dialogs,
                                                        bool read_only) {
@@ -66,6 +67,7 @@ Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder
   if (!db.ok()) return db.status();
   model->access_ = access;
   model->stations_.SetAccess(access);
+  model->v3_users_.SetAccess(access);
   if (model->read_only()) {
     model->read_only_notice_ =
         std::string(db->snapshot() ? "These settings are shown as last stored and "
@@ -76,6 +78,7 @@ Result<std::unique_ptr<TervixModel>> TervixModel::Open(const std::string& folder
   }
   if (Status s = model->ReadGeneral(); !s.ok()) return s;
   if (Status s = model->stations_.Read(); !s.ok()) return s;
+  if (Status s = model->v3_users_.Read(); !s.ok()) return s;
   if (Status s = model->ReadDefinitions(std::nullopt); !s.ok()) return s;
   return model;
 }
@@ -179,6 +182,7 @@ bool TervixModel::tab1_Click(int page) {
       refused = SaveSnmpTrapRecord();
       break;
     case kPageService:
+    case kPageV3:
       refused = SaveSnmpTrapRecord();
       if (!refused) refused = SaveGeneralSetting();
       break;
@@ -196,6 +200,7 @@ bool TervixModel::tab1_Click(int page) {
   // What the service wrote meanwhile (its status, the address it bound) is shown.
   if (page == kPageGeneral) read = ReadGeneral();
   if (page == kPageGeneral && read.ok()) read = stations_.Read();
+  if (page == kPageV3) read = v3_users_.Read();
   if (read.error() == kErrorRowGone) {
     EndWithoutSettings(read);
     return false;

@@ -9,17 +9,18 @@
 // library; it is opened for each read or write, so a file removed or replaced while the window
 // is open is noticed instead of written into the void.
 //
-// Commit points: the General_Setting row is stored when page 0 or 2 is selected and on exit;
-// the shown definition when page 1 or 2 is selected, another definition is selected, a
+// Commit points: the General_Setting row is stored when page 0, 2 or 3 is selected and on exit;
+// the shown definition when page 1, 2 or 3 is selected, another definition is selected, a
 // definition is added, and on exit. Before storing, what the user typed is checked (whole
 // numbers in their ranges, IPv4 or IPv6 addresses); a refused value is named in a message titled
 // "Tervix", the move that asked for the commit does not happen, and the field keeps its text
 // and gets the focus. Only the columns whose text the user changed are written, so merely
 // showing a row never changes a stored value, and the service's status is never written.
 // The further stations of page 1 are stored apart from the row, each change at once
-// (stations_model.h). The relay option on page 1 (relay_option_list.h) and storm control's
-// switch and default rule (storm_settings.h) are read and stored with the row, and written only
-// when the user changed them. An IPv6 address is stored in its RFC 5952 form.
+// (stations_model.h), and so are the SNMPv3 users of page 3 (v3_users_model.h). The relay option on
+// page 1 (relay_option_list.h) and storm control's switch and default rule (storm_settings.h) are
+// read and stored with the row, and written only when the user changed them. An IPv6 address is
+// stored in its RFC 5952 form.
 #ifndef TERVANE_CONFIG_TERVIX_MODEL_H_
 #define TERVANE_CONFIG_TERVIX_MODEL_H_
 
@@ -36,6 +37,7 @@
 #include "config/service_page.h"
 #include "config/stations_model.h"
 #include "config/storm_settings.h"
+#include "config/v3_users_model.h"
 #include "platform/status.h"
 #include "store/rows.h"
 #include "store/store.h"
@@ -90,6 +92,10 @@ class TervixModel {
   // every CountersView::kRefreshMs while it is shown.
   CountersView& counters() { return counters_; }
   const CountersView& counters() const { return counters_; }
+  // The page "SNMPv3": the engine ID and the users, read when the window opens and each time
+  // the page is selected; each change of the users is stored at once.
+  V3UserList& v3_users() { return v3_users_; }
+  const V3UserList& v3_users() const { return v3_users_; }
 
   // The General_Setting row went away while the window was open (removed by another program):
   // the user has been told, nothing more is stored, and the program is to end (exit status 1).
@@ -208,6 +214,7 @@ class TervixModel {
   ServicePage service_page_;
   StationList stations_;
   CountersView counters_;
+  V3UserList v3_users_;
 };
 
 }  // namespace tervane::config

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Renders the window Tervix into docs/screenshots/: each page at four sizes (with further
-# stations on "General Settings" and counters on "Service Control"), the "Add New" and station
-# dialogs, the read-only window and the message that refuses a port, on a sample program
-# folder. Runs the built tervix_screenshots under a private Xvfb server (xvfb-run), so it needs
+# stations on "General Settings", counters on "Service Control" and three users on "SNMPv3"),
+# the "Add New", station and SNMPv3 user dialogs, the read-only window and the message that
+# refuses a port, on a sample program folder. Runs the built tervix_screenshots under a private Xvfb server (xvfb-run), so it needs
 # no display. BUILD_DIR names the build folder (default build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
