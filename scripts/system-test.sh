@@ -265,6 +265,30 @@ check "on :: it listens on both families: a trap to [::1] and an inform to 127.0
          grep -q "\"PORT\".*= INTEGER: 45" /root/station/traps.txt
          sqlite3 /opt/tervane/Tervix.mdb "UPDATE General_Setting SET TrapRecvIpAddr = '"'0.0.0.0'"'"
          systemctl restart Tervane.service'
+check "an SNMPv3 authPriv trap and inform of a user that tervane-svc added arrive wrapped" \
+  "tervane-svc v3user add fails, or the station misses the SNMPv3 trap or the inform" \
+  sh_in 'export MIBS= SNMPCONFPATH=/root/v3 SNMP_PERSISTENT_DIR=/root/v3
+         mkdir -p /root/v3
+         printf "%s\n%s\n" authpass01 privpass01 |
+           tervane-svc v3user add router --auth SHA-256 --priv AES
+         tervane-svc v3user list | grep -q "^router "
+         systemctl restart Tervane.service
+         for i in $(seq 50); do
+           [ "$(systemctl show -P StatusText Tervane.service)" = "Listening on 0.0.0.0:162" ] && break
+           sleep 0.2
+         done
+         v3="-v 3 -u router -l authPriv -a SHA-256 -A authpass01 -x AES -X privpass01"
+         snmptrap $v3 -e 0x80001f888001020304 127.0.0.1:162 991 1.3.6.1.6.3.1.1.5.3 \
+           1.3.6.1.2.1.2.2.1.1.11 i 11 1.3.6.1.2.1.2.2.1.2.11 s "PORT 046 DOWN"
+         snmpinform $v3 -r 2 -t 3 127.0.0.1:162 992 1.3.6.1.6.3.1.1.5.3 \
+           1.3.6.1.2.1.2.2.1.1.12 i 12 1.3.6.1.2.1.2.2.1.2.12 s "PORT 047 DOWN"
+         for i in $(seq 50); do
+           [ "$(grep -c "1.3.6.1.4.1.32473.1.100.2.0.1000" /root/station/traps.txt)" -ge 6 ] \
+             && break
+           sleep 0.2
+         done
+         grep -q "\"PORT\".*= INTEGER: 46" /root/station/traps.txt
+         grep -q "\"PORT\".*= INTEGER: 47" /root/station/traps.txt'
 check "the journal has information 101" "journalctl -u Tervane shows no start event" \
   sh_in 'journalctl -u Tervane.service --no-pager | grep -q "information 101"'
 check "systemd-analyze security Tervane rates at most 2.0" "the sandbox is weaker than documented" \
