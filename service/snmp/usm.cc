@@ -175,7 +175,7 @@ struct UserSecurity::Impl {
       const Key kul = LocalizeKey(user.auth, user.priv_key.view(), engine);
       made.privacy = Privacy(user.priv, PrivacyKey(user.auth, user.priv, kul, engine));
     }
-    fresh->emplace(std::move(made));
+    fresh->emplace(made);
     return &**fresh;
   }
 
@@ -312,7 +312,7 @@ UserSecurity::Outcome UserSecurity::Receive(std::span<uint8_t> datagram, int64_t
       return drop(Drop::kWrongDigest);
     }
     // Authentic from here on: its keys are worth keeping.
-    if (fresh) keys = &m.keys.Insert(m.CacheKey(header.engine_id, index), std::move(*fresh));
+    if (fresh) keys = &m.keys.Insert(m.CacheKey(header.engine_id, index), *fresh);
     signing = keys;
 
     if (ours) {
