@@ -1,9 +1,11 @@
 // The fuzz input's table description, read into SnmpTrap rows (see relay_fuzz.cc for the
 // layout): bytes in order, every value kind the window or a hand may have stored, and the
-// option AddSourceAddress.
+// option AddSourceAddress; and where the input's datagram part starts.
 #ifndef TERVANE_FUZZ_FUZZ_TABLE_H_
 #define TERVANE_FUZZ_FUZZ_TABLE_H_
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -92,6 +94,18 @@ inline std::vector<store::TrapRow> ReadTable(Bytes& in, const std::string& trap_
     rows.emplace_back(r, std::move(v));
   }
   return rows;
+}
+
+// Where the datagram starts: after the 2 bytes of the table's length and the table.
+inline size_t DatagramOffset(const uint8_t* data, size_t size) {
+  if (size < 2) return size;
+  return 2 + std::min((size_t{data[0]} << 8) | data[1], size - 2);
+}
+
+// Whether the datagram part is an SNMPv3 description (see v3_peer.h) rather than a datagram:
+// every datagram starts with a SEQUENCE.
+inline bool IsDescription(std::span<const uint8_t> datagram) {
+  return !datagram.empty() && datagram[0] != 0x30;
 }
 
 }  // namespace tervane::fuzz

@@ -5,10 +5,17 @@
 // as SnmpTrap rows whose columns are values of every kind (Null, integer, real, text), so that
 // LoadDefinitions' conversions meet whatever the window may have stored.
 //
+// SNMPv3 messages go through the User-based Security Model (UserSecurity::Receive, with fixed
+// users of every level, see v3_peer.h) first, and what it accepts takes the same path; an
+// inform is answered by UserSecurity::EncodeResponse.
+//
 // Input layout (bytes missing at the end read as 0):
 //   2 bytes    n, big-endian: the length of the table description that follows
 //   n bytes    the table description
-//   the rest   the datagram, received from kSourceAddress
+//   the rest   the datagram, received from kSourceAddress; or, where it does not start with
+//              0x30 (a SEQUENCE), an SNMPv3 description (see v3_peer.h): a message that the
+//              fuzzer makes, encrypts and signs as one of its users would, so that mutated
+//              plaintext reaches past the MAC check
 // The table description, read byte by byte:
 //   1 byte     the number of rows, modulo 33 (LoadDefinitions refuses a 31st); the byte
 //              divided by 33, modulo 3, is the option AddSourceAddress: 0 "0", 1 "1",
@@ -23,7 +30,8 @@
 // Kind 6 lets a definition match the datagram, without which wrapping is never reached.
 // Zero bytes read as the integer 0, so a short table of many rows still loads: a 31st row
 // is reached.
-// The custom mutator at the end changes the decoded datagram as well as its bytes.
+// The custom mutator (relay_mutator.cc) changes the decoded datagram, or the description's
+// ScopedPDU, as well as its bytes.
 //
 // Properties; a broken one stops the run at once with __builtin_trap, so libFuzzer keeps the
 // input:
@@ -53,7 +61,18 @@
 //     message;
 //   - every debug record is lines that each end in CR LF and hold no other CR, LF, TAB or NUL;
 //   - the trap-in record and the sent record of the trap agree: community, sysUpTime,
-//     version, OID, agent and the received bindings.
+//     version, OID, agent and the received bindings; an SNMPv3 trap's record has its user
+//     and no community, and it goes on as SNMPv2c with the community "public";
+//   - UserSecurity counts one reason for each message it drops and none for one it takes or
+//     that is malformed, and a Report answers only a dropped message; a message the fuzzer
+//     made is taken or dropped, for the reason, as v3_peer.cc works out on its own, and is
+//     taken as the PDU it was made of; any datagram it takes, also one as it came in the
+//     input, is authentic: its MAC verifies with its user's key localized to its engine;
+//     taken again (a copy within the time window), with the texts made on demand, it gives
+//     the same message;
+//   - a taken SNMPv3 inform is answered once, by a Response from this relay's engine at its
+//     level and with its msgID, that verifies and decrypts with the user's keys and holds the
+//     inform's PDU.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -66,94 +85,42 @@
 #include <vector>
 
 #include "fuzz/fuzz_table.h"
+#include "fuzz/trap_record.h"
+#include "fuzz/v3_peer.h"
 #include "service/relay/debug_records.h"
 #include "service/relay/definitions.h"
 #include "service/relay/intake.h"
 #include "service/relay/outgoing.h"
 #include "service/relay/trap_state.h"
+#include "service/snmp/ber_writer.h"
 #include "service/snmp/codec.h"
 #include "service/snmp/message.h"
+#include "service/snmp/usm.h"
+#include "service/snmp/v3_codec.h"
 #include "store/relay_options.h"
 #include "store/rows.h"
 #include "store/value.h"
-
-extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
 
 namespace {
 
 namespace relay = tervane::relay;
 namespace snmp = tervane::snmp;
 namespace store = tervane::store;
+namespace usm = tervane::snmp::usm;
 
 constexpr char kStamp[] = "2024-05-14 03:12:55";
 constexpr char kSourceAddress[] = "198.51.100.7";  // the sender, as the socket reports it
 constexpr char kReceiveAddress[] = "192.0.2.1";    // the listener's own address
 
-void Check(bool holds) {
-  if (!holds) __builtin_trap();
-}
-
 using tervane::fuzz::Bytes;
+using tervane::fuzz::DatagramOffset;
+using tervane::fuzz::kNowMs;
+using enum tervane::fuzz::Head;
+using tervane::fuzz::Check;
+using tervane::fuzz::CheckLines;
+using tervane::fuzz::Parse;
 using tervane::fuzz::ReadTable;
-
-// Every line ends in CR LF and holds no other CR, LF, TAB or NUL. `fixed_line` is one line of
-// the record's own form that is let through: the null-values record sets the handler's name
-// off from the time stamp with a TAB, a constant of the record and no value.
-void CheckLines(std::string_view record, std::string_view fixed_line = {}) {
-  Check(record.ends_with("\r\n"));
-  size_t start = 0;
-  while (start < record.size()) {
-    const size_t end = record.find("\r\n", start);
-    Check(end != std::string_view::npos);
-    const std::string_view line = record.substr(start, end - start);
-    if (fixed_line.empty() || line != fixed_line) {
-      Check(line.find_first_of(std::string_view("\r\n\t\0", 4)) == std::string_view::npos);
-    }
-    start = end + 2;
-  }
-}
-
-// A trap record read back: the six head values and the bindings' three values each.
-struct Record {
-  std::array<std::string_view, 6> head;  // TrapVersion, TrapOid, ... TrapSysUpTime
-  std::vector<std::array<std::string_view, 3>> vars;
-};
-enum { kVersion, kOid, kAgent, kNetwork, kCommunity, kUpTime };
-
-// Reads a record that CheckLines accepted; its views point into `text`.
-Record Parse(std::string_view text) {
-  static constexpr std::string_view kHead[] = {
-      "TrapVersion=",       "TrapOid=",       "TrapSourceAgent=",
-      "TrapSourceNetwork=", "TrapCommunity=", "TrapSysUpTime="};
-  std::vector<std::string_view> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find("\r\n", start);
-    lines.push_back(text.substr(start, end - start));
-    start = end + 2;
-  }
-  Record record;
-  Check(lines.size() >= 8);
-  for (size_t i = 0; i < record.head.size(); ++i) {
-    Check(lines[i + 1].starts_with(kHead[i]));
-    record.head[i] = lines[i + 1].substr(kHead[i].size());
-  }
-  size_t at = 7;
-  while (at < lines.size() && !lines[at].empty()) {
-    const std::string n = std::to_string(record.vars.size() + 1);
-    const std::string names[3] = {
-        "TrapVarList.varOid(" + n + ")=", "TrapVarList.varValue(" + n + ")=",
-        "TrapVarList.varType(" + n + ")="};
-    std::array<std::string_view, 3> var;
-    for (size_t j = 0; j < 3; ++j) {
-      Check(at < lines.size() && lines[at].starts_with(names[j]));
-      var[j] = lines[at++].substr(names[j].size());
-    }
-    record.vars.push_back(var);
-  }
-  Check(at < lines.size());  // the empty line that ends the bindings
-  return record;
-}
+using tervane::fuzz::Record;
 
 // The text the decoder gives for a value text the encoder accepted. The encoder takes numbers
 // with leading zeros ("042", as fixed-width pieces of a text often hold them), "-0" and an OID
@@ -276,12 +243,18 @@ void CheckShape(const relay::CurrentTrap& trap, const relay::TrapDefinition* d, 
 }
 
 // The sent record against the trap-in record and the message it lists.
-void CheckAgreement(const Record& in, const Record& sent, const relay::TrapDefinition* d,
-                    bool to_v1, const snmp::Message& out) {
-  Check(sent.head[kCommunity] == in.head[kCommunity]);
+// An SNMPv3 trap is recorded with its user and no community, and goes on as SNMPv2c with the
+// community kV3Community.
+void CheckAgreement(const relay::CurrentTrap& trap, const Record& in, const Record& sent,
+                    const relay::TrapDefinition* d, bool to_v1, const snmp::Message& out) {
+  Check(sent.head[kCommunity] == relay::Printable(trap.TrapCommunity));
+  Check(trap.IsV3() ? trap.TrapCommunity == relay::kV3Community
+                    : sent.head[kCommunity] == in.head[kCommunity]);
   Check(sent.head[kCommunity] == relay::Printable(out.community));
+  Check(!sent.user_name.has_value());
   Check(sent.head[kUpTime] == in.head[kUpTime]);
-  Check(sent.head[kVersion] == (to_v1 ? relay::kVersionV1 : in.head[kVersion]));
+  Check(in.head[kVersion] == trap.TrapVersion);
+  Check(sent.head[kVersion] == (to_v1 ? relay::kVersionV1 : trap.SentVersion()));
   Check(sent.head[kAgent] == (to_v1 ? in.head[kNetwork] : in.head[kAgent]));
   Check(sent.head[kNetwork] == kReceiveAddress);
   if (d != nullptr) {
@@ -375,7 +348,7 @@ void RelayOnce(const relay::CurrentTrap& trap, const relay::CurrentTrap& lazy,
   const std::string sent = relay::SentRecord(kStamp, trap, d, route.to_v1, kReceiveAddress,
                                              relay::MessageVars(used->message()));
   CheckLines(sent);
-  CheckAgreement(in, Parse(sent), d, route.to_v1, out);
+  CheckAgreement(trap, in, Parse(sent), d, route.to_v1, out);
 
   // Encoded as the service encodes it; what it then lists and sends is message().
   std::vector<uint8_t> wire;
@@ -441,107 +414,30 @@ void CheckSameFill(const relay::CurrentTrap& used, const relay::CurrentTrap& fre
         used.TrapSpecific == header.TrapSpecific);
   Check(used.TrapSourceAgent == fresh.TrapSourceAgent &&
         used.TrapSourceNetwork == fresh.TrapSourceNetwork &&
-        used.TrapCommunity == fresh.TrapCommunity && used.TrapSysUpTime == fresh.TrapSysUpTime);
+        used.TrapCommunity == fresh.TrapCommunity && used.TrapUserName == fresh.TrapUserName &&
+        used.TrapSysUpTime == fresh.TrapSysUpTime);
   Check(used.TrapVarCount == fresh.TrapVarCount && used.TrapIndex == earlier.TrapIndex);
   Check(used.TrapVarList.varOid == fresh.TrapVarList.varOid &&
         used.TrapVarList.varValue == fresh.TrapVarList.varValue &&
         used.TrapVarList.varType == fresh.TrapVarList.varType);
 }
 
-// Where the datagram starts: after the 2 bytes of the table's length and the table.
-size_t DatagramOffset(const uint8_t* data, size_t size) {
-  if (size < 2) return size;
-  return 2 + std::min((size_t{data[0]} << 8) | data[1], size - 2);
-}
+// How UserSecurity took an SNMPv3 message.
+struct V3Received {
+  usm::UserSecurity* security = nullptr;
+  std::span<const uint8_t> datagram;  // as it came, before decrypting
+  size_t user = 0;                    // the user it was taken as, in Users()
+};
 
-// `text` changed by one of libFuzzer's own byte mutations.
-void MutateText(std::string& text, size_t max_size) {
-  if (text.empty()) text.push_back('0');
-  const size_t size = text.size();
-  text.resize(std::max(size, max_size));
-  text.resize(LLVMFuzzerMutate(reinterpret_cast<uint8_t*>(text.data()), size, text.size()));
-}
+// The per-trap path from the listener's decoding on: `view` as the listener decodes with
+// debug mode on, every text made, and `lazy_view` the same datagram with the texts made on
+// demand. `v3` is null but for an SNMPv3 message, whose inform UserSecurity::EncodeResponse
+// answers; any other inform is answered by encoding it as a Response.
 
-// One change to a decoded message: a text, a type, a header field, or the bindings' order
-// and number.
-void MutateMessage(snmp::Message& m, std::minstd_rand& random) {
-  std::vector<snmp::Variable>& vars = m.variables;
-  const size_t pick = vars.empty() ? 0 : random() % vars.size();
-  switch (random() % 8) {
-    case 0:
-      MutateText(m.community, 64);
-      break;
-    case 1:
-      if (!vars.empty()) MutateText(vars[pick].oid, 64);
-      break;
-    case 2:
-      if (!vars.empty()) MutateText(vars[pick].value, 128);
-      break;
-    case 3:
-      if (!vars.empty()) vars[pick].type = static_cast<int32_t>(random() % 10);
-      break;
-    case 4:
-      if (!vars.empty()) vars.erase(vars.begin() + static_cast<ptrdiff_t>(pick));
-      break;
-    case 5:
-      if (!vars.empty()) {
-        const snmp::Variable copy = vars[pick];
-        vars.insert(vars.begin() + static_cast<ptrdiff_t>(random() % (vars.size() + 1)), copy);
-      }
-      break;
-    case 6:
-      if (!vars.empty()) std::swap(vars[pick], vars[random() % vars.size()]);
-      break;
-    default:
-      if (m.kind == snmp::kKindTrapV1) {
-        MutateText(m.enterprise, 64);
-        m.generic_trap = static_cast<int32_t>(random() % 7);
-        m.specific_trap = static_cast<int32_t>(random());
-      } else {
-        m.kind = m.kind == snmp::kKindTrapV2 ? snmp::kKindInform : snmp::kKindTrapV2;
-      }
-      break;
-  }
-}
-
-}  // namespace
-
-// Most byte mutations of a datagram break one of its nested BER lengths and end at Decode:
-// a trap OID or a binding list of another length is hardly ever reached that way. Half of
-// the mutations therefore change the decoded message instead and encode it again; the other
-// half, and every one whose message does not decode or encode, are libFuzzer's own, which
-// also change the table.
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size,
-                                          unsigned int seed) {
-  std::minstd_rand random(seed);
-  const size_t datagram_at = DatagramOffset(data, size);
-  snmp::Message message;
-  std::vector<uint8_t> wire;
-  if (random() % 2 == 0 || size < 2 ||
-      !snmp::Decode({data + datagram_at, data + size}, &message).ok()) {
-    return LLVMFuzzerMutate(data, size, max_size);
-  }
-  MutateMessage(message, random);
-  if (!snmp::Encode(message, &wire).ok() || datagram_at + wire.size() > max_size) {
-    return LLVMFuzzerMutate(data, size, max_size);
-  }
-  std::memcpy(data + datagram_at, wire.data(), wire.size());
-  return datagram_at + wire.size();
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const size_t datagram_at = DatagramOffset(data, size);
-  const std::span<const uint8_t> table_bytes(data + std::min<size_t>(size, 2), data + datagram_at);
-  const std::span<const uint8_t> datagram(data + datagram_at, data + size);
-
-  // Decoded as the listener decodes it: views, with the bindings' encodings.
-  static snmp::DecodedMessage decoded;
-  snmp::Message message;
-  const bool accepted = snmp::Decode(datagram, &decoded).ok();
-  Check(accepted == snmp::Decode(datagram, &message).ok());
-  if (!accepted) return 0;  // dropped by the listener
-  const snmp::MessageView& view = decoded.view();
-  Check(snmp::ToMessage(view) == message);
+void RelayMessage(const snmp::MessageView& view, const snmp::MessageView& lazy_view,
+                  std::span<const uint8_t> table_bytes, const V3Received* v3) {
+  const snmp::Message message = snmp::ToMessage(view);
+  Check(view.snmpv3 == (v3 != nullptr));
   relay::CurrentTrap fresh;
   const relay::Intake intake = relay::FillCurrentTrap(view, kSourceAddress, fresh);
   static const relay::CurrentTrap earlier = EarlierTrap();
@@ -551,17 +447,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         again.inform == intake.inform && again.malformed == intake.malformed);
   // Decoded as the listener decodes it with debug mode off, with texts made on demand: taken
   // in alike, but for the texts of the bindings, which it leaves unmade.
-  static snmp::DecodedMessage on_demand;
-  Check(snmp::Decode(datagram, &on_demand, snmp::Texts::kOnDemand).ok());
   relay::CurrentTrap lazy;
-  const relay::Intake lazy_intake = relay::FillCurrentTrap(on_demand.view(), kSourceAddress, lazy);
+  const relay::Intake lazy_intake = relay::FillCurrentTrap(lazy_view, kSourceAddress, lazy);
   Check(lazy_intake.null_list == intake.null_list && lazy_intake.handled == intake.handled &&
         lazy_intake.inform == intake.inform && lazy_intake.malformed == intake.malformed);
   if (intake.handled) {
     Check(lazy.TrapVersion == fresh.TrapVersion && lazy.TrapOid == fresh.TrapOid &&
           lazy.TrapSourceAgent == fresh.TrapSourceAgent &&
-          lazy.TrapCommunity == fresh.TrapCommunity && lazy.TrapSysUpTime == fresh.TrapSysUpTime &&
-          lazy.TrapVarCount == fresh.TrapVarCount &&
+          lazy.TrapCommunity == fresh.TrapCommunity && lazy.TrapUserName == fresh.TrapUserName &&
+          lazy.TrapSysUpTime == fresh.TrapSysUpTime && lazy.TrapVarCount == fresh.TrapVarCount &&
           lazy.TrapVarList.varType == fresh.TrapVarList.varType);
   }
   // A message that is not relayed (a Response) sets nothing but empties the bindings, and
@@ -571,8 +465,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckLines(relay::NullValuesRecord(kStamp, intake.null_list),
                std::string(kStamp) + "\tsnmpManager_Trap");
   }
-  if (!intake.handled) return 0;
-  if (intake.inform) {
+  if (!intake.handled) return;
+  if (intake.inform && v3 != nullptr) {
+    // UserSecurity answers the inform it accepted last, once, signed and encrypted at its level.
+    snmp::MessageView answer = view;
+    answer.kind = snmp::kKindResponse;
+    static snmp::BerWriter response;
+    Check(v3->security->EncodeResponse(answer, kNowMs, &response).ok());
+    tervane::fuzz::CheckResponse(response.data(), v3->datagram, v3->user, view);
+    Check(!v3->security->EncodeResponse(answer, kNowMs, &response).ok());
+  } else if (intake.inform) {
     // The listener acknowledges an inform with the received message as a Response.
     snmp::Message response = message;
     response.kind = snmp::kKindResponse;
@@ -589,6 +491,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckLines(trap_in);
   const Record in = Parse(trap_in);
   Check(static_cast<int>(in.vars.size()) == trap.TrapVarCount);
+  Check(in.head[kCommunity] == (trap.IsV3() ? "" : relay::Printable(trap.TrapCommunity)));
+  Check(in.user_name.has_value() == trap.IsV3());
+  if (trap.IsV3()) Check(*in.user_name == relay::Printable(trap.TrapUserName));
 
   Bytes table_reader(table_bytes);
   store::SourceAddressMode mode = store::SourceAddressMode::kKeep;
@@ -598,9 +503,90 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // As in the service, a load that fails keeps the slots it filled, and they are used.
   (void)relay::LoadDefinitions(rows, table);
   CheckLines(relay::DefinitionListRecord(table));
-  if (!intake.null_list.empty() || intake.malformed) return 0;  // recorded, never sent
+  if (!intake.null_list.empty() || intake.malformed) return;  // recorded, never sent
 
   static relay::OutgoingTrap used;  // as the service's is, after earlier traps
   for (bool convert : {false, true}) RelayOnce(trap, lazy, table, convert, mode, in, &used);
+}
+
+// The datagram as the listener takes it, SNMPv1 or SNMPv2c: decoded into views, with the
+// bindings' encodings, and again with the texts made on demand.
+void ReceiveCommunity(std::span<const uint8_t> datagram, std::span<const uint8_t> table_bytes) {
+  static snmp::DecodedMessage decoded, on_demand;
+  snmp::Message message;
+  const bool accepted = snmp::Decode(datagram, &decoded).ok();
+  Check(accepted == snmp::Decode(datagram, &message).ok());
+  if (!accepted) return;  // dropped by the listener
+  Check(snmp::ToMessage(decoded.view()) == message);
+  Check(snmp::Decode(datagram, &on_demand, snmp::Texts::kOnDemand).ok());
+  RelayMessage(decoded.view(), on_demand.view(), table_bytes, nullptr);
+}
+
+// An SNMPv3 datagram as the listener takes it: through a UserSecurity of the fixed users,
+// fresh for each input so that no engine's boots and time outlive it (the keys' cost is in
+// the users' Ku, made once). `expected` says what it must make of it, when the fuzzer made the
+// message; a datagram as it came in the input is only known to be authentic once taken.
+void ReceiveV3(std::span<const uint8_t> datagram, std::span<const uint8_t> table_bytes,
+               const tervane::fuzz::Expected* expected) {
+  usm::UserSecurity security(tervane::fuzz::RelayEngine(), tervane::fuzz::Users());
+  static std::vector<uint8_t> first, again;  // decrypted in place: the views lie in them
+  first.assign(datagram.begin(), datagram.end());
+  static snmp::DecodedMessage decoded, on_demand;
+  const usm::UserSecurity::Outcome outcome = security.Receive(first, kNowMs, &decoded);
+  uint64_t counted = 0;
+  for (uint64_t n : security.drops()) counted += n;
+  Check(counted == (outcome.counted ? 1 : 0) && !(outcome.accepted && outcome.counted));
+  if (outcome.counted) Check(security.drops(outcome.drop) == 1);
+  // A Report answers only a dropped message that asks for one.
+  Check(outcome.report.empty() || (outcome.counted && snmp::IsV3(outcome.report)));
+  if (expected != nullptr) {
+    Check(outcome.accepted == expected->accepted);
+    Check(outcome.counted == expected->drop.has_value());
+    if (expected->drop) Check(outcome.drop == *expected->drop);
+    // Each of the reasons the fuzzer's messages meet is a usmStats counter that a Report
+    // carries; the first Report of a second is never held back.
+    const bool reportable = (expected->flags & snmp::kFlagReportable) != 0;
+    Check(outcome.report.empty() == !(reportable && expected->drop.has_value()));
+  }
+  Check(snmp::IsV3(datagram) || (!outcome.accepted && !outcome.counted));
+  if (!outcome.accepted) return;
+  const size_t user = tervane::fuzz::CheckAuthentic(datagram);
+  const snmp::MessageView& view = decoded.view();
+  Check(view.snmpv3 && view.user_name == tervane::fuzz::Users()[user].name);
+  if (expected != nullptr) {
+    Check(user == expected->user);
+    Check(view.security_flags == (expected->flags & (snmp::kFlagAuth | snmp::kFlagPriv)));
+    // The PDU is the one that was sent.
+    static snmp::DecodedMessage sent;
+    snmp::ScopedContext context;
+    Check(snmp::DecodeScopedPdu(expected->plaintext, expected->padding, &sent, &context).ok());
+    Check(snmp::ToMessage(sent.view()) == snmp::ToMessage(view));
+  }
+  // Sent again within the window, it is taken again alike: with the texts made on demand.
+  again.assign(datagram.begin(), datagram.end());
+  Check(security.Receive(again, kNowMs, &on_demand, snmp::Texts::kOnDemand).accepted);
+  Check(snmp::ToMessage(on_demand.view()) == snmp::ToMessage(view));
+  const V3Received v3{&security, datagram, user};
+  RelayMessage(view, on_demand.view(), table_bytes, &v3);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const size_t datagram_at = DatagramOffset(data, size);
+  const std::span<const uint8_t> table_bytes(data + std::min<size_t>(size, 2), data + datagram_at);
+  const std::span<const uint8_t> datagram(data + datagram_at, data + size);
+  if (tervane::fuzz::IsDescription(datagram)) {
+    static std::vector<uint8_t> made;
+    tervane::fuzz::Expected expected;
+    if (tervane::fuzz::MakeMessage(datagram, &made, &expected)) {
+      ReceiveV3(made, table_bytes, &expected);
+    }
+    return 0;
+  }
+  // Every datagram goes to the security model too: one that is not an authentic SNMPv3
+  // message, as good as every mutated one, is dropped there.
+  ReceiveV3(datagram, table_bytes, nullptr);
+  if (!snmp::IsV3(datagram)) ReceiveCommunity(datagram, table_bytes);
   return 0;
 }

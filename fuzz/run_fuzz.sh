@@ -3,7 +3,8 @@
 #   fuzz/run_fuzz.sh BUILD_DIR SECONDS [TARGET]
 # TARGET is decode_fuzz (the default) or relay_fuzz. BUILD_DIR is a clang build configured
 # with -DTERVANE_FUZZ=ON (see fuzz/CMakeLists.txt); the target is built there if needed. The
-# seeds are the captured datagrams of tests/testdata/*.hex and fuzz/seeds/*.hex; the corpus
+# seeds are the captured datagrams of tests/testdata/*.hex and fuzz/seeds/*.hex (and for
+# relay_fuzz the SNMPv3 descriptions of fuzz/seeds/relay_v3/*.hex); the corpus
 # grows in BUILD_DIR/fuzz-corpus/TARGET and any crashing input is written to
 # BUILD_DIR/fuzz-artifacts/TARGET. The exit status is the fuzzer's: non-zero after a crash.
 set -eu
@@ -57,7 +58,10 @@ every_piece_table() {
     printf '00 %02x  00 02  07 01\n' "$n"
   done
 }
-for hex in "$here"/../tests/testdata/*.hex "$here"/seeds/*.hex; do
+# fuzz/seeds/relay_v3/*.hex are relay_fuzz's SNMPv3 descriptions (see v3_peer.h) in place of a
+# datagram, seeded alike.
+for hex in "$here"/../tests/testdata/*.hex "$here"/seeds/*.hex "$here"/seeds/relay_v3/*.hex; do
+  case $hex in */relay_v3/*) [ "$target" = relay_fuzz ] || continue ;; esac
   name=$(basename "$hex" .hex)
   if [ "$target" = decode_fuzz ]; then
     unhex "$hex" > "$seeds/$name"
