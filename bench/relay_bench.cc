@@ -43,13 +43,18 @@
 // quarter of that case's zero-loss rate), and its VmRSS before, VmRSS and VmHWM after are
 // reported: what so many keys cost it in memory.
 //
+// The case v3-auth-priv sends the same trap as SNMPv3 authPriv from one device engine to
+// TervixSrv wrapping (v3_load.h), set beside wrapping, which always runs with it. The relay
+// makes the engine's keys on its first trap, the probe that shows it ready: what that trap
+// allocated is reported apart, and the CPU runs' allocations per trap come long after it.
+//
 // Usage: relay_bench [--quick] [--only NAME[,NAME...]] [--before PROGRAM] [--rounds N]
 //                    [--step-seconds S] [--trapd-no-log] [--cpu-count N] [--cpu-rate N]
 //                    [--max-rate N] [--gap-seconds S] [--gap-rate N] [--storm-keys N]
 //                    [--flood-rate N]
 //   NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out,
-//   storm-one-key, storm-many-keys, many-keys (and pass-through-before, wrapping-before with
-//   --before).
+//   storm-one-key, storm-many-keys, many-keys, v3-auth-priv (and pass-through-before,
+//   wrapping-before with --before).
 //   --gap-seconds: length of the steady stream (default 32 s, 0 for none); --gap-rate its
 //   pace (default 5000 traps/s).
 //   --before: another TervixSrv executable (say, one built from an earlier commit), measured
@@ -82,6 +87,7 @@
 #include "bench/relay_process.h"
 #include "bench/relay_report.h"
 #include "bench/trap_load.h"
+#include "bench/v3_load.h"
 #include "service/snmp/codec.h"
 
 namespace tervane::bench {
@@ -143,7 +149,8 @@ bool Bench::Wanted(const std::string& key) const {
          std::find(options_.only.begin(), options_.only.end(), key) != options_.only.end();
 }
 
-std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind) {
+std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind,
+                                                std::optional<uint64_t>* first_allocations) {
   // A port probed free may be taken again before the relay binds it; try a few.
   for (int attempt = 0; attempt < 3 && !g_stop; ++attempt) {
     const uint16_t port = FreeLoopbackPort();
@@ -158,8 +165,15 @@ std::unique_ptr<RelayProcess> Bench::StartRelay(const RelayKindInfo& relay_kind)
     // Ready once a probe trap comes through; probes go out one at a time.
     Relay probe("probe", relay_kind);
     probe.process = std::move(*started);
+    const std::optional<AllocCounts> before = probe.process->Allocations();
     for (int i = 0; i < 100 && !g_stop && probe.process->Running(); ++i) {
-      if (Step(probe, 1000, 1, true).good == 1) return std::move(probe.process);
+      if (Step(probe, 1000, 1, true).good != 1) continue;
+      // What the relay allocated until its first trap came through.
+      const std::optional<AllocCounts> after = probe.process->Allocations();
+      if (first_allocations != nullptr && before && after) {
+        *first_allocations = after->allocations - before->allocations;
+      }
+      return std::move(probe.process);
     }
     std::fprintf(stderr, "  %s did not relay a probe trap:\n%s\n", relay_kind.name.c_str(),
                  probe.process->Output().c_str());
@@ -172,13 +186,23 @@ StepResult Bench::Step(const Relay& relay, double rate, uint64_t count, bool qui
   ++trial_;
   for (Sink* sink : sinks) sink->BeginTrial(trial_, relay.figures.relay_kind.trap_oid);
   std::optional<KeySequence> keys;
-  const std::vector<uint8_t> datagram = Datagram(relay.figures.relay_kind, trial_, count, &keys);
+  const bool v3 = relay.figures.relay_kind.v3;
   StepResult result;
+  std::vector<uint8_t> datagram;
+  if (!v3) {
+    datagram = Datagram(relay.figures.relay_kind, trial_, count, &keys);
+  } else if (Status s = v3_device_.Build(trial_, std::min<uint64_t>(count, kV3PoolSize), &v3_pool_);
+             !s.ok()) {
+    std::fprintf(stderr, "  cannot encode the SNMPv3 traps: %s\n", s.ToString().c_str());
+    return result;
+  }
   const uint64_t relay_drops = UdpDrops(relay.process->port());
   uint64_t sink_drops = 0;
   for (Sink* sink : sinks) sink_drops += UdpDrops(sink->port());
   Result<SendReport> sent =
-      generator_.Run(datagram, relay.process->port(), rate, count, g_stop, keys ? &*keys : nullptr);
+      v3 ? generator_.RunPool(v3_pool_, relay.process->port(), rate, count, g_stop)
+         : generator_.Run(datagram, relay.process->port(), rate, count, g_stop,
+                          keys ? &*keys : nullptr);
   if (!sent.ok()) {
     std::fprintf(stderr, "  send failed: %s\n", sent.status().ToString().c_str());
     return result;
@@ -411,6 +435,10 @@ int Bench::Run() {
   if (Status s = snmp::Encode(MakeTrap(0), &sample); !s.ok()) return 1;
   std::printf("trap: SNMPv2c, %zu bindings, %zu bytes; %d round(s) of %.0f s steps\n",
               MakeTrap(0).variables.size(), sample.size(), options_.rounds, options_.step_seconds);
+  const bool v3_wanted = Wanted("v3-auth-priv");
+  if (v3_wanted) {
+    std::printf("SNMPv3 trap: authPriv, SHA-256/AES-128, %zu bytes\n", v3_device_.DatagramSize());
+  }
 
   std::vector<std::pair<std::string, RelayKindInfo>> all = {
       {"wrapping", {RelayKind::kTervixWrapping, "TervixSrv wrapping", kWrappedTrapOid, ""}},
@@ -425,6 +453,9 @@ int Bench::Run() {
                    {RelayKind::kTervixPassThrough, "TervixSrv pass-through (before)",
                     kSourceTrapOid, options_.before}});
   }
+  all.push_back({"v3-auth-priv",
+                 {RelayKind::kTervixWrapping, "TervixSrv wrapping SNMPv3 authPriv", kWrappedTrapOid,
+                  "", 1, std::nullopt, /*v3=*/true}});
   all.push_back({"trivial", {RelayKind::kTrivial, "trivial forwarder", kSourceTrapOid, ""}});
   all.push_back(
       {"fan-out",
@@ -452,9 +483,10 @@ int Bench::Run() {
   std::vector<Relay> relays;
   bool complete = true;
   for (const auto& [key, relay_kind] : all) {
-    if (!Wanted(key) || g_stop) continue;
+    // The SNMPv3 case is measured against wrapping's SNMPv2c traps of the same run.
+    if ((!Wanted(key) && !(key == "wrapping" && v3_wanted)) || g_stop) continue;
     Relay relay(key, relay_kind);
-    relay.process = StartRelay(relay_kind);
+    relay.process = StartRelay(relay_kind, &relay.figures.first_trap_allocations);
     if (!relay.process) {
       std::printf("%s: not started, not measured\n", relay_kind.name.c_str());
       complete = false;

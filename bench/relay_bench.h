@@ -18,6 +18,7 @@
 #include "bench/relay_process.h"
 #include "bench/relay_report.h"
 #include "bench/trap_load.h"
+#include "bench/v3_load.h"
 #include "tests/subprocess.h"
 
 namespace tervane::bench {
@@ -81,7 +82,10 @@ class Bench {
 
  private:
   bool Wanted(const std::string& key) const;
-  std::unique_ptr<RelayProcess> StartRelay(const RelayKindInfo& relay_kind);
+  // Starts the relay and waits until a probe trap comes through it; with `first_allocations`,
+  // notes there what TervixSrv allocated until then (nothing without the counting allocator).
+  std::unique_ptr<RelayProcess> StartRelay(const RelayKindInfo& relay_kind,
+                                           std::optional<uint64_t>* first_allocations = nullptr);
   // Sends `count` traps at `rate` through the relay and waits for them at the sink.
   StepResult Step(const Relay& relay, double rate, uint64_t count, bool quiet = false);
   static bool Alive(Relay& relay);
@@ -127,6 +131,9 @@ class Bench {
   Sink sink2_;
   Sink sink3_;
   Generator generator_;
+  // The SNMPv3 case: its device, and the datagrams of the current step.
+  V3Device v3_device_;
+  std::vector<std::vector<uint8_t>> v3_pool_;
   uint32_t trial_ = 0;
   // Storm control with many keys: the first key of the next step (modulo the keys).
   uint64_t next_key_ = 0;

@@ -28,7 +28,7 @@ std::vector<std::string> SplitList(const std::string& text) {
       "                   [--max-rate N] [--gap-seconds S] [--gap-rate N] [--storm-keys N]\n"
       "                   [--flood-rate N]\n"
       "  NAME: pass-through, wrapping, snmptrapd, trivial, fan-out, trivial-fan-out,\n"
-      "        storm-one-key, storm-many-keys, many-keys, and with --before\n"
+      "        storm-one-key, storm-many-keys, many-keys, v3-auth-priv, and with --before\n"
       "        pass-through-before, wrapping-before\n",
       stderr);
   std::exit(2);
@@ -53,7 +53,7 @@ Options ParseOptions(int argc, char** argv) {
         if (name != "pass-through" && name != "wrapping" && name != "snmptrapd" &&
             name != "trivial" && name != "pass-through-before" && name != "wrapping-before" &&
             name != "fan-out" && name != "trivial-fan-out" && name != "storm-one-key" &&
-            name != "storm-many-keys" && name != "many-keys") {
+            name != "storm-many-keys" && name != "many-keys" && name != "v3-auth-priv") {
           Usage();
         }
         options.only.push_back(name);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/trap_load.h"
+#include "bench/v3_load.h"
 #include "store/relay_options.h"
 #include "store/statistics.h"
 #include "store/store.h"
@@ -44,10 +45,10 @@ constexpr int kRelayBufferBytes = 4 << 20;
 
 // A program folder with a copy of `program` (TervixSrv finds Tervix.mdb beside its
 // executable, so a symlink would not do) and a database that receives on `port` and
-// forwards to the sink.
+// forwards to the sink; with `v3`, the SNMPv3 user of the benchmark's device.
 Status PrepareTervix(const fs::path& folder, const std::string& program, bool wrapping,
                      uint16_t port, const std::vector<uint16_t>& sink_ports,
-                     const std::optional<StormCase>& storm) {
+                     const std::optional<StormCase>& storm, bool v3) {
   const uint16_t sink_port = sink_ports.front();
   std::error_code ec;
   fs::remove_all(folder, ec);
@@ -84,6 +85,9 @@ Status PrepareTervix(const fs::path& folder, const std::string& program, bool wr
         !s.ok()) {
       return s;
     }
+  }
+  if (v3) {
+    if (Status s = db->SetV3User(V3BenchUser()); !s.ok()) return s;
   }
   if (!wrapping) return written;
   store::ColumnValues columns = {
@@ -232,7 +236,8 @@ Result<std::unique_ptr<RelayProcess>> RelayProcess::Start(const RelayKindInfo& r
           sink_ports.begin(),
           sink_ports.begin() +
               std::min<long>(relay_kind.stations, static_cast<long>(sink_ports.size())));
-      if (Status s = PrepareTervix(folder, program, wrapping, port, stations, relay_kind.storm);
+      if (Status s = PrepareTervix(folder, program, wrapping, port, stations, relay_kind.storm,
+                                   relay_kind.v3);
           !s.ok()) {
         return s;
       }

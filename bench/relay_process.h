@@ -48,6 +48,9 @@ struct RelayKindInfo {
   int stations = 1;
   // The storm-control cases only (kind kTervixPassThrough).
   std::optional<StormCase> storm = std::nullopt;
+  // TervixSrv only: the traps come as SNMPv3 authPriv (v3_load.h), and the relay has their
+  // user.
+  bool v3 = false;
 };
 
 // CPU time and peak resident memory of a process, from /proc.

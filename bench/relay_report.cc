@@ -126,6 +126,34 @@ void PrintStormTargets(const std::vector<RelayFigures>& relays, const RelayFigur
       growth, "< 32", growth < 32);
 }
 
+// SNMPv3: the authPriv case beside SNMPv2c wrapping of the same run, and its allocations after
+// the engine's first trap.
+void PrintV3Targets(const std::vector<RelayFigures>& relays, const RelayFigures* wrap) {
+  for (const RelayFigures& r : relays) {
+    if (!r.relay_kind.v3) continue;
+    const std::optional<double> rate =
+        Ratio(r.ZeroLossRate(), wrap ? wrap->ZeroLossRate() : std::nullopt);
+    PrintTarget("zero-loss rate, SNMPv3 authPriv / SNMPv2c wrapping", rate, ">= 0.7",
+                rate && *rate >= 0.7);
+    const std::optional<double> cpu =
+        Ratio(r.CpuMicroseconds(), wrap ? wrap->CpuMicroseconds() : std::nullopt);
+    std::printf("  %-56s %10.3f   (no target)\n",
+                "CPU per trap, SNMPv3 authPriv / SNMPv2c wrapping", cpu.value_or(0));
+    const std::optional<double> allocations = r.AllocationsPerTrap();
+    PrintTarget("allocations per trap of TervixSrv, SNMPv3 after the first", allocations, "< 0.001",
+                allocations && *allocations < 0.001);
+    if (r.first_trap_allocations) {
+      std::printf(
+          "  (SNMPv3: %llu allocations from the start to the engine's first trap through, its\n"
+          "   keys made and cached; SNMPv2c wrapping: %s to its first trap)\n",
+          static_cast<unsigned long long>(*r.first_trap_allocations),
+          wrap && wrap->first_trap_allocations
+              ? std::to_string(*wrap->first_trap_allocations).c_str()
+              : "-");
+    }
+  }
+}
+
 }  // namespace
 
 std::optional<double> RelayFigures::ZeroLossRate() const { return Median(rounds, RateOf); }
@@ -193,7 +221,7 @@ void PrintReport(const std::vector<RelayFigures>& relays, const BenchSetup& setu
   auto find = [&](RelayKind kind, bool before, int stations = 1) -> const RelayFigures* {
     for (const RelayFigures& r : relays) {
       if (r.relay_kind.kind == kind && r.relay_kind.program.empty() != before &&
-          r.relay_kind.stations == stations && !r.relay_kind.storm) {
+          r.relay_kind.stations == stations && !r.relay_kind.storm && !r.relay_kind.v3) {
         return &r;
       }
     }
@@ -258,6 +286,7 @@ void PrintReport(const std::vector<RelayFigures>& relays, const BenchSetup& setu
                 setup.gap_rate);
   }
   PrintStormTargets(relays, pass, setup.storm_memory);
+  PrintV3Targets(relays, wrap);
   if (LimitNotReached(trivial) || LimitNotReached(wrap)) {
     std::printf("  (>=: the highest rate tried was sustained; the limit was not reached)\n");
   }

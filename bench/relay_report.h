@@ -32,6 +32,9 @@ struct RelayFigures {
   std::optional<double> peak_mb;  // peak resident memory over the whole run
   // Storm control with many keys: the traps it held back over the whole run (none expected).
   std::optional<int64_t> held_at_end;
+  // TervixSrv with the counting allocator: what it allocated until its first trap came
+  // through (for the SNMPv3 case, the first trap of the device's engine, whose keys it makes).
+  std::optional<uint64_t> first_trap_allocations;
 
   // Medians over the rounds; nothing when no round has the figure.
   std::optional<double> ZeroLossRate() const;

@@ -196,25 +196,51 @@ Status Generator::Open() {
 Result<SendReport> Generator::Run(const std::vector<uint8_t>& datagram, uint16_t port, double rate,
                                   uint64_t count, const std::atomic<bool>& stop,
                                   const KeySequence* keys) {
+  if (keys == nullptr) {
+    return Paced(port, rate, count, stop, [&datagram](uint64_t, unsigned k, iovec* iov) {
+      for (unsigned j = 0; j < k; ++j) {
+        iov[j].iov_base = const_cast<uint8_t*>(datagram.data());
+        iov[j].iov_len = datagram.size();
+      }
+    });
+  }
+  // Keyed traps: a copy of the datagram per slot of the batch, each given its key just
+  // before it goes out.
+  if (keys->count == 0 || keys->offset + 3 > datagram.size()) {
+    return Status::Error(kErrorInvalidArgument, "no room for the key in the datagram");
+  }
+  std::vector<uint8_t> slots(kSendBatch * datagram.size());
+  for (size_t i = 0; i < kSendBatch; ++i) {
+    std::copy(datagram.begin(), datagram.end(), slots.begin() + i * datagram.size());
+  }
+  return Paced(port, rate, count, stop, [&](uint64_t sent, unsigned k, iovec* iov) {
+    for (unsigned j = 0; j < k; ++j) {
+      uint8_t* slot = slots.data() + j * datagram.size();
+      SetKey(slot + keys->offset, static_cast<uint32_t>((keys->first + sent + j) % keys->count));
+      iov[j].iov_base = slot;
+      iov[j].iov_len = datagram.size();
+    }
+  });
+}
+
+Result<SendReport> Generator::RunPool(const std::vector<std::vector<uint8_t>>& pool, uint16_t port,
+                                      double rate, uint64_t count, const std::atomic<bool>& stop) {
+  if (pool.empty()) return Status::Error(kErrorInvalidArgument, "no datagrams to send");
+  return Paced(port, rate, count, stop, [&pool](uint64_t sent, unsigned k, iovec* iov) {
+    for (unsigned j = 0; j < k; ++j) {
+      const std::vector<uint8_t>& datagram = pool[(sent + j) % pool.size()];
+      iov[j].iov_base = const_cast<uint8_t*>(datagram.data());
+      iov[j].iov_len = datagram.size();
+    }
+  });
+}
+
+Result<SendReport> Generator::Paced(uint16_t port, double rate, uint64_t count,
+                                    const std::atomic<bool>& stop, const FillBatch& fill) const {
   sockaddr_in to = Loopback(port);
   std::array<iovec, kSendBatch> iov{};
   std::array<mmsghdr, kSendBatch> headers{};
-  // Keyed traps: a copy of the datagram per slot of the batch, each given its key just
-  // before it goes out.
-  std::vector<uint8_t> slots;
-  if (keys != nullptr) {
-    if (keys->count == 0 || keys->offset + 3 > datagram.size()) {
-      return Status::Error(kErrorInvalidArgument, "no room for the key in the datagram");
-    }
-    slots.resize(kSendBatch * datagram.size());
-    for (size_t i = 0; i < kSendBatch; ++i) {
-      std::copy(datagram.begin(), datagram.end(), slots.begin() + i * datagram.size());
-    }
-  }
   for (size_t i = 0; i < kSendBatch; ++i) {
-    iov[i].iov_base = keys != nullptr ? slots.data() + i * datagram.size()
-                                      : const_cast<uint8_t*>(datagram.data());
-    iov[i].iov_len = datagram.size();
     headers[i].msg_hdr.msg_name = &to;
     headers[i].msg_hdr.msg_namelen = sizeof to;
     headers[i].msg_hdr.msg_iov = &iov[i];
@@ -233,12 +259,7 @@ Result<SendReport> Generator::Run(const std::vector<uint8_t>& datagram, uint16_t
                     std::chrono::duration<double>(static_cast<double>(report.sent) / rate));
     if (Clock::now() < due) std::this_thread::sleep_until(due);
     const auto k = static_cast<unsigned>(std::min(batch, count - report.sent));
-    if (keys != nullptr) {
-      for (unsigned j = 0; j < k; ++j) {
-        const auto key = static_cast<uint32_t>((keys->first + report.sent + j) % keys->count);
-        SetKey(slots.data() + j * datagram.size() + keys->offset, key);
-      }
-    }
+    fill(report.sent, k, iov.data());
     const int n = sendmmsg(fd_, headers.data(), k, 0);
     if (n > 0) {
       report.sent += static_cast<uint64_t>(n);

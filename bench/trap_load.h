@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -112,8 +113,19 @@ class Generator {
   Result<SendReport> Run(const std::vector<uint8_t>& datagram, uint16_t port, double rate,
                          uint64_t count, const std::atomic<bool>& stop,
                          const KeySequence* keys = nullptr);
+  // The same with the datagrams of `pool` (not empty) in turn: trap i of the run is
+  // pool[i % pool.size()].
+  Result<SendReport> RunPool(const std::vector<std::vector<uint8_t>>& pool, uint16_t port,
+                             double rate, uint64_t count, const std::atomic<bool>& stop);
 
  private:
+  // Points the first `k` of `iov` at the datagrams of the next batch, whose first is trap
+  // `sent` of the run.
+  using FillBatch = std::function<void(uint64_t sent, unsigned k, iovec* iov)>;
+  // The paced sending of Run and RunPool.
+  Result<SendReport> Paced(uint16_t port, double rate, uint64_t count,
+                           const std::atomic<bool>& stop, const FillBatch& fill) const;
+
   int fd_ = -1;
 };
 
