@@ -31,19 +31,6 @@ int Print(const std::string& text) {
   return 0;
 }
 
-// "MD5, SHA, ... or SHA-512", for a refusal.
-template <typename Protocol, typename NameOf>
-std::string NameList(std::initializer_list<Protocol> protocols, NameOf name_of) {
-  std::string list;
-  size_t i = 0;
-  for (Protocol p : protocols) {
-    if (i != 0) list += i + 1 == protocols.size() ? " or " : ", ";
-    list += name_of(p);
-    ++i;
-  }
-  return list;
-}
-
 Status NotAProtocol(const char* option, const std::string& text, const std::string& names) {
   return Status::Error(kErrorInvalidArgument, std::string(option) + ": " + snmp::QuoteText(text) +
                                                   " is not one of " + names);
@@ -63,23 +50,15 @@ Result<V3User> UserOfLine(const SvcCommandLine& line) {
   user.engine_id = *std::move(engine);
   if (!line.auth.empty()) {
     const std::optional<usm::Auth> auth = usm::ParseAuth(line.auth);
-    using A = usm::Auth;
-    if (!auth || *auth == A::kNone) {
-      return NotAProtocol(
-          "--auth", line.auth,
-          NameList({A::kMd5, A::kSha1, A::kSha224, A::kSha256, A::kSha384, A::kSha512},
-                   usm::AuthName));
+    if (!auth || *auth == usm::Auth::kNone) {
+      return NotAProtocol("--auth", line.auth, usm::AuthNameList());
     }
     user.auth = *auth;
   }
   if (!line.priv.empty()) {
     const std::optional<usm::Priv> priv = usm::ParsePriv(line.priv);
-    using P = usm::Priv;
-    if (!priv || *priv == P::kNone) {
-      return NotAProtocol(
-          "--priv", line.priv,
-          NameList({P::kDes, P::kAes128, P::kAes192, P::kAes256, P::kAes192C, P::kAes256C},
-                   usm::PrivName));
+    if (!priv || *priv == usm::Priv::kNone) {
+      return NotAProtocol("--priv", line.priv, usm::PrivNameList());
     }
     user.priv = *priv;
   }

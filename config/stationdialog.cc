@@ -110,11 +110,7 @@ void StationDialog::accept() {
     QDialog::accept();
     return;
   }
-  // The user's text stays; the field to correct gets the focus, its text selected.
-  QWidget* field = FieldWidget(verdict.focus);
-  activateWindow();
-  field->setFocus(Qt::OtherFocusReason);
-  if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+  FocusRefusedField(FieldWidget(verdict.focus));
 }
 
 void RunStationDialog(QWidget* parent, const std::string& title, const StationFields& fields,

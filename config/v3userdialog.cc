@@ -197,11 +197,7 @@ void V3UserDialog::accept() {
     QDialog::accept();
     return;
   }
-  // The user's text stays; the field to correct gets the focus, its text selected.
-  QWidget* field = FieldWidget(verdict.focus);
-  activateWindow();
-  field->setFocus(Qt::OtherFocusReason);
-  if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+  FocusRefusedField(FieldWidget(verdict.focus));
 }
 
 void V3UserDialog::done(int result) {

@@ -48,4 +48,10 @@ QPushButton* MakeBrowseButton(QWidget* parent, const char* name, const QString& 
   return button;
 }
 
+void FocusRefusedField(QWidget* field) {
+  field->window()->activateWindow();
+  field->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
+}
+
 }  // namespace tervane::config

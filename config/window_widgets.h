@@ -18,6 +18,10 @@ inline QString Q(const std::string& text) { return QString::fromStdString(text);
 // Read-only boxes, and the sample whose pieces are picked, are shaded like the window.
 void Shade(QWidget* widget);
 
+// Gives the focus to the field of a dialog that a refusal names, its text selected, and the
+// dialog back to the front: the user's text stays for correcting.
+void FocusRefusedField(QWidget* field);
+
 // A box wide enough for `chars` digits or letters of its font, and no wider.
 void FixWidth(QLineEdit* edit, int chars);
 

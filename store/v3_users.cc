@@ -29,43 +29,22 @@ std::string RowLabel(std::string_view name, std::string_view engine) {
   return label;
 }
 
-// The protocol names for a refusal: "MD5, SHA, ... or SHA-512".
-template <typename Protocol, typename NameOf>
-std::string NameList(std::initializer_list<Protocol> protocols, NameOf name_of) {
-  std::string list;
-  size_t i = 0;
-  for (Protocol p : protocols) {
-    if (i != 0) list += i + 1 == protocols.size() ? " or " : ", ";
-    list += name_of(p);
-    ++i;
-  }
-  return list;
-}
-
 Result<usm::Auth> AuthFromRow(const Value& value, const std::string& what) {
   const std::string text = value.AsText();
   if (text.empty()) return usm::Auth::kNone;
   if (std::optional<usm::Auth> auth = usm::ParseAuth(text); auth) return *auth;
-  using usm::Auth;
-  return Status::Error(kErrorInvalidArgument,
-                       what + ": " + snmp::QuoteText(text) + " is not one of " +
-                           NameList({Auth::kMd5, Auth::kSha1, Auth::kSha224, Auth::kSha256,
-                                     Auth::kSha384, Auth::kSha512},
-                                    usm::AuthName) +
-                           " (empty for none)");
+  return Status::Error(kErrorInvalidArgument, what + ": " + snmp::QuoteText(text) +
+                                                  " is not one of " + usm::AuthNameList() +
+                                                  " (empty for none)");
 }
 
 Result<usm::Priv> PrivFromRow(const Value& value, const std::string& what) {
   const std::string text = value.AsText();
   if (text.empty()) return usm::Priv::kNone;
   if (std::optional<usm::Priv> priv = usm::ParsePriv(text); priv) return *priv;
-  using usm::Priv;
-  return Status::Error(kErrorInvalidArgument,
-                       what + ": " + snmp::QuoteText(text) + " is not one of " +
-                           NameList({Priv::kDes, Priv::kAes128, Priv::kAes192, Priv::kAes256,
-                                     Priv::kAes192C, Priv::kAes256C},
-                                    usm::PrivName) +
-                           " (empty for none)");
+  return Status::Error(kErrorInvalidArgument, what + ": " + snmp::QuoteText(text) +
+                                                  " is not one of " + usm::PrivNameList() +
+                                                  " (empty for none)");
 }
 
 // A Ku column: empty without a protocol, else hex of the authentication hash's length.

@@ -173,6 +173,24 @@ std::string_view PrivName(Priv priv) {
   return index < kPrivNames.size() ? kPrivNames[index] : std::string_view();
 }
 
+namespace {
+
+// The names of `names` but the first (none), as a list: "a, b or c".
+template <size_t N>
+std::string NameList(const std::array<std::string_view, N>& names) {
+  std::string list;
+  for (size_t i = 1; i < N; ++i) {
+    if (i > 1) list += i + 1 == N ? " or " : ", ";
+    list += names[i];
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string AuthNameList() { return NameList(kAuthNames); }
+std::string PrivNameList() { return NameList(kPrivNames); }
+
 std::optional<Auth> ParseAuth(std::string_view name) { return ParseName<Auth>(kAuthNames, name); }
 
 std::optional<Priv> ParsePriv(std::string_view name) { return ParseName<Priv>(kPrivNames, name); }

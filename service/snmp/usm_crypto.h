@@ -33,6 +33,10 @@ enum class Priv : uint8_t { kNone, kDes, kAes128, kAes192, kAes256, kAes192C, kA
 // "", "DES", "AES", "AES-192", "AES-256", "AES-192-C", "AES-256-C".
 std::string_view AuthName(Auth auth);
 std::string_view PrivName(Priv priv);
+// Every protocol's name but the empty one, for a refusal: "MD5, SHA, SHA-224, SHA-256, SHA-384
+// or SHA-512"; "DES, AES, AES-192, AES-256, AES-192-C or AES-256-C".
+std::string AuthNameList();
+std::string PrivNameList();
 // The protocol of a name, in any letter case; nothing for a name that is none of them.
 std::optional<Auth> ParseAuth(std::string_view name);
 std::optional<Priv> ParsePriv(std::string_view name);
