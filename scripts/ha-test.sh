@@ -55,7 +55,7 @@ done
 mkdb=$build/tervane/tervane_mkdb
 [ -x "$mkdb" ] || mkdb=$build/store/tervane_mkdb
 [ -x "$mkdb" ] || die "tervane_mkdb is missing in $build"
-"$build/tervane/tervane-svc" --help | grep -q '^  check' ||
+"$build/tervane/tervane-svc" --help | grep '^  check' >/dev/null ||
   die "$build/tervane/tervane-svc has no command check"
 if ! command -v keepalived >/dev/null; then
   say "== installing keepalived"
